@@ -1,0 +1,33 @@
+# make demo            install what is missing, build, convert the sample dataset
+# make test            install what is missing, build, run every test
+# make test-sanitize   the tests built with AddressSanitizer and UBSan
+BUILD          ?= build
+SANITIZE_BUILD ?= build-sanitize
+JOBS           ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS    ?=
+
+.PHONY: all deps build demo test test-sanitize clean
+
+all: build
+
+deps:
+	@sh scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	@sh scripts/demo.sh $(BUILD)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) -DTDF_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD) $(SANITIZE_BUILD)

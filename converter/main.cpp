@@ -1,0 +1,2 @@
+// main.cpp - the tdftogif command.
+int main() { return 0; }

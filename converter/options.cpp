@@ -1,0 +1,2 @@
+// options.cpp - the option stage of tdftogif.
+#include "options.h"

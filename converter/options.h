@@ -1,0 +1,67 @@
+// options.h - the command line of tdftogif: option settings, the per-kind
+// defaults, the usage text and the one failure-line writer.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace tdf {
+
+struct rgb {
+    int red = 0;
+    int green = 0;
+    int blue = 0;
+};
+
+struct cmd_options {
+    std::array<rgb, 8> plane_colour{};   // graphics planes 1 to 8
+    std::uint8_t fixed_planes = 0;       // bit p - 1: plane p in its fixed colour
+    std::uint8_t dynamic_planes = 0;     // bit p - 1: plane p black or white
+    int colours = 245;                   // number of data colours, 1 to 245
+    rgb bad_colour{};                    // colour of missing data
+    float min = 0.0f;
+    bool min_given = false;
+    float max = 0.0f;
+    bool max_given = false;
+    int decimals = 1;                    // decimal places of tick labels
+    const char* cmap = nullptr;          // colour map name (the argument itself)
+    bool cmap_given = false;
+    float ticint = 0.0f;                 // tick interval
+    bool ticint_given = false;
+    bool fahrenheit = false;
+    bool invert = false;
+    bool stamp = false;
+    bool utc = false;
+    const char* output = nullptr;        // none: standard output
+    const char* input = nullptr;         // the dataset path
+};
+
+// Result of the option stage: either settings to run with, or the exit
+// status with which the process must end (the failure line or the usage
+// text has already been written).
+struct parse_result {
+    bool ok = false;
+    int status = 0;
+};
+
+// Reads the command line into `options`.  On failure writes the failure
+// line and/or the usage text and returns the exit status (-1 or -2).
+[[nodiscard]] parse_result parse_options(int argc, const char* const* argv, cmd_options& options);
+
+// Chooses the data kind from the data_id text and the data variable's name
+// and fills min, max, tick interval and colour map where not given.
+// Returns 0, or -5 after reporting "unknown data_id".
+[[nodiscard]] int apply_kind_defaults(cmd_options& options, const char* data_id, const char* variable);
+
+// Writes the usage text (two pieces, "%s%s") to standard output.
+void print_usage();
+
+// Writes "tdftogif: NAME: MESSAGE\n" on standard error.
+void report_failure(const char* message, const char* name);
+
+// The printf format of one tick value for a number of decimal places:
+// "%4.1f" for 1.
+std::string tick_format(int decimals);
+
+} // namespace tdf

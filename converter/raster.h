@@ -1,0 +1,39 @@
+// raster.h - the data raster with its graphics planes, and the one rounding
+// rule of the converter.
+#pragma once
+
+#include <cstdint>
+
+#include <gd.h>
+
+namespace tdf {
+
+// Rounds a float to an int, halves away from zero.
+int round_nearest(float x) noexcept;
+
+struct raster_params {
+    const int* data_colours = nullptr;  // palette indices, lowest value first
+    int colours = 0;                    // entries in data_colours, 1 to 245
+    int bad_colour = 0;
+    const int* plane_colours = nullptr; // 8 entries, planes 1 to 8
+    unsigned rows = 0;
+    unsigned columns = 0;
+    int dataset = -1;
+    int data_variable = 0;
+    int graphics_variable = 1;
+    float min = 0.0f;
+    float max = 1.0f;
+    std::uint8_t fixed_planes = 0;
+    std::uint8_t dynamic_planes = 0;
+    bool fahrenheit = false;
+    const char* variable_name = "";
+    int black = 0;
+    int white = 1;
+};
+
+// Paints the data variable into the image at (11, 11), row by row, with the
+// graphics planes over it.  Returns 0, or the exit status after reporting
+// the failure (-1, -2, or a library status).
+[[nodiscard]] int draw_data(gdImagePtr image, const raster_params& params);
+
+} // namespace tdf

@@ -1,0 +1,56 @@
+// registry.h - the library's process-wide state, kept in one place: the
+// table of open datasets (100 slots, the slot index is the dataset id) and
+// the byte-order decision made at the first open.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "stream.h"
+#include "tidewell.h"
+
+namespace td {
+
+// One open dataset.  Only data_id, rows, columns, pixel size and the
+// graphics flag are cached; every other header value is read from the
+// current stream each time it is wanted.
+struct Dataset {
+    // The dataset file, or once a compressed dataset has been expanded, its
+    // uncompressed temporary copy.
+    Stream current;
+    // True while `current` is the temporary copy (expanded state).
+    bool expanded = false;
+    // Private copy of the path given to td_open; recompression on close
+    // rewrites the file under this name.
+    std::string path;
+    std::int16_t define_flag = 0;   // 1 in define mode, 0 in data mode
+    std::int16_t mode = 0;          // TD_READONLY or TD_WRITE
+    std::int16_t data_id = -1;      // header data_id, 0 to 3
+    std::int16_t graphics = -1;     // 1 with a graphics variable, -1 without
+    std::int16_t rows = -1;         // -1: undefined
+    std::int16_t columns = -1;      // -1: undefined
+    std::int16_t pixel_size = 0;    // bytes per stored sample: 2, or 1 for cloud
+};
+
+struct LibraryState {
+    std::array<std::unique_ptr<Dataset>, TD_MAX_DATASETS> slots{};
+    bool byte_order_decided = false;
+    bool swap_bytes = false;        // true on a little-endian host
+};
+
+// The one instance of the process-wide state.
+LibraryState& state();
+
+// The open dataset with this id, or nullptr when the id is outside 0 to 99
+// or its slot is free.
+Dataset* find_dataset(int id) noexcept;
+
+// Decides the host byte order once per process (idempotent).
+void decide_byte_order() noexcept;
+
+// Whether 16-bit values read from a file must have their bytes exchanged.
+bool host_swaps() noexcept;
+
+} // namespace td

@@ -1,0 +1,150 @@
+/*
+ * tidewell.h - the td_ interface to Tidewell dataset files.
+ *
+ * A Tidewell dataset holds one satellite image behind a header of 16-bit
+ * big-endian fields.  It has two dimensions ("rows", id 0; "columns", id 1),
+ * the data variable (id 0, named after the header's channel_number) and, for
+ * visible and infrared data, the "graphics" variable (id 1) of bit planes.
+ * The 57 header attributes belong to the data variable.
+ *
+ * Every operation but td_strerror returns a status: 0 on success, one of the
+ * TD_E* codes below on failure.  Results are written through places the
+ * caller supplies; places documented as optional may be NULL.  Text results
+ * are copied with their terminator into caller buffers of at least the sizes
+ * given by the TD_*_NAME_SIZE constants.  The library prints nothing and is
+ * not thread-safe: its table of open datasets is process-wide.
+ */
+#ifndef TIDEWELL_H
+#define TIDEWELL_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Access modes of td_open. */
+#define TD_READONLY 0  /* read the dataset; never written back */
+#define TD_WRITE    1  /* read-write: a compressed dataset is recompressed on close */
+
+/* Value type codes of variables (td_varinq, data reads). */
+#define TD_BYTE  0     /* unsigned 8-bit */
+#define TD_FLOAT 3     /* 32-bit IEEE single precision */
+
+/* The value delivered for a missing or out-of-range sample: -999.0f.
+ * Compare the bit pattern, TD_BAD_VALUE_BITS, to recognise it exactly. */
+#define TD_BAD_VALUE      (-999.0f)
+#define TD_BAD_VALUE_BITS 0xC479C000u
+
+/* Limits. */
+#define TD_MAX_DATASETS      100 /* open datasets per process (ids 0 to 99) */
+#define TD_NUM_ATTRIBUTES    57  /* header attributes of the data variable */
+#define TD_DIM_NAME_SIZE     8   /* buffer for a dimension name ("columns") */
+#define TD_VAR_NAME_SIZE     14  /* buffer for a variable name ("ocean_reflect") */
+#define TD_ATT_TEXT_SIZE     19  /* buffer for a value name ("albedo_temperature") */
+
+/* Status codes. */
+#define TD_NOERR          0  /* no error */
+#define TD_ECREATE        1  /* cannot create dataset */
+#define TD_ECREATEMODE    2  /* invalid creation mode */
+#define TD_EACCESS        3  /* cannot access dataset */
+#define TD_EMODE          4  /* invalid access mode */
+#define TD_ENOTINDEFINE   5  /* dataset not in define mode */
+#define TD_EBADID         6  /* invalid dataset id */
+#define TD_EENDDEF        7  /* call to td_enddef failed */
+#define TD_EDIMDEFINED    8  /* dimension already defined */
+#define TD_EDIMSIZE       9  /* dimension must be greater than 0 */
+#define TD_EBADDIM       10  /* invalid dimension */
+#define TD_EVARDEFINED   11  /* variable already defined (only 1 allowed) */
+#define TD_EBADTYPE      12  /* invalid data type */
+#define TD_ENDIMS        13  /* invalid number of dimensions */
+#define TD_EBADDIMID     14  /* invalid dimension id */
+#define TD_EBADVAR       15  /* invalid variable */
+#define TD_EBADVARID     16  /* invalid variable id */
+#define TD_EINDEX        17  /* variable index is out of range */
+#define TD_ERANGE        18  /* variable value is out of range (value type) */
+#define TD_EINDEFINE     19  /* dataset in define mode */
+#define TD_EBADATT       20  /* invalid attribute */
+#define TD_EBADATTVAL    21  /* invalid attribute value (code has no name) */
+#define TD_ENOMEM        22  /* failed to allocate memory */
+#define TD_EMAXDS        23  /* maximum open file limit reached */
+#define TD_EEXIST        24  /* cannot create, dataset exists */
+#define TD_EHEADER       25  /* header creation failed */
+#define TD_EMAGIC        26  /* wrong magic number, unrecognized format */
+#define TD_ENOMAGIC      27  /* cannot read magic number */
+#define TD_EUNKNOWN      28  /* unknown error */
+#define TD_EBADATTID     29  /* invalid attribute id */
+#define TD_EREADDIM      30  /* error reading dimension */
+#define TD_EREADATT      31  /* error reading attribute */
+#define TD_EREADDATA     32  /* error reading data */
+#define TD_EWRITEDIM     33  /* error writing dimension */
+#define TD_EWRITEATT     34  /* error writing attribute */
+#define TD_EWRITEDATA    35  /* error writing data */
+#define TD_EDIMUNDEF     36  /* dimension must be defined */
+#define TD_EVARUNDEF     37  /* data variable must be defined */
+#define TD_EINTERNAL     38  /* internal consistency error */
+#define TD_EDATAID       39  /* unsupported data id in header */
+#define TD_ECHANNEL      40  /* unsupported channel number in header */
+#define TD_EREADONLY     41  /* dataset opened read-only */
+#define TD_EATTTYPE      42  /* attribute type mismatch */
+#define TD_EPIXSIZE      43  /* unsupported pixel size in header */
+#define TD_ECALTYPE      44  /* unsupported calibration type in header */
+#define TD_EUNCOMPFILE   45  /* error manipulating uncompressed file */
+#define TD_ECOMPFILE     46  /* error manipulating compressed file */
+#define TD_ECOMPTYPE     47  /* unsupported compression type in header */
+#define TD_ECOMPBYTE0    48  /* error in compressed file, byte 0 */
+#define TD_EATTLEN       49  /* invalid attribute length */
+#define TD_ESHIFTWRITE   50  /* cannot write data to file with non-zero navigational shifts */
+#define TD_EATTRO        51  /* attribute is read-only */
+
+/* Open the dataset at path with mode TD_READONLY or TD_WRITE; *id receives
+ * the dataset id (the lowest free slot, 0 to 99). */
+int td_open(const char *path, int mode, int *id);
+
+/* Close a dataset.  A read-write dataset that was expanded from its
+ * compressed form is compressed back into its file first.  On failure the
+ * dataset stays open. */
+int td_close(int id);
+
+/* Leave define mode (datasets opened here are always in data mode). */
+int td_enddef(int id);
+
+/* Dimension id of "rows" (0) or "columns" (1). */
+int td_dimid(int id, const char *name, int *dimid);
+
+/* Name (optional, TD_DIM_NAME_SIZE bytes) and length (optional) of a
+ * dimension; the length is read from the header on every call. */
+int td_diminq(int id, int dimid, char *name, int *length);
+
+/* Variable id of the data variable (by its channel name) or "graphics". */
+int td_varid(int id, const char *name, int *varid);
+
+/* Inquire a variable; every output is optional.  dimids receives two ids. */
+int td_varinq(int id, int varid, char *name, int16_t *type, int *ndims,
+              int *dimids, int *natts);
+
+/* Name of an enumerated attribute's value, into TD_ATT_TEXT_SIZE bytes. */
+int td_attget_text(int id, int varid, const char *name, char *text);
+
+/* Value of a short (plain 16-bit integer) attribute. */
+int td_attget_short(int id, int varid, const char *name, int16_t *value);
+
+/* Message of a status code; "unknown error" for codes outside 0 to 51.
+ * The text is constant and never freed. */
+const char *td_strerror(int status);
+
+/* Read a block of a variable: start and count give (row, column); out
+ * receives count[0] x count[1] values, row-major.  The data variable comes
+ * back calibrated (counts, albedo %, degrees Celsius, degrees, hours or byte
+ * values) with TD_BAD_VALUE for missing samples; the graphics variable as
+ * its plane bits.  The first read of a compressed dataset expands it. */
+int td_varget_float(int id, int varid, const uint32_t start[2],
+                    const uint32_t count[2], float *out);
+int td_varget_byte(int id, int varid, const uint32_t start[2],
+                   const uint32_t count[2], uint8_t *out);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TIDEWELL_H */

@@ -1,0 +1,25 @@
+#!/bin/sh
+# Installs the Debian packages the build needs, when they are missing.
+# As root it runs apt-get; otherwise it prints the command to run and fails.
+# Usage: scripts/install-deps.sh [extra-package ...]
+set -eu
+
+packages="cmake make g++ pkg-config libgd-dev libgtest-dev $*"
+missing=""
+for p in $packages; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+    echo "installing:$missing"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends $missing
+else
+    echo "missing packages:$missing" >&2
+    echo "run as root: apt-get update && apt-get install -y$missing" >&2
+    exit 1
+fi
