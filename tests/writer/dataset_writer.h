@@ -4,6 +4,7 @@
 // the compression coder, which exists once and is shared with the library.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -41,6 +42,14 @@ struct DatasetSpec {
 // calibration_type 2, channel_number 4 (avhrr_ch4) for infrared, 1 for
 // visible, 101 (scan_angle) for ancillary, 401 for cloud; channel and
 // ancillary pixel sizes 2; compression_type 0 (2 when compressed).
+//
+// Layout: row slot 0 holds the header and is W = columns x pixel size bytes
+// (pixel size 1 for cloud data, 2 for every other data_id, known or not);
+// data row r is slot r + 1.  Rows and columns of 0 or below give no data.
+// The 136 defined header bytes are always written: when W is smaller they
+// overlap the first data rows and take their place.  Compressed datasets
+// (visible and infrared only) carry the first min(W, 1024) bytes of slot 0,
+// but never fewer than the header fields set, in a 1024-byte header block.
 
 // The bytes of a whole dataset file.
 std::vector<std::uint8_t> build_dataset(const DatasetSpec& spec);
@@ -48,6 +57,11 @@ std::vector<std::uint8_t> build_dataset(const DatasetSpec& spec);
 // Writes a dataset file; throws std::runtime_error when it cannot.
 void write_dataset(const std::string& path, const DatasetSpec& spec);
 void write_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// Broken files: the first `length` bytes of a dataset (the whole file when
+// it is shorter), and a file of no bytes at all.
+std::vector<std::uint8_t> build_truncated(const DatasetSpec& spec, std::size_t length);
+void write_empty(const std::string& path);
 
 // Sets the 16-bit big-endian header field `name` (an attribute name, "rows",
 // "columns" or "reserved@N") in a file image.  Throws for an unknown name.
