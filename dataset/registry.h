@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "stream.h"
@@ -52,5 +53,19 @@ void decide_byte_order() noexcept;
 
 // Whether 16-bit values read from a file must have their bytes exchanged.
 bool host_swaps() noexcept;
+
+// Runs the body of a td_ operation so that no exception crosses the C
+// interface: running out of memory becomes status 22, anything else 38.
+template <class Body>
+int guarded(Body&& body) noexcept
+{
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return TD_ENOMEM;
+    } catch (...) {
+        return TD_EINTERNAL;
+    }
+}
 
 } // namespace td

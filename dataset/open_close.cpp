@@ -1,0 +1,151 @@
+// open_close.cpp - opening and closing datasets, and leaving define mode.
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "compression.h"
+#include "header_fields.h"
+#include "registry.h"
+#include "tidewell.h"
+
+namespace td {
+
+namespace {
+
+// The lowest free slot of the table, or -1 when all are taken.
+int lowest_free_slot() noexcept
+{
+    auto& slots = state().slots;
+    for (std::size_t i = 0; i < slots.size(); ++i)
+        if (!slots[i])
+            return static_cast<int>(i);
+    return -1;
+}
+
+// Reads the fields cached at open and fixes the pixel size and graphics
+// flag by data_id.
+[[nodiscard]] int read_cached_fields(Dataset& ds)
+{
+    if (read_field(ds.current, kOffsetDataId, ds.data_id) != 0 ||
+        read_field(ds.current, kOffsetRows, ds.rows) != 0 ||
+        read_field(ds.current, kOffsetColumns, ds.columns) != 0)
+        return TD_EREADATT;
+    switch (ds.data_id) {
+    case 0:
+    case 1:
+    case 2: {
+        const std::int64_t offset =
+            ds.data_id == 2 ? kOffsetAncillaryPixelSize : kOffsetChannelPixelSize;
+        if (read_field(ds.current, offset, ds.pixel_size) != 0)
+            return TD_EREADATT;
+        if (ds.pixel_size != 2)
+            return TD_EPIXSIZE;
+        ds.graphics = ds.data_id == 2 ? -1 : 1;
+        return TD_NOERR;
+    }
+    case 3:
+        ds.pixel_size = 1;
+        ds.graphics = -1;
+        return TD_NOERR;
+    default:
+        return TD_EDATAID;
+    }
+}
+
+int open_dataset(const char* path, int mode, int* id)
+{
+    decide_byte_order();
+    if (mode != TD_READONLY && mode != TD_WRITE)
+        return TD_EMODE;
+    const int slot = lowest_free_slot();
+    if (slot < 0)
+        return TD_EMAXDS;
+    // Without a path, or a place for the id, the dataset could never be used
+    // or closed: refuse it before anything is opened.
+    if (path == nullptr || id == nullptr)
+        return TD_EACCESS;
+
+    Stream file = Stream::open(path, mode == TD_READONLY ? "rb" : "r+b");
+    if (!file)
+        return TD_EACCESS;
+    const int magic = file.get_byte();
+    if (magic < 0)
+        return TD_ENOMAGIC;
+    if (magic != kMagic)
+        return TD_EMAGIC;
+
+    // The record is built aside and enters the table only when the open has
+    // succeeded, so a failure anywhere leaves the table as it was; the file
+    // is closed when the record (or the stream) goes out of scope.
+    auto record = std::make_unique<Dataset>();
+    record->current = std::move(file);
+    record->expanded = false;
+    record->define_flag = 0;
+    record->mode = static_cast<std::int16_t>(mode);
+    record->path = path;
+    if (const int status = read_cached_fields(*record); status != TD_NOERR)
+        return status;
+
+    state().slots[static_cast<std::size_t>(slot)] = std::move(record);
+    *id = slot;
+    return TD_NOERR;
+}
+
+int end_define(int id)
+{
+    Dataset* ds = find_dataset(id);
+    if (ds == nullptr)
+        return TD_EBADID;
+    if (ds->define_flag == 0)
+        return TD_ENOTINDEFINE;
+    // A negative length is as undefined as -1.
+    if (ds->rows < 0 || ds->columns < 0)
+        return TD_EDIMUNDEF;
+    if (ds->data_id == -1)
+        return TD_EVARUNDEF;
+    if (const int status = init_data_area(id); status != TD_NOERR)
+        return status;
+    ds->define_flag = 0;
+    return TD_NOERR;
+}
+
+int close_dataset(int id)
+{
+    Dataset* ds = find_dataset(id);
+    if (ds == nullptr)
+        return TD_EBADID;
+    if (ds->define_flag == 1 && end_define(id) != TD_NOERR)
+        return TD_EENDDEF;
+    if (ds->expanded && ds->mode == TD_WRITE) {
+        std::int16_t compression = 0;
+        if (read_field(ds->current, kOffsetCompressionType, compression) != 0)
+            return TD_EREADATT;
+        if (compression == 2) {
+            if (const int status = td_compress(id); status != TD_NOERR)
+                return status;
+        }
+    }
+    // A failure to close is not reported; closing the temporary copy deletes it.
+    ds->current.close();
+    state().slots[static_cast<std::size_t>(id)].reset();
+    return TD_NOERR;
+}
+
+} // namespace
+
+} // namespace td
+
+extern "C" int td_open(const char* path, int mode, int* id)
+{
+    return td::guarded([&] { return td::open_dataset(path, mode, id); });
+}
+
+extern "C" int td_close(int id)
+{
+    return td::guarded([&] { return td::close_dataset(id); });
+}
+
+extern "C" int td_enddef(int id)
+{
+    return td::guarded([&] { return td::end_define(id); });
+}
