@@ -1,1 +1,454 @@
+// The td_ front: opening and closing, the table of open datasets, dataset
+// ids, dimensions, variables and messages, on files made by the writer.
 #include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "dataset_writer.h"
+#include "run_command.h"
+#include "tidewell.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+tdw::DatasetSpec spec_of(std::int16_t data_id,
+                         std::map<std::string, std::int16_t, std::less<>> fields = {})
+{
+    tdw::DatasetSpec spec;
+    spec.data_id = data_id;
+    spec.fields = std::move(fields);
+    return spec;
+}
+
+class Front : public ::testing::Test {
+protected:
+    // The table is process-wide: leave it empty for the next test.
+    void TearDown() override
+    {
+        for (int id = 0; id < TD_MAX_DATASETS; ++id)
+            (void)td_close(id);
+    }
+
+    std::string write(const std::string& name, const tdw::DatasetSpec& spec)
+    {
+        const std::string path = dir.file(name);
+        tdw::write_dataset(path, spec);
+        return path;
+    }
+
+    std::string write(const std::string& name, const Bytes& bytes)
+    {
+        const std::string path = dir.file(name);
+        tdw::write_bytes(path, bytes);
+        return path;
+    }
+
+    // Opens a file that must open; returns its id.
+    int open_ok(const std::string& path, int mode = TD_READONLY)
+    {
+        int id = -1;
+        EXPECT_EQ(td_open(path.c_str(), mode, &id), TD_NOERR) << path;
+        return id;
+    }
+
+    tdtest::TempDir dir;
+};
+
+// ---------------------------------------------------------------- opening
+
+struct OpenCase {
+    const char* what;
+    Bytes bytes;
+    int mode;
+    int status;
+};
+
+Bytes with_byte0(Bytes bytes, std::uint8_t first)
+{
+    bytes[0] = first;
+    return bytes;
+}
+
+TEST_F(Front, OpenStatusesAndNoTraceAfterFailure)
+{
+    using tdw::build_dataset;
+    const std::vector<OpenCase> cases{
+        {"infrared", build_dataset(spec_of(tdw::kInfrared)), TD_READONLY, TD_NOERR},
+        {"visible read-write", build_dataset(spec_of(tdw::kVisible)), TD_WRITE, TD_NOERR},
+        {"ancillary", build_dataset(spec_of(tdw::kAncillary)), TD_READONLY, TD_NOERR},
+        {"cloud", build_dataset(spec_of(tdw::kCloud)), TD_READONLY, TD_NOERR},
+        {"empty file", {}, TD_READONLY, TD_ENOMAGIC},
+        {"first byte 0", with_byte0(build_dataset(spec_of(tdw::kInfrared)), 0x00), TD_READONLY,
+         TD_EMAGIC},
+        {"first byte 0xD4", with_byte0(build_dataset(spec_of(tdw::kInfrared)), 0xD4), TD_WRITE,
+         TD_EMAGIC},
+        {"magic byte alone", {0xD5}, TD_READONLY, TD_EREADATT},
+        {"cut before data_id", tdw::build_truncated(spec_of(tdw::kInfrared), 51), TD_READONLY,
+         TD_EREADATT},
+        {"cut before channel_pixel_size", tdw::build_truncated(spec_of(tdw::kInfrared), 63),
+         TD_READONLY, TD_EREADATT},
+        {"cut before ancillary_pixel_size", tdw::build_truncated(spec_of(tdw::kAncillary), 71),
+         TD_READONLY, TD_EREADATT},
+        {"cloud cut after columns", tdw::build_truncated(spec_of(tdw::kCloud), 52), TD_READONLY,
+         TD_NOERR},
+        {"visible pixel size 1",
+         build_dataset(spec_of(tdw::kVisible, {{"channel_pixel_size", 1}})), TD_READONLY,
+         TD_EPIXSIZE},
+        {"infrared pixel size 4",
+         build_dataset(spec_of(tdw::kInfrared, {{"channel_pixel_size", 4}})), TD_READONLY,
+         TD_EPIXSIZE},
+        {"infrared ignores ancillary_pixel_size",
+         build_dataset(spec_of(tdw::kInfrared, {{"ancillary_pixel_size", 1}})), TD_READONLY,
+         TD_NOERR},
+        {"ancillary pixel size -1",
+         build_dataset(spec_of(tdw::kAncillary, {{"ancillary_pixel_size", -1}})), TD_READONLY,
+         TD_EPIXSIZE},
+        {"ancillary ignores channel_pixel_size",
+         build_dataset(spec_of(tdw::kAncillary, {{"channel_pixel_size", 1}})), TD_READONLY,
+         TD_NOERR},
+        {"cloud pixel sizes 0",
+         build_dataset(spec_of(tdw::kCloud, {{"channel_pixel_size", 0}, {"ancillary_pixel_size", 0}})),
+         TD_READONLY, TD_NOERR},
+        {"cloud pixel sizes -7",
+         build_dataset(spec_of(tdw::kCloud, {{"channel_pixel_size", -7}, {"ancillary_pixel_size", 9}})),
+         TD_READONLY, TD_NOERR},
+        {"data_id 4", build_dataset(spec_of(4)), TD_READONLY, TD_EDATAID},
+        {"data_id -1", build_dataset(spec_of(-1)), TD_READONLY, TD_EDATAID},
+        {"data_id -32768", build_dataset(spec_of(-32768)), TD_READONLY, TD_EDATAID},
+        {"mode 2", build_dataset(spec_of(tdw::kInfrared)), 2, TD_EMODE},
+        {"mode -1", build_dataset(spec_of(tdw::kInfrared)), -1, TD_EMODE},
+    };
+    const std::string good = write("good", spec_of(tdw::kInfrared));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = write("case", c.bytes);
+        int id = 77;
+        ASSERT_EQ(td_open(path.c_str(), c.mode, &id), c.status);
+        if (c.status == TD_NOERR) {
+            EXPECT_EQ(id, 0);
+            EXPECT_EQ(td_close(id), TD_NOERR);
+        } else {
+            EXPECT_EQ(id, 77) << "a failed open hands out no id";
+        }
+        // Slot 0 is free again: the next open takes it, and no other slot is held.
+        const int next = open_ok(good);
+        EXPECT_EQ(next, 0);
+        EXPECT_EQ(td_close(next), TD_NOERR);
+        EXPECT_EQ(td_close(1), TD_EBADID);
+    }
+}
+
+TEST_F(Front, MissingPathOrDirectory)
+{
+    int id = -1;
+    EXPECT_EQ(td_open(dir.file("absent").c_str(), TD_READONLY, &id), TD_EACCESS);
+    EXPECT_EQ(td_open(dir.file("absent").c_str(), TD_WRITE, &id), TD_EACCESS);
+    // A directory cannot be opened for update, nor read as a dataset.
+    EXPECT_EQ(td_open(dir.path().c_str(), TD_WRITE, &id), TD_EACCESS);
+    const int status = td_open(dir.path().c_str(), TD_READONLY, &id);
+    EXPECT_TRUE(status == TD_EACCESS || status == TD_ENOMAGIC) << status;
+    // Absent path or id place: refused before anything is opened.
+    const std::string good = write("good", spec_of(tdw::kInfrared));
+    EXPECT_EQ(td_open(nullptr, TD_READONLY, &id), TD_EACCESS);
+    EXPECT_EQ(td_open(good.c_str(), TD_READONLY, nullptr), TD_EACCESS);
+    EXPECT_EQ(open_ok(good), 0);
+}
+
+TEST_F(Front, HundredSlotsLowestFreeReusedFullTableTouchesNothing)
+{
+    const std::string good = write("good", spec_of(tdw::kInfrared));
+    for (int expected = 0; expected < TD_MAX_DATASETS; ++expected)
+        ASSERT_EQ(open_ok(good), expected);
+
+    int id = -5;
+    EXPECT_EQ(td_open(good.c_str(), TD_READONLY, &id), TD_EMAXDS);
+    // With a full table nothing is opened: a missing or an empty file gives
+    // 23, not their own statuses, and a bad mode is still reported first.
+    EXPECT_EQ(td_open(dir.file("absent").c_str(), TD_READONLY, &id), TD_EMAXDS);
+    const std::string empty = dir.file("empty");
+    tdw::write_empty(empty);
+    EXPECT_EQ(td_open(empty.c_str(), TD_WRITE, &id), TD_EMAXDS);
+    EXPECT_EQ(td_open(good.c_str(), 2, &id), TD_EMODE);
+    EXPECT_EQ(id, -5);
+
+    EXPECT_EQ(td_close(5), TD_NOERR);
+    EXPECT_EQ(td_close(3), TD_NOERR);
+    EXPECT_EQ(td_close(99), TD_NOERR);
+    EXPECT_EQ(open_ok(good), 3);
+    EXPECT_EQ(open_ok(good), 5);
+    EXPECT_EQ(open_ok(good), 99);
+    EXPECT_EQ(td_open(good.c_str(), TD_READONLY, &id), TD_EMAXDS);
+}
+
+TEST_F(Front, CloseTwiceAndClosedIdNamesNothing)
+{
+    const std::string good = write("good", spec_of(tdw::kInfrared));
+    const int id = open_ok(good);
+    EXPECT_EQ(td_close(id), TD_NOERR);
+    EXPECT_EQ(td_close(id), TD_EBADID);
+    int dimid = -1;
+    EXPECT_EQ(td_dimid(id, "rows", &dimid), TD_EBADID);
+}
+
+TEST_F(Front, InvalidIdsFailEverywhere)
+{
+    const std::string good = write("good", spec_of(tdw::kInfrared));
+    ASSERT_EQ(open_ok(good), 0);
+    for (const int id : {-1, 100, 1, 57, INT_MIN, INT_MAX}) {
+        SCOPED_TRACE(id);
+        char text[64] = {};
+        int n = 0;
+        std::int16_t s = 0;
+        int dimids[2] = {};
+        EXPECT_EQ(td_close(id), TD_EBADID);
+        EXPECT_EQ(td_enddef(id), TD_EBADID);
+        EXPECT_EQ(td_dimid(id, "rows", &n), TD_EBADID);
+        EXPECT_EQ(td_diminq(id, 0, text, &n), TD_EBADID);
+        EXPECT_EQ(td_varid(id, "graphics", &n), TD_EBADID);
+        EXPECT_EQ(td_varinq(id, 0, text, &s, &n, dimids, &n), TD_EBADID);
+        EXPECT_EQ(td_attget_text(id, 0, "data_id", text), TD_EBADID);
+        EXPECT_EQ(td_attget_short(id, 0, "orbit_start_year", &s), TD_EBADID);
+    }
+}
+
+TEST_F(Front, EnddefOutsideDefineMode)
+{
+    const int id = open_ok(write("good", spec_of(tdw::kInfrared)), TD_WRITE);
+    EXPECT_EQ(td_enddef(id), TD_ENOTINDEFINE);
+    EXPECT_EQ(td_close(id), TD_NOERR);
+}
+
+TEST_F(Front, ClosingNeverWritesAnUnexpandedDataset)
+{
+    tdw::DatasetSpec spec = spec_of(tdw::kInfrared, {{"orbit_start_year", 1999}});
+    spec.value = [](int r, int c) { return r * 10 - c; };
+    const std::string path = write("ir", spec);
+    const std::string before = tdtest::read_file(path);
+    for (const int mode : {TD_READONLY, TD_WRITE}) {
+        const int id = open_ok(path, mode);
+        std::int16_t year = 0;
+        EXPECT_EQ(td_attget_short(id, 0, "orbit_start_year", &year), TD_NOERR);
+        EXPECT_EQ(td_close(id), TD_NOERR);
+        EXPECT_EQ(tdtest::read_file(path), before);
+    }
+}
+
+// ------------------------------------------------------------- dimensions
+
+TEST_F(Front, DimensionIdsNamesAndLengths)
+{
+    tdw::DatasetSpec spec = spec_of(tdw::kInfrared);
+    spec.rows = 3;
+    spec.columns = 70;
+    const int id = open_ok(write("ir", spec));
+
+    int dimid = -1;
+    EXPECT_EQ(td_dimid(id, "rows", &dimid), TD_NOERR);
+    EXPECT_EQ(dimid, 0);
+    EXPECT_EQ(td_dimid(id, "columns", &dimid), TD_NOERR);
+    EXPECT_EQ(dimid, 1);
+    for (const char* bad : {"Rows", "row", "rows ", "", "lines", "graphics"})
+        EXPECT_EQ(td_dimid(id, bad, &dimid), TD_EBADDIM) << bad;
+    EXPECT_EQ(td_dimid(id, nullptr, &dimid), TD_EBADDIM);
+
+    char name[TD_DIM_NAME_SIZE];
+    int length = -1;
+    EXPECT_EQ(td_diminq(id, 0, name, &length), TD_NOERR);
+    EXPECT_STREQ(name, "rows");
+    EXPECT_EQ(length, 3);
+    EXPECT_EQ(td_diminq(id, 1, name, &length), TD_NOERR);
+    EXPECT_STREQ(name, "columns");
+    EXPECT_EQ(length, 70);
+    // Each output is optional.
+    EXPECT_EQ(td_diminq(id, 1, nullptr, &length), TD_NOERR);
+    EXPECT_EQ(td_diminq(id, 0, name, nullptr), TD_NOERR);
+    EXPECT_EQ(td_diminq(id, 0, nullptr, nullptr), TD_NOERR);
+    for (const int bad : {2, -1, 100})
+        EXPECT_EQ(td_diminq(id, bad, name, &length), TD_EBADDIMID) << bad;
+}
+
+struct DimCase {
+    std::int16_t rows, columns;
+};
+
+TEST_F(Front, UndefinedAndNegativeDimensions)
+{
+    // -1 marks an undefined dimension; any other negative length is treated
+    // the same way, so a caller never sees a negative length.
+    for (const DimCase c : std::vector<DimCase>{
+             {-1, 5}, {5, -1}, {-2, -32768}, {0, 0}, {32767, 1}, {-1, -1}}) {
+        SCOPED_TRACE(std::to_string(c.rows) + "x" + std::to_string(c.columns));
+        const int id = open_ok(
+            write("d", spec_of(tdw::kCloud, {{"rows", c.rows}, {"columns", c.columns}})));
+        const std::int16_t lengths[2] = {c.rows, c.columns};
+        const char* names[2] = {"rows", "columns"};
+        for (int d = 0; d < 2; ++d) {
+            int dimid = -1, length = -99;
+            if (lengths[d] < 0) {
+                EXPECT_EQ(td_dimid(id, names[d], &dimid), TD_EBADDIM);
+                EXPECT_EQ(td_diminq(id, d, nullptr, &length), TD_EBADDIMID);
+                EXPECT_EQ(length, -99);
+            } else {
+                EXPECT_EQ(td_dimid(id, names[d], &dimid), TD_NOERR);
+                EXPECT_EQ(td_diminq(id, d, nullptr, &length), TD_NOERR);
+                EXPECT_EQ(length, lengths[d]);
+            }
+        }
+        EXPECT_EQ(td_close(id), TD_NOERR);
+    }
+}
+
+// -------------------------------------------------------------- variables
+
+struct KindCase {
+    std::int16_t data_id;
+    std::int16_t channel;
+    const char* channel_name;
+    std::int16_t type;
+    bool graphics;
+};
+
+TEST_F(Front, VariablesOfEveryDataKind)
+{
+    const std::vector<KindCase> cases{
+        {tdw::kVisible, 2, "avhrr_ch2", TD_FLOAT, true},
+        {tdw::kInfrared, 4, "avhrr_ch4", TD_FLOAT, true},
+        {tdw::kInfrared, 207, "nlsst_split", TD_FLOAT, true},
+        {tdw::kAncillary, 105, "scan_time", TD_FLOAT, false},
+        {tdw::kAncillary, 301, "ocean_reflect", TD_FLOAT, false},
+        {tdw::kCloud, 401, "cloud", TD_BYTE, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.channel_name);
+        const int id = open_ok(write("v", spec_of(c.data_id, {{"channel_number", c.channel}})));
+
+        int varid = -1;
+        EXPECT_EQ(td_varid(id, c.channel_name, &varid), TD_NOERR);
+        EXPECT_EQ(varid, 0);
+        // Only the dataset's own channel names the data variable.
+        EXPECT_EQ(td_varid(id, c.channel == 2 ? "avhrr_ch4" : "avhrr_ch2", &varid), TD_EBADVAR);
+        for (const char* bad : {"rows", "columns", "", "AVHRR_CH4", "Graphics", "data_id"})
+            EXPECT_EQ(td_varid(id, bad, &varid), TD_EBADVAR) << bad;
+        EXPECT_EQ(td_varid(id, nullptr, &varid), TD_EBADVAR);
+        EXPECT_EQ(td_varid(id, "graphics", &varid), c.graphics ? TD_NOERR : TD_EBADVAR);
+        if (c.graphics) {
+            EXPECT_EQ(varid, 1);
+        }
+
+        char name[TD_VAR_NAME_SIZE];
+        std::int16_t type = -1;
+        int ndims = -1, natts = -1;
+        int dimids[2] = {-1, -1};
+        ASSERT_EQ(td_varinq(id, 0, name, &type, &ndims, dimids, &natts), TD_NOERR);
+        EXPECT_STREQ(name, c.channel_name);
+        EXPECT_EQ(type, c.type);
+        EXPECT_EQ(ndims, 2);
+        EXPECT_EQ(dimids[0], 0);
+        EXPECT_EQ(dimids[1], 1);
+        EXPECT_EQ(natts, TD_NUM_ATTRIBUTES);
+
+        if (c.graphics) {
+            ASSERT_EQ(td_varinq(id, 1, name, &type, &ndims, dimids, &natts), TD_NOERR);
+            EXPECT_STREQ(name, "graphics");
+            EXPECT_EQ(type, TD_BYTE);
+            EXPECT_EQ(ndims, 2);
+            EXPECT_EQ(natts, 0);
+        } else {
+            EXPECT_EQ(td_varinq(id, 1, name, &type, &ndims, dimids, &natts), TD_EBADVARID);
+        }
+        for (const int bad : {2, -1, 1000})
+            EXPECT_EQ(td_varinq(id, bad, name, &type, &ndims, dimids, &natts), TD_EBADVARID);
+        EXPECT_EQ(td_varinq(id, 0, nullptr, nullptr, nullptr, nullptr, nullptr), TD_NOERR);
+        EXPECT_EQ(td_close(id), TD_NOERR);
+    }
+}
+
+TEST_F(Front, ChannelWithoutAName)
+{
+    for (const std::int16_t channel : {0, 7, 106, 400, -1}) {
+        SCOPED_TRACE(channel);
+        const int id = open_ok(write("v", spec_of(tdw::kInfrared, {{"channel_number", channel}})));
+        char name[TD_VAR_NAME_SIZE];
+        std::int16_t type = -1;
+        EXPECT_EQ(td_varinq(id, 0, name, &type, nullptr, nullptr, nullptr), TD_ECHANNEL);
+        // Without a name buffer the channel is not looked at.
+        EXPECT_EQ(td_varinq(id, 0, nullptr, &type, nullptr, nullptr, nullptr), TD_NOERR);
+        EXPECT_EQ(type, TD_FLOAT);
+        int varid = -1;
+        EXPECT_EQ(td_varid(id, "avhrr_ch4", &varid), TD_EBADVAR);
+        EXPECT_EQ(td_varid(id, "graphics", &varid), TD_NOERR);
+        EXPECT_EQ(td_close(id), TD_NOERR);
+    }
+}
+
+// --------------------------------------------------------------- messages
+
+TEST(Messages, EveryCodeAndUnknownOnes)
+{
+    const std::vector<const char*> expected{
+        "no error",
+        "cannot create dataset",
+        "invalid creation mode",
+        "cannot access dataset",
+        "invalid access mode",
+        "dataset not in define mode",
+        "invalid dataset id",
+        "call to td_enddef failed",
+        "dimension already defined",
+        "dimension must be greater than 0",
+        "invalid dimension",
+        "variable already defined (only 1 allowed)",
+        "invalid data type",
+        "invalid number of dimensions",
+        "invalid dimension id",
+        "invalid variable",
+        "invalid variable id",
+        "variable index is out of range",
+        "variable value is out of range",
+        "dataset in define mode",
+        "invalid attribute",
+        "invalid attribute value",
+        "failed to allocate memory",
+        "maximum open file limit reached",
+        "cannot create, dataset exists",
+        "header creation failed",
+        "wrong magic number, unrecognized format",
+        "cannot read magic number",
+        "unknown error",
+        "invalid attribute id",
+        "error reading dimension",
+        "error reading attribute",
+        "error reading data",
+        "error writing dimension",
+        "error writing attribute",
+        "error writing data",
+        "dimension must be defined",
+        "data variable must be defined",
+        "internal consistency error",
+        "unsupported data id in header",
+        "unsupported channel number in header",
+        "dataset opened read-only",
+        "attribute type mismatch",
+        "unsupported pixel size in header",
+        "unsupported calibration type in header",
+        "error manipulating uncompressed file",
+        "error manipulating compressed file",
+        "unsupported compression type in header",
+        "error in compressed file, byte 0",
+        "invalid attribute length",
+        "cannot write data to file with non-zero navigational shifts",
+        "attribute is read-only",
+    };
+    ASSERT_EQ(expected.size(), 52u);
+    for (int code = 0; code < 52; ++code)
+        EXPECT_STREQ(td_strerror(code), expected[static_cast<std::size_t>(code)]) << code;
+    for (const int code : {-1, 52, 53, 1000, INT_MIN, INT_MAX})
+        EXPECT_STREQ(td_strerror(code), "unknown error") << code;
+}
+
+} // namespace
