@@ -1,2 +1,309 @@
-// options.cpp - the option stage of tdftogif.
+// options.cpp - the option stage of tdftogif: the command line, the usage
+// text, the failure line and the defaults that depend on the kind of data.
 #include "options.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+namespace tdf {
+
+namespace {
+
+// The usage text, written as two pieces that together form one text.
+constexpr const char* usage_first =
+    "usage: tdftogif [-# r,g,b | -# dyn] [-c colors] [-b r,g,b] [-l min] [-h max]\n"
+    "       [-p fdig] [-m cmap] [-t ticint] [-f] [-i] [-s [-u]] [-o output] input\n"
+    "where: -# r,g,b         Specifies the RGB values for graphics plane #\n"
+    "                        (# = 1,2,3,4).\n"
+    "       -# dyn           Specifies that graphics plane # should be dynamic,\n"
+    "                        ie: light on dark, dark on light.\n"
+    "       -c colors        Changes the default number of colors in the\n"
+    "                        palette (245).\n"
+    "       -b r,g,b         Changes the RGB for bad data values (0,0,0).\n"
+    "       -l min           Changes the default minimum data value:\n"
+    "                           infrared = 4\n"
+    "                            visible = 0\n"
+    "                              angle = 0\n"
+    "                          scan time = 0\n"
+    "                              cloud = 0\n"
+    "       -h max           Changes the default maximum data value:\n"
+    "                           infrared = 30\n"
+    "                            visible = 20\n"
+    "                              angle = 90\n"
+    "                          scan time = 24\n"
+    "                              cloud = 255\n";
+
+constexpr const char* usage_second =
+    "       -d dec           Changes the default number of decimal places for tick\n"
+    "                        values (1).\n"
+    "       -m cmap          Changes the default color map:\n"
+    "                           infrared = hsl256\n"
+    "                            visible = black-white\n"
+    "                              angle = black-white\n"
+    "                          scan time = black-white\n"
+    "                              cloud = hsl256\n"
+    "                        Selections include:\n"
+    "                          black-white\n"
+    "                          hsl256\n"
+    "                          prism\n"
+    "       -t ticint        Changes the default scale tick interval:\n"
+    "                           infrared = 2\n"
+    "                            visible = 2\n"
+    "                              angle = 5\n"
+    "                          scan time = 2\n"
+    "                              cloud = 16\n"
+    "       -f               Changes the plot to work in Fahrenheit, default is\n"
+    "                        Celsius.\n"
+    "       -i               Inverts the default background and foreground colors\n"
+    "                        (black, white).\n"
+    "       -s               Places a satellite time stamp on the image, default\n"
+    "                        is no stamp.\n"
+    "       -u               Formats the satellite time stamp in UTC, default is\n"
+    "                        the local system time zone.\n"
+    "       -o output        Specifies an output file name, default is write\n"
+    "                        to standard output.\n"
+    "       input            The Tidewell dataset to read.\n";
+
+// Reads a decimal integer the way atoi does (leading white space, optional
+// sign, longest run of digits, 0 when there are none), but saturating at the
+// limits of int so that an overlong value cannot wrap into an accepted one.
+int read_int(const char* text, const char** end = nullptr) noexcept
+{
+    char* stop = nullptr;
+    const int saved = errno;
+    const long value = std::strtol(text, &stop, 10);
+    errno = saved;
+    if (end)
+        *end = stop;
+    return static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX));
+}
+
+// Reads a floating-point number as atof does, held as a 32-bit float.
+float read_float(const char* text) noexcept
+{
+    char* stop = nullptr;
+    const int saved = errno;
+    const double value = std::strtod(text, &stop);
+    errno = saved;
+    return static_cast<float>(value);
+}
+
+// Reads "r,g,b" as "%d,%d,%d" would: stops at the first mismatch, and a
+// component that was not read keeps its earlier value.
+void read_rgb(const char* text, rgb& colour) noexcept
+{
+    std::array<int*, 3> component{&colour.red, &colour.green, &colour.blue};
+    const char* cursor = text;
+    for (std::size_t i = 0; i < component.size(); ++i) {
+        const char* end = nullptr;
+        const int value = read_int(cursor, &end);
+        if (end == cursor)
+            return;  // no digits: matching failure
+        *component[i] = value;
+        cursor = end;
+        if (i + 1 < component.size()) {
+            if (*cursor != ',')
+                return;
+            ++cursor;
+        }
+    }
+}
+
+struct kind_defaults {
+    float min;
+    float max;
+    float ticint;
+    const char* cmap;
+};
+
+constexpr kind_defaults infrared_celsius{4.0f, 30.0f, 2.0f, "hsl256"};
+constexpr kind_defaults infrared_fahrenheit{39.2f, 86.0f, 2.0f, "hsl256"};
+constexpr kind_defaults visible{0.0f, 20.0f, 2.0f, "black-white"};
+constexpr kind_defaults scan_time{0.0f, 24.0f, 2.0f, "black-white"};
+constexpr kind_defaults angle{0.0f, 90.0f, 5.0f, "black-white"};
+constexpr kind_defaults cloud{0.0f, 255.0f, 16.0f, "hsl256"};
+
+const kind_defaults* find_kind(std::string_view data_id, std::string_view variable,
+                               bool fahrenheit) noexcept
+{
+    if (data_id == "infrared")
+        return fahrenheit ? &infrared_fahrenheit : &infrared_celsius;
+    if (data_id == "visible")
+        return &visible;
+    if (data_id == "ancillary")
+        return variable == "scan_time" ? &scan_time : &angle;
+    if (data_id == "cloud")
+        return &cloud;
+    return nullptr;
+}
+
+enum class option_kind { invalid, flag, valued };
+
+// What the letter after "-" is; a lone "-" (letter '\0') is invalid.
+constexpr option_kind kind_of(char letter) noexcept
+{
+    constexpr std::string_view valued = "1234bcdhlmot";
+    constexpr std::string_view flags = "fisu";
+    if (letter == '\0')
+        return option_kind::invalid;
+    if (valued.find(letter) != std::string_view::npos)
+        return option_kind::valued;
+    if (flags.find(letter) != std::string_view::npos)
+        return option_kind::flag;
+    return option_kind::invalid;
+}
+
+parse_result usage_failure(int status)
+{
+    print_usage();
+    return {false, status};
+}
+
+parse_result check_failure(const char* value, const char* message)
+{
+    report_failure(message, value);
+    return {false, -2};
+}
+
+} // namespace
+
+parse_result parse_options(int argc, const char* const* argv, cmd_options& options)
+{
+    int remaining = argc - 1;
+    if (remaining < 1)
+        return usage_failure(-1);
+
+    int cursor = 1;
+    while (argv[cursor][0] == '-') {
+        const char* argument = argv[cursor];
+        const char letter = argument[1];
+        const option_kind kind = kind_of(letter);
+        if (kind == option_kind::invalid) {
+            report_failure("invalid option", argument);
+            return usage_failure(-2);
+        }
+        const bool takes_value = kind == option_kind::valued;
+        if (takes_value && remaining < 2)
+            return usage_failure(-2);  // the value is missing at the end
+        const char* value = takes_value ? argv[cursor + 1] : nullptr;
+
+        switch (letter) {
+        case '1':
+        case '2':
+        case '3':
+        case '4': {
+            const int plane = letter - '1';
+            const auto bit = static_cast<std::uint8_t>(1u << plane);
+            if (std::strcmp(value, "dyn") == 0) {
+                options.dynamic_planes |= bit;
+            } else {
+                read_rgb(value, options.plane_colour[static_cast<std::size_t>(plane)]);
+                options.fixed_planes |= bit;
+            }
+            break;
+        }
+        case 'b':
+            read_rgb(value, options.bad_colour);
+            break;
+        case 'c':
+            options.colours = read_int(value);
+            if (options.colours < 1 || options.colours > max_colours)
+                return check_failure(value, "invalid number of colors");
+            break;
+        case 'd':
+            options.decimals = read_int(value);
+            if (options.decimals < 0 || options.decimals > max_decimals)
+                return check_failure(value, "invalid number of decimal places");
+            break;
+        case 'f':
+            options.fahrenheit = true;
+            break;
+        case 'h':
+            options.max = read_float(value);
+            options.max_given = true;
+            break;
+        case 'i':
+            options.invert = true;
+            break;
+        case 'l':
+            options.min = read_float(value);
+            options.min_given = true;
+            break;
+        case 'm':
+            options.cmap = value;
+            options.cmap_given = true;
+            break;
+        case 'o':
+            options.output = value;
+            break;
+        case 's':
+            options.stamp = true;
+            break;
+        case 't':
+            options.ticint = read_float(value);
+            options.ticint_given = true;
+            if (!(options.ticint > 0.0f))
+                return check_failure(value, "invalid tick interval");
+            break;
+        case 'u':
+            options.utc = true;
+            break;
+        default:
+            break;
+        }
+
+        const int consumed = takes_value ? 2 : 1;
+        cursor += consumed;
+        remaining -= consumed;
+        if (remaining < 1)
+            return usage_failure(-2);  // no input name after the options
+    }
+
+    options.input = argv[cursor];
+    return {true, 0};
+}
+
+int apply_kind_defaults(cmd_options& options, const char* data_id, const char* variable)
+{
+    const char* id = data_id ? data_id : "";
+    const kind_defaults* kind = find_kind(id, variable ? variable : "", options.fahrenheit);
+    if (!kind) {
+        report_failure("unknown data_id", id);
+        return -5;
+    }
+    if (!options.min_given)
+        options.min = kind->min;
+    if (!options.max_given)
+        options.max = kind->max;
+    if (!options.ticint_given)
+        options.ticint = kind->ticint;
+    if (!options.cmap_given)
+        options.cmap = kind->cmap;
+    return 0;
+}
+
+void print_usage()
+{
+    std::printf("%s%s", usage_first, usage_second);
+}
+
+void report_failure(const char* message, const char* name)
+{
+    std::fprintf(stderr, "tdftogif: %s: %s\n", name ? name : "", message ? message : "");
+}
+
+std::string tick_format(int decimals)
+{
+    std::array<char, 32> format{};
+    const int places = std::clamp(decimals, 0, max_decimals);
+    std::snprintf(format.data(), format.size(), "%%%d.%df", places + 3, places);
+    return format.data();
+}
+
+} // namespace tdf

@@ -8,6 +8,12 @@
 
 namespace tdf {
 
+// Limits of the option values: at most 245 data colours (the palette holds
+// them plus 11 fixed entries, 256 in all); at most 28 decimal places, so that
+// a tick label of width places + 3 fits the 31 characters of a label.
+inline constexpr int max_colours = 245;
+inline constexpr int max_decimals = 28;
+
 struct rgb {
     int red = 0;
     int green = 0;
@@ -47,6 +53,7 @@ struct parse_result {
 
 // Reads the command line into `options`.  On failure writes the failure
 // line and/or the usage text and returns the exit status (-1 or -2).
+// Never exits; the caller ends with the status.
 [[nodiscard]] parse_result parse_options(int argc, const char* const* argv, cmd_options& options);
 
 // Chooses the data kind from the data_id text and the data variable's name
@@ -61,7 +68,7 @@ void print_usage();
 void report_failure(const char* message, const char* name);
 
 // The printf format of one tick value for a number of decimal places:
-// "%4.1f" for 1.
+// "%4.1f" for 1 (places outside 0 to max_decimals are clamped).
 std::string tick_format(int decimals);
 
 } // namespace tdf
