@@ -1,11 +1,345 @@
-// compression.cpp - expansion and recompression of compressed datasets.
-// Scaffolding: the storage work replaces these bodies.
+// compression.cpp - expansion of a compressed visible or infrared dataset
+// into its temporary copy, recompression of the copy into the dataset file,
+// and the data-area initialisation of a dataset leaving define mode.
+//
+// The temporary copy keeps the whole 1024-byte header block: its rows start
+// at max(W, 1024) (see storage.h), so datasets with narrow rows keep their
+// header fields intact while expanded, and recompression writes the header
+// block back exactly as it was read.
 #include "compression.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "codec.h"
+#include "header_fields.h"
+#include "storage.h"
 
 namespace td {
 
-int td_decompress(int) { return TD_EINTERNAL; }
-int td_compress(int) { return TD_EINTERNAL; }
-int init_data_area(int) { return TD_EINTERNAL; }
+namespace {
+
+constexpr std::int16_t kCompressionNone = 0;
+constexpr std::int16_t kCompression1b = 2;
+
+// Sequential byte reads through a local buffer: one stdio call per chunk
+// rather than per byte.  Only for a stream nothing else moves meanwhile.
+class ChunkReader {
+public:
+    explicit ChunkReader(Stream& stream) noexcept : stream_(stream) {}
+
+    [[nodiscard]] int get_byte()
+    {
+        if (pos_ == end_) {
+            end_ = stream_.read(buffer_.data(), buffer_.size());
+            pos_ = 0;
+            if (end_ == 0)
+                return -1;
+        }
+        return buffer_[pos_++];
+    }
+
+private:
+    Stream& stream_;
+    std::array<unsigned char, 16384> buffer_;
+    std::size_t pos_ = 0;
+    std::size_t end_ = 0;
+};
+
+// Sequential byte writes through a local buffer.
+class ChunkWriter {
+public:
+    explicit ChunkWriter(Stream& stream) noexcept : stream_(stream) {}
+
+    [[nodiscard]] bool put_byte(unsigned char b)
+    {
+        if (used_ == buffer_.size() && !flush())
+            return false;
+        buffer_[used_++] = b;
+        return true;
+    }
+
+    [[nodiscard]] bool flush()
+    {
+        const std::size_t n = used_;
+        used_ = 0;
+        return n == 0 || stream_.write(buffer_.data(), n) == n;
+    }
+
+private:
+    Stream& stream_;
+    std::array<unsigned char, 16384> buffer_;
+    std::size_t used_ = 0;
+};
+
+[[nodiscard]] int decode_status(codec::DecodeStatus s) noexcept
+{
+    switch (s) {
+    case codec::DecodeStatus::ok:
+        return TD_NOERR;
+    case codec::DecodeStatus::truncated:
+        return TD_EREADDATA;
+    case codec::DecodeStatus::delta_first:
+        return TD_ECOMPBYTE0;
+    case codec::DecodeStatus::out_of_range:
+        return TD_ECOMPFILE;
+    }
+    return TD_EINTERNAL;
+}
+
+// Appends zero bytes until the stream, positioned at its end, is `length`
+// bytes long.
+[[nodiscard]] bool pad_to(Stream& stream, std::int64_t length)
+{
+    const std::int64_t at = stream.tell();
+    if (at < 0)
+        return false;
+    for (std::int64_t i = at; i < length; ++i)
+        if (!stream.put_byte(0))
+            return false;
+    return true;
+}
+
+int decompress(Dataset& ds)
+{
+    if (ds.rows < 0 || ds.columns < 0 || ds.pixel_size != 2)
+        return TD_ECOMPFILE;
+    Stream copy = Stream::temporary();
+    if (!copy)
+        return TD_ECOMPFILE;
+
+    // The header block, then zero bytes up to the first row.
+    std::array<unsigned char, kHeaderBlockBytes> header;
+    if (!ds.current.seek(0) || ds.current.read(header.data(), header.size()) != header.size())
+        return TD_EREADDATA;
+    if (copy.write(header.data(), header.size()) != header.size())
+        return TD_EWRITEDATA;
+    BlockLayout layout = layout_of(ds);
+    layout.origin = std::max(row_bytes(ds), kHeaderBlockBytes);
+    if (!pad_to(copy, layout.origin))
+        return TD_EWRITEDATA;
+
+    const auto columns = static_cast<std::size_t>(ds.columns);
+    std::vector<std::int16_t> values(columns);
+    std::vector<std::uint16_t> words(columns);
+    std::vector<std::uint8_t> nibbles(columns);
+    const Index2 row_count{1, static_cast<std::uint32_t>(columns)};
+    ChunkReader source(ds.current);
+
+    // Data section: the values of every row, with zero nibbles for now.
+    codec::ValueDecoder values_in;
+    for (std::int32_t r = 0; r < ds.rows; ++r) {
+        for (std::size_t c = 0; c < columns; ++c) {
+            int v = 0;
+            if (const int status = decode_status(values_in.next(source, v)); status != TD_NOERR)
+                return status;
+            values[c] = static_cast<std::int16_t>(v);
+        }
+        td_pack_words(values, {}, words);
+        const Index2 at{static_cast<std::uint32_t>(r), 0};
+        if (td_write_block(copy, std::as_bytes(std::span(words)), layout, at, row_count) != TD_NOERR)
+            return TD_EWRITEDATA;
+    }
+
+    // Graphics section: merge each row's nibbles into its sample words.
+    codec::RunDecoder runs_in;
+    for (std::int32_t r = 0; r < ds.rows; ++r) {
+        if (const int status = decode_status(runs_in.fill_row(source, nibbles)); status != TD_NOERR)
+            return status;
+        const Index2 at{static_cast<std::uint32_t>(r), 0};
+        if (td_read_block(copy, std::as_writable_bytes(std::span(words)), layout, at, row_count, nullptr) !=
+            TD_NOERR)
+            return TD_EREADDATA;
+        td_unpack_words(values, {}, words);
+        td_pack_words(values, nibbles, words);
+        if (td_write_block(copy, std::as_bytes(std::span(words)), layout, at, row_count) != TD_NOERR)
+            return TD_EWRITEDATA;
+    }
+    if (!copy.flush())
+        return TD_EWRITEDATA;
+
+    (void)ds.current.close();
+    ds.current = std::move(copy);
+    ds.expanded = true;
+    return TD_NOERR;
+}
+
+// The file the dataset path names, following symbolic links, so that the
+// rewritten file replaces the link's target rather than the link.
+std::string target_path(const std::string& path)
+{
+    struct FreeDeleter {
+        void operator()(char* p) const noexcept { std::free(p); }
+    };
+    const std::unique_ptr<char, FreeDeleter> real(realpath(path.c_str(), nullptr));
+    return real ? std::string(real.get()) : path;
+}
+
+// A new file beside the dataset, removed again unless it is kept.
+class SideFile {
+public:
+    explicit SideFile(const std::string& target)
+    {
+        for (int attempt = 0; attempt < 100 && !stream_; ++attempt) {
+            name_ = target + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+            stream_ = Stream::open(name_.c_str(), "w+bx");
+            if (!stream_ && errno != EEXIST)
+                break;
+        }
+    }
+    SideFile(const SideFile&) = delete;
+    SideFile& operator=(const SideFile&) = delete;
+    ~SideFile()
+    {
+        if (!kept_ && stream_) {
+            (void)stream_.close();
+            std::remove(name_.c_str());
+        }
+    }
+
+    Stream& stream() noexcept { return stream_; }
+    const std::string& name() const noexcept { return name_; }
+    // The file has been renamed into place: hand its stream over.
+    Stream keep() noexcept
+    {
+        kept_ = true;
+        return std::move(stream_);
+    }
+
+private:
+    std::string name_;
+    Stream stream_;
+    bool kept_ = false;
+};
+
+int compress(Dataset& ds)
+{
+    if (!ds.expanded || ds.rows < 0 || ds.columns < 0 || ds.pixel_size != 2)
+        return TD_ECOMPFILE;
+    const std::string target = target_path(ds.path);
+    SideFile out(target);
+    if (!out.stream())
+        return TD_EUNCOMPFILE;
+    ChunkWriter sink(out.stream());
+
+    // The header block exactly as the copy holds it.
+    std::array<unsigned char, kHeaderBlockBytes> header;
+    if (!ds.current.seek(0) || ds.current.read(header.data(), header.size()) != header.size())
+        return TD_EREADDATA;
+    for (const unsigned char b : header)
+        if (!sink.put_byte(b))
+            return TD_EWRITEDATA;
+
+    const BlockLayout layout = layout_of(ds);
+    const auto columns = static_cast<std::size_t>(ds.columns);
+    std::vector<std::uint16_t> words(columns);
+    std::vector<std::int16_t> values(columns);
+    std::vector<std::uint8_t> nibbles(columns);
+    const Index2 row_count{1, static_cast<std::uint32_t>(columns)};
+
+    codec::ValueEncoder values_out;
+    for (std::int32_t r = 0; r < ds.rows; ++r) {
+        const Index2 at{static_cast<std::uint32_t>(r), 0};
+        if (td_read_block(ds.current, std::as_writable_bytes(std::span(words)), layout, at, row_count,
+                          nullptr) != TD_NOERR)
+            return TD_EREADDATA;
+        td_unpack_words(values, {}, words);
+        for (const std::int16_t v : values)
+            if (!values_out.put(sink, v))
+                return TD_EWRITEDATA;
+    }
+    for (std::int32_t r = 0; r < ds.rows; ++r) {
+        const Index2 at{static_cast<std::uint32_t>(r), 0};
+        if (td_read_block(ds.current, std::as_writable_bytes(std::span(words)), layout, at, row_count,
+                          nullptr) != TD_NOERR)
+            return TD_EREADDATA;
+        td_unpack_words({}, nibbles, words);
+        if (!codec::encode_graphics_row(nibbles, sink))
+            return TD_EWRITEDATA;
+    }
+    if (!sink.flush() || !out.stream().sync())
+        return TD_EWRITEDATA;
+
+    // The new file takes the old one's permissions, then its place.
+    struct stat old_status {};
+    if (stat(target.c_str(), &old_status) == 0)
+        (void)chmod(out.name().c_str(), old_status.st_mode & 07777);
+    if (std::rename(out.name().c_str(), target.c_str()) != 0)
+        return TD_EUNCOMPFILE;
+
+    const bool copy_closed = ds.current.close();
+    ds.current = out.keep();
+    ds.expanded = false;
+    return copy_closed ? TD_NOERR : TD_ECOMPFILE;
+}
+
+int init_area(Dataset& ds)
+{
+    if (ds.rows < 0 || ds.columns < 0)
+        return TD_EWRITEDATA;
+    if ((ds.data_id == 0 || ds.data_id == 1) && ds.pixel_size == 2) {
+        std::int16_t compression = 0;
+        if (read_field(ds.current, kOffsetCompressionType, compression) != 0)
+            return TD_EREADATT;
+        if (compression == kCompression1b && !ds.expanded) {
+            Stream copy = Stream::temporary();
+            if (!copy || td_copy_stream(copy, ds.current) != 0)
+                return TD_ECOMPFILE;
+            (void)ds.current.close();
+            ds.current = std::move(copy);
+            ds.expanded = true;
+        }
+    }
+    if (!ds.current.seek_end() || !pad_to(ds.current, data_origin(ds)))
+        return TD_EWRITEDATA;
+    const std::int64_t area = std::int64_t{ds.rows} * ds.columns * ds.pixel_size;
+    for (std::int64_t i = 0; i < area; ++i)
+        if (!ds.current.put_byte(0))
+            return TD_EWRITEDATA;
+    if (!ds.current.flush())
+        return TD_EWRITEDATA;
+    return TD_NOERR;
+}
+
+template <class Work>
+int guarded(int id, Work work) noexcept
+{
+    Dataset* ds = find_dataset(id);
+    if (ds == nullptr)
+        return TD_EBADID;
+    try {
+        return work(*ds);
+    } catch (const std::bad_alloc&) {
+        return TD_ENOMEM;
+    } catch (...) {
+        return TD_EINTERNAL;
+    }
+}
+
+} // namespace
+
+int td_decompress(int id)
+{
+    return guarded(id, decompress);
+}
+
+int td_compress(int id)
+{
+    return guarded(id, compress);
+}
+
+int init_data_area(int id)
+{
+    return guarded(id, init_area);
+}
 
 } // namespace td

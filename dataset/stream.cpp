@@ -3,6 +3,8 @@
 
 #include <cerrno>
 
+#include <unistd.h>
+
 namespace td {
 
 Stream Stream::open(const char* path, const char* mode)
@@ -77,6 +79,16 @@ bool Stream::put_byte(unsigned char b)
 bool Stream::flush()
 {
     return file_ && std::fflush(file_.get()) == 0;
+}
+
+bool Stream::error() const noexcept
+{
+    return file_ && std::ferror(file_.get()) != 0;
+}
+
+bool Stream::sync()
+{
+    return file_ && std::fflush(file_.get()) == 0 && fsync(fileno(file_.get())) == 0;
 }
 
 bool Stream::close()

@@ -39,6 +39,10 @@ public:
     [[nodiscard]] bool put_byte(unsigned char b);
 
     [[nodiscard]] bool flush();
+    // Whether a read or write on the stream has failed (not the end of file).
+    [[nodiscard]] bool error() const noexcept;
+    // Flushes and asks the system to put the file's data on the disk.
+    [[nodiscard]] bool sync();
     // Closes the stream and reports whether the close (with its final
     // flush) succeeded.  A closed stream stays closed.
     bool close();

@@ -1,0 +1,186 @@
+// variables.cpp - block reads of the data and graphics variables, with the
+// expansion of compressed data, the navigational shift of the data variable
+// and the conversion of stored samples.
+#include "variables.h"
+
+#include <cstring>
+#include <new>
+#include <span>
+#include <vector>
+
+#include "calibration.h"
+#include "compression.h"
+#include "header_fields.h"
+#include "registry.h"
+#include "tidewell.h"
+
+namespace td {
+
+namespace {
+
+constexpr int kDataVariable = 0;
+constexpr int kGraphicsVariable = 1;
+
+// Whether the block lies inside the image.  Counted in 64 bits, so that no
+// start or count wraps around and a zero or negative dimension refuses every
+// block; an empty block is refused as well.
+bool block_in_bounds(const Dataset& ds, const Index2& start, const Index2& count) noexcept
+{
+    const std::int64_t rows = ds.rows;
+    const std::int64_t columns = ds.columns;
+    if (count[0] == 0 || count[1] == 0)
+        return false;
+    return std::int64_t{start[0]} + count[0] - 1 <= rows - 1 &&
+           std::int64_t{start[1]} + count[1] - 1 <= columns - 1;
+}
+
+// Cloud samples and graphics nibbles, as bytes or as floats 0 .. 255.
+int deliver_bytes(std::span<const std::uint8_t> bytes, void* out, int value_type) noexcept
+{
+    if (value_type == TD_BYTE) {
+        std::memcpy(out, bytes.data(), bytes.size());
+        return TD_NOERR;
+    }
+    if (value_type == TD_FLOAT) {
+        float* f = static_cast<float*>(out);
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            f[i] = static_cast<float>(bytes[i]);
+        return TD_NOERR;
+    }
+    return TD_ERANGE;
+}
+
+int read_graphics(Dataset& ds, const Index2& start, const Index2& count, std::size_t n, void* out,
+                  int value_type)
+{
+    if (ds.graphics != 1)
+        return TD_EBADVARID;
+    std::vector<std::uint16_t> words(n);
+    std::vector<std::uint8_t> nibbles(n);
+    if (const int status = td_read_block(ds.current, std::as_writable_bytes(std::span(words)),
+                                         layout_of(ds), start, count, nullptr);
+        status != TD_NOERR)
+        return status;
+    td_unpack_words({}, nibbles, words);
+    return deliver_bytes(nibbles, out, value_type);
+}
+
+int convert_ancillary(Dataset& ds, std::span<const std::uint16_t> stored, float* out)
+{
+    std::int16_t channel = 0;
+    if (read_field(ds.current, kOffsetChannelNumber, channel) != 0)
+        return TD_EREADATT;
+    if (channel < kChannelScanAngle || channel > kChannelScanTime)
+        return TD_ECHANNEL;
+    for (std::size_t i = 0; i < stored.size(); ++i)
+        out[i] = channel == kChannelScanTime ? scan_time_hours(static_cast<std::int16_t>(stored[i]))
+                                             : angle_degrees(stored[i]);
+    return TD_NOERR;
+}
+
+int read_data(Dataset& ds, const Index2& start, const Index2& count, std::size_t n, void* out,
+              int value_type)
+{
+    NavShift shift;
+    if (read_field(ds.current, kOffsetVerticalShift, shift.vertical) != 0 ||
+        read_field(ds.current, kOffsetHorizontalShift, shift.horizontal) != 0)
+        return TD_EREADATT;
+
+    if (ds.pixel_size == 1) {
+        std::vector<std::uint8_t> bytes(n);
+        if (const int status = td_read_block(ds.current, std::as_writable_bytes(std::span(bytes)),
+                                             layout_of(ds), start, count, &shift);
+            status != TD_NOERR)
+            return status;
+        if (ds.data_id != 3)
+            return TD_EINTERNAL;
+        return deliver_bytes(bytes, out, value_type);
+    }
+
+    std::vector<std::uint16_t> words(n);
+    if (const int status = td_read_block(ds.current, std::as_writable_bytes(std::span(words)),
+                                         layout_of(ds), start, count, &shift);
+        status != TD_NOERR)
+        return status;
+    if (value_type != TD_FLOAT)
+        return TD_ERANGE;
+    float* f = static_cast<float*>(out);
+    if (ds.data_id == 0 || ds.data_id == 1) {
+        std::int16_t calibration = 0;
+        if (read_field(ds.current, kOffsetCalibrationType, calibration) != 0)
+            return TD_EREADATT;
+        return td_calibrate(std::span(f, n), words, calibration, ds.data_id);
+    }
+    if (ds.data_id == 2)
+        return convert_ancillary(ds, words, f);
+    return TD_EINTERNAL;
+}
+
+int varget(int id, int varid, const Index2& start, const Index2& count, void* out, int value_type)
+{
+    Dataset* ds = find_dataset(id);
+    if (ds == nullptr)
+        return TD_EBADID;
+    if (ds->define_flag != 0)
+        return TD_EINDEFINE;
+    if (!block_in_bounds(*ds, start, count))
+        return TD_EINDEX;
+
+    if (!ds->expanded && (ds->data_id == 0 || ds->data_id == 1) && ds->pixel_size == 2) {
+        std::int16_t compression = 0;
+        if (read_field(ds->current, kOffsetCompressionType, compression) != 0)
+            return TD_EREADATT;
+        if (compression == 2) {
+            if (const int status = td_decompress(id); status != TD_NOERR)
+                return status;
+        } else if (compression != 0) {
+            return TD_ECOMPTYPE;
+        }
+    }
+
+    if (varid != kDataVariable && varid != kGraphicsVariable)
+        return TD_EBADVARID;
+    if (out == nullptr)
+        return TD_EINTERNAL;
+    // Both counts are at most 32767 here, so the product fits.
+    const std::size_t n = std::size_t{count[0]} * count[1];
+    return varid == kGraphicsVariable ? read_graphics(*ds, start, count, n, out, value_type)
+                                      : read_data(*ds, start, count, n, out, value_type);
+}
+
+} // namespace
+
+int td_varget(int id, int varid, const Index2& start, const Index2& count, void* out,
+              int value_type) noexcept
+{
+    try {
+        return varget(id, varid, start, count, out, value_type);
+    } catch (const std::bad_alloc&) {
+        return TD_ENOMEM;
+    } catch (...) {
+        return TD_EINTERNAL;
+    }
+}
+
+} // namespace td
+
+namespace {
+
+td::Index2 index_of(const uint32_t v[2]) noexcept
+{
+    return v == nullptr ? td::Index2{0, 0} : td::Index2{v[0], v[1]};
+}
+
+} // namespace
+
+extern "C" int td_varget_float(int id, int varid, const uint32_t start[2], const uint32_t count[2],
+                               float* out)
+{
+    return td::td_varget(id, varid, index_of(start), index_of(count), out, TD_FLOAT);
+}
+
+extern "C" int td_varget_byte(int id, int varid, const uint32_t start[2], const uint32_t count[2],
+                              uint8_t* out)
+{
+    return td::td_varget(id, varid, index_of(start), index_of(count), out, TD_BYTE);
+}
