@@ -143,6 +143,36 @@ int td_varget_float(int id, int varid, const uint32_t start[2],
 int td_varget_byte(int id, int varid, const uint32_t start[2],
                    const uint32_t count[2], uint8_t *out);
 
+/* Listing the header attributes.
+ *
+ * The 57 attributes of the data variable are numbered 0 to 56 in the order
+ * of their fields in the header.  Each has a kind: an enumerated attribute
+ * stores a code whose name td_attget_text gives, a short attribute a plain
+ * 16-bit integer (td_attget_short), and a scaled attribute a fixed-point
+ * number whose value is the stored integer divided by the attribute's scale
+ * (128 for the latitudes and longitudes, 100 for resolution). */
+#define TD_ATT_ENUMERATED 1
+#define TD_ATT_SHORT      2
+#define TD_ATT_SCALED     3
+#define TD_ATT_NAME_SIZE  24  /* buffer for an attribute name ("nonlinearity_correction") */
+
+/* Name (optional, TD_ATT_NAME_SIZE bytes), kind (optional, one of the
+ * TD_ATT_* kinds) and scale (optional; 0 for enumerated and short
+ * attributes) of attribute number attnum (0 to TD_NUM_ATTRIBUTES - 1) of a
+ * variable.  Nothing is read from the file.  Fails with TD_EBADATT for the
+ * graphics variable, which has no attributes, TD_EBADVARID for any other
+ * variable but the data variable, and TD_EBADATTID for a number out of
+ * range. */
+int td_attinq(int id, int varid, int attnum, char *name, int16_t *kind,
+              int16_t *scale);
+
+/* The stored 16-bit value of any attribute, whatever its kind: the code of
+ * an enumerated attribute (named or not), the integer of a short one, the
+ * unscaled integer of a scaled one.  It is read from the header on every
+ * call (TD_EREADATT when the read fails).  Fails like td_attget_short for a
+ * variable or name that does not exist. */
+int td_attget_stored(int id, int varid, const char *name, int16_t *value);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,84 @@
+// attribute_catalog.cpp - the header attributes as a list: an attribute's
+// name, kind and scale by its number, and the stored 16-bit value of any
+// attribute, for callers that show every attribute (an inspector) rather
+// than ask for the few they know.
+#include <cstring>
+#include <string_view>
+
+#include "header_fields.h"
+#include "registry.h"
+#include "tidewell.h"
+
+namespace td {
+
+namespace {
+
+constexpr int kDataVariable = 0;
+constexpr int kGraphicsVariable = 1;
+
+// Only the data variable has attributes; the graphics variable has none.
+[[nodiscard]] int check_data_variable(int varid) noexcept
+{
+    if (varid == kGraphicsVariable)
+        return TD_EBADATT;
+    if (varid != kDataVariable)
+        return TD_EBADVARID;
+    return TD_NOERR;
+}
+
+int attribute_inquire(int id, int varid, int attnum, char* name, std::int16_t* kind,
+                      std::int16_t* scale)
+{
+    if (find_dataset(id) == nullptr)
+        return TD_EBADID;
+    if (const int status = check_data_variable(varid); status != TD_NOERR)
+        return status;
+    const auto table = attribute_table();
+    if (attnum < 0 || static_cast<std::size_t>(attnum) >= table.size())
+        return TD_EBADATTID;
+    const Attribute& entry = table[static_cast<std::size_t>(attnum)];
+    if (name != nullptr) {
+        std::memcpy(name, entry.name.data(), entry.name.size());
+        name[entry.name.size()] = '\0';
+    }
+    if (kind != nullptr)
+        *kind = static_cast<std::int16_t>(entry.kind);
+    if (scale != nullptr)
+        *scale = entry.scale;
+    return TD_NOERR;
+}
+
+int attribute_stored(int id, int varid, const char* name, std::int16_t* value)
+{
+    Dataset* ds = find_dataset(id);
+    if (ds == nullptr)
+        return TD_EBADID;
+    if (const int status = check_data_variable(varid); status != TD_NOERR)
+        return status;
+    if (name == nullptr)
+        return TD_EBADATT;
+    const auto found = find_attribute(name);
+    if (!found)
+        return TD_EBADATT;
+    const Attribute& entry = attribute_table()[static_cast<std::size_t>(*found)];
+    std::int16_t stored = 0;
+    if (read_field(ds->current, entry.offset, stored) != 0)
+        return TD_EREADATT;
+    if (value != nullptr)
+        *value = stored;
+    return TD_NOERR;
+}
+
+} // namespace
+
+} // namespace td
+
+extern "C" int td_attinq(int id, int varid, int attnum, char* name, int16_t* kind, int16_t* scale)
+{
+    return td::guarded([&] { return td::attribute_inquire(id, varid, attnum, name, kind, scale); });
+}
+
+extern "C" int td_attget_stored(int id, int varid, const char* name, int16_t* value)
+{
+    return td::guarded([&] { return td::attribute_stored(id, varid, name, value); });
+}
