@@ -2,6 +2,7 @@
 // ids, dimensions, variables and messages, on files made by the writer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <fstream>
@@ -238,6 +239,69 @@ TEST_F(Front, ClosingNeverWritesAnUnexpandedDataset)
     }
 }
 
+TEST_F(Front, CloseRecompressesOnlyExpandedReadWriteDatasets)
+{
+    // Row widths below and above the 1024-byte header block.
+    for (const std::int16_t columns : {100, 600}) {
+        SCOPED_TRACE(columns);
+        tdw::DatasetSpec spec = spec_of(tdw::kInfrared, {{"orbit_start_year", 1999}});
+        spec.compressed = true;
+        spec.rows = 3;
+        spec.columns = columns;
+        spec.value = [](int r, int c) { return (r * 131 + c * 17) % 400 - 200; };
+        spec.nibble = [](int r, int c) { return (r + c / 50) % 16; };
+        Bytes bytes;
+        try {
+            bytes = tdw::build_dataset(spec);
+        } catch (const std::logic_error&) {
+            GTEST_SKIP() << "the writer was built without the compressed layout";
+        }
+        // The header block: the first min(W, 1024) bytes of slot 0, then zeros.
+        ASSERT_GT(bytes.size(), 1024u);
+        EXPECT_EQ(bytes[112] << 8 | bytes[113], 1999);
+        EXPECT_EQ(bytes[78] << 8 | bytes[79], 2);
+        const auto width = static_cast<std::ptrdiff_t>(columns) * 2;
+        if (width < 1024) {
+            EXPECT_TRUE(std::all_of(bytes.begin() + width, bytes.begin() + 1024,
+                                    [](std::uint8_t b) { return b == 0; }));
+        }
+        // Bytes after the stream are never read; only a rewrite drops them.
+        Bytes with_trailer = bytes;
+        with_trailer.insert(with_trailer.end(), 7, 0xAA);
+        const std::string path = write("c", with_trailer);
+        const std::string before = tdtest::read_file(path);
+        const std::string canonical(bytes.begin(), bytes.end());
+        const std::uint32_t start[2] = {0, 0};
+        const std::uint32_t count[2] = {1, static_cast<std::uint32_t>(columns)};
+        std::vector<float> row(static_cast<std::size_t>(columns));
+
+        // Never read: the header is read in place and nothing is written back.
+        int id = open_ok(path, TD_WRITE);
+        std::int16_t year = 0;
+        char text[TD_ATT_TEXT_SIZE];
+        EXPECT_EQ(td_attget_short(id, 0, "orbit_start_year", &year), TD_NOERR);
+        EXPECT_EQ(year, 1999);
+        EXPECT_EQ(td_attget_text(id, 0, "compression_type", text), TD_NOERR);
+        EXPECT_STREQ(text, "1b");
+        EXPECT_EQ(td_close(id), TD_NOERR);
+        EXPECT_EQ(tdtest::read_file(path), before);
+
+        // Read-only and expanded: the copy is dropped, the file untouched.
+        id = open_ok(path, TD_READONLY);
+        ASSERT_EQ(td_varget_float(id, 0, start, count, row.data()), TD_NOERR);
+        EXPECT_EQ(td_attget_short(id, 0, "orbit_start_year", &year), TD_NOERR);
+        EXPECT_EQ(td_close(id), TD_NOERR);
+        EXPECT_EQ(tdtest::read_file(path), before);
+
+        // Read-write and expanded: compressed again on close, to the writer's bytes.
+        id = open_ok(path, TD_WRITE);
+        ASSERT_EQ(td_varget_float(id, 0, start, count, row.data()), TD_NOERR);
+        EXPECT_EQ(td_close(id), TD_NOERR);
+        EXPECT_EQ(td_close(id), TD_EBADID);
+        EXPECT_EQ(tdtest::read_file(path), canonical);
+    }
+}
+
 // ------------------------------------------------------------- dimensions
 
 TEST_F(Front, DimensionIdsNamesAndLengths)
@@ -293,6 +357,8 @@ TEST_F(Front, UndefinedAndNegativeDimensions)
                 EXPECT_EQ(td_dimid(id, names[d], &dimid), TD_EBADDIM);
                 EXPECT_EQ(td_diminq(id, d, nullptr, &length), TD_EBADDIMID);
                 EXPECT_EQ(length, -99);
+                char name[TD_DIM_NAME_SIZE];
+                EXPECT_EQ(td_diminq(id, d, name, nullptr), TD_EBADDIMID);
             } else {
                 EXPECT_EQ(td_dimid(id, names[d], &dimid), TD_NOERR);
                 EXPECT_EQ(td_diminq(id, d, nullptr, &length), TD_NOERR);
