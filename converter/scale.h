@@ -15,9 +15,17 @@ struct tic {
     float pos = 0.0f;   // relative height: 0 at min, 1 at max
 };
 
+// Most ticks make_tics builds: far more than can be read on an image of at
+// most 32767 rows.
+inline constexpr int max_tics = 10000;
+
 // Builds the ticks from min, max, the tick interval and the printf format of
-// one tick value.  Returns the count; 0 when the count comes out as zero.
-int make_tics(std::vector<tic>& tics, float min, float max, float ticint, const char* format);
+// one tick value.  Returns the count (1 to max_tics); 0 when the count comes
+// out as zero or below; -1 when it would exceed max_tics or is not a number
+// (tick interval far too small); -2 when a label would be longer than 31
+// characters; -3 when memory runs out.  Nothing is kept on a result below 1.
+[[nodiscard]] int make_tics(std::vector<tic>& tics, float min, float max, float ticint,
+                            const char* format) noexcept;
 
 void draw_frames(gdImagePtr image, int fg, int rows, int columns);
 void draw_tics(gdImagePtr image, gdFontPtr font, const std::vector<tic>& tics, int fg, int rows,

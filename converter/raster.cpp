@@ -1,0 +1,234 @@
+// raster.cpp - paints the data variable into the image, one pixel per value,
+// with the graphics planes over it; and the converter's one rounding rule.
+#include "raster.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#include "options.h"
+#include "tidewell.h"
+
+namespace tdf {
+
+int round_nearest(float x) noexcept {
+    const double d = x;
+    const double r = d > 0.0 ? std::floor(d + 0.5) : std::ceil(d - 0.5);
+    // NaN and values beyond int have no nearest int: NaN gives 0, the others
+    // saturate, so the conversion below is always defined.
+    if (std::isnan(r))
+        return 0;
+    if (r >= 2147483647.0)
+        return INT_MAX;
+    if (r <= -2147483648.0)
+        return INT_MIN;
+    return static_cast<int>(r);
+}
+
+namespace {
+
+// Plane bits in the order the planes are painted: 4, 1, 3, 2.
+constexpr std::array<std::uint8_t, 4> plane_order{0x08, 0x01, 0x04, 0x02};
+
+// Index into the plane colours of the plane with bit `bit`.
+constexpr int plane_index(std::uint8_t bit) {
+    int p = 0;
+    while ((bit >> p) != 1)
+        ++p;
+    return p;
+}
+
+// A row buffer allocated once; empty when the allocation failed.
+template <typename T>
+std::vector<T> allocate_row(std::size_t n) noexcept {
+    try {
+        return std::vector<T>(n);
+    } catch (const std::bad_alloc&) {
+        return {};
+    } catch (const std::length_error&) {
+        return {};
+    }
+}
+
+bool is_bad_value(float v) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits == TD_BAD_VALUE_BITS;
+}
+
+// Everything a pixel's colour depends on besides its value and planes,
+// fixed for the whole call.
+struct colouring {
+    const int* data_colours;
+    int last;            // number of colours - 1
+    int bad_colour;
+    float scale;
+    float offset;
+    bool fahrenheit;
+    const int* plane_colours;
+    std::uint8_t fixed;
+    std::uint8_t dynamic;
+    int black;
+    int white;
+    gdImagePtr image;    // palette read by the dynamic planes
+
+    int data_colour(float v) const {
+        if (is_bad_value(v))
+            return bad_colour;
+        const double x = fahrenheit ? double{scale} * (1.8 * double{v} + 32.0) + double{offset}
+                                    : double{scale} * double{v} + double{offset};
+        const float xf = static_cast<float>(x);
+        // A value with no place on the scale (NaN, or infinity times a zero
+        // scale) is shown as missing.
+        if (std::isnan(xf))
+            return bad_colour;
+        const int k = round_nearest(xf);
+        if (k < 0)
+            return bad_colour;
+        if (k > last)
+            return data_colours[last];
+        return data_colours[k];
+    }
+
+    // Black or white against the colour painted so far.
+    int contrast(int colour) const {
+        double luminance = 0.0;
+        if (colour >= 0 && colour < gdMaxColors)
+            luminance = 0.299 * image->red[colour] + 0.587 * image->green[colour] +
+                        0.114 * image->blue[colour];
+        return luminance < 127.0 ? white : black;
+    }
+
+    int with_planes(int colour, std::uint8_t g) const {
+        if ((g & (fixed | dynamic)) == 0)
+            return colour;
+        for (std::uint8_t bit : plane_order) {
+            if ((g & bit) == 0)
+                continue;
+            if (fixed & bit)
+                colour = plane_colours[plane_index(bit)];
+            else if (dynamic & bit)
+                colour = contrast(colour);
+        }
+        return colour;
+    }
+};
+
+// Whether every colour the raster can paint is an ordinary palette index, so
+// that writing it straight into the pixel rows is what gdImageSetPixel does.
+bool plain_colours(const raster_params& p) {
+    auto ok = [](int c) { return c >= 0 && c < gdMaxColors; };
+    if (!ok(p.bad_colour) || !ok(p.black) || !ok(p.white))
+        return false;
+    for (int i = 0; i < p.colours; ++i)
+        if (!ok(p.data_colours[i]))
+            return false;
+    for (int i = 0; i < 4; ++i)
+        if ((p.fixed_planes >> i) & 1U)
+            if (!ok(p.plane_colours[i]))
+                return false;
+    return true;
+}
+
+} // namespace
+
+int draw_data(gdImagePtr image, const raster_params& params) {
+    const unsigned rows = params.rows;
+    const unsigned columns = params.columns;
+    if (rows == 0 || columns == 0 || params.colours < 1 || params.data_colours == nullptr)
+        return 0;
+
+    std::vector<float> data_row = allocate_row<float>(columns);
+    if (data_row.empty()) {
+        report_failure("unable to allocate data memory", "malloc");
+        return -1;
+    }
+    const bool planes = params.fixed_planes != 0 || params.dynamic_planes != 0;
+    std::vector<std::uint8_t> graphics_row;
+    if (planes) {
+        graphics_row = allocate_row<std::uint8_t>(columns);
+        if (graphics_row.empty()) {
+            report_failure("unable to allocate graphics memory", "malloc");
+            return -2;
+        }
+    }
+
+    const double scale_d =
+        static_cast<double>(params.colours - 1) / (double{params.max} - double{params.min});
+    const colouring paint{
+        params.data_colours,
+        params.colours - 1,
+        params.bad_colour,
+        static_cast<float>(scale_d),
+        static_cast<float>(-(scale_d * double{params.min})),
+        params.fahrenheit,
+        params.plane_colours,
+        planes ? params.fixed_planes : std::uint8_t{0},
+        planes ? params.dynamic_planes : std::uint8_t{0},
+        params.black,
+        params.white,
+        image,
+    };
+
+    // Pixels are written straight into the rows of a palette image; only the
+    // part of the raster inside gd's clipping rectangle is painted, exactly as
+    // gdImageSetPixel would do pixel by pixel.
+    const bool direct = image->trueColor == 0 && plain_colours(params);
+    const long long x_first = 11;
+    const long long c_begin = std::max<long long>(0, image->cx1 - x_first);
+    const long long c_end = std::min<long long>(columns, static_cast<long long>(image->cx2) - x_first + 1);
+
+    const std::uint32_t count[2] = {1, columns};
+    for (unsigned r = 0; r < rows; ++r) {
+        const std::uint32_t start[2] = {r, 0};
+        int status = td_varget_float(params.dataset, params.data_variable, start, count,
+                                     data_row.data());
+        if (status != 0) {
+            report_failure(td_strerror(status), params.variable_name);
+            return status;
+        }
+        if (planes) {
+            status = td_varget_byte(params.dataset, params.graphics_variable, start, count,
+                                    graphics_row.data());
+            if (status != 0) {
+                report_failure(td_strerror(status), "graphics");
+                return status;
+            }
+        }
+
+        const long long y = static_cast<long long>(r) + 11;
+        if (y < image->cy1 || y > image->cy2 || c_begin >= c_end)
+            continue;  // nothing of this row lies inside the image
+        const int yi = static_cast<int>(y);
+        const auto cb = static_cast<std::size_t>(c_begin);
+        const auto ce = static_cast<std::size_t>(c_end);
+
+        if (direct) {
+            unsigned char* out = image->pixels[yi] + x_first;
+            if (planes) {
+                for (std::size_t c = cb; c < ce; ++c)
+                    out[c] = static_cast<unsigned char>(
+                        paint.with_planes(paint.data_colour(data_row[c]), graphics_row[c]));
+            } else {
+                for (std::size_t c = cb; c < ce; ++c)
+                    out[c] = static_cast<unsigned char>(paint.data_colour(data_row[c]));
+            }
+        } else {
+            for (std::size_t c = cb; c < ce; ++c) {
+                int colour = paint.data_colour(data_row[c]);
+                if (planes)
+                    colour = paint.with_planes(colour, graphics_row[c]);
+                gdImageSetPixel(image, static_cast<int>(c + x_first), yi, colour);
+            }
+        }
+    }
+    return 0;
+}
+
+} // namespace tdf

@@ -1,0 +1,140 @@
+// scale.cpp - the colour scale beside the raster: the tick records, the two
+// frames, the tick marks with their labels, the colour bar and the vertical
+// units label.
+#include "scale.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string_view>
+
+#include "raster.h"
+
+namespace tdf {
+
+namespace {
+
+// Coordinates handed to gd stay well inside int, so that gd's own arithmetic
+// on them (clipping, text advance) cannot overflow.
+constexpr long long coord_limit = 1LL << 29;
+
+bool fits(long long v) { return v > -coord_limit && v < coord_limit; }
+
+// gd's text calls take a mutable unsigned char pointer but never write.
+unsigned char* gd_text(std::string& s) { return reinterpret_cast<unsigned char*>(s.data()); }
+
+} // namespace
+
+int make_tics(std::vector<tic>& tics, float min, float max, float ticint, const char* format) noexcept {
+    tics.clear();
+    const float range = max - min;
+    const float quotient = range / ticint;
+    if (std::isnan(quotient))
+        return -1;
+    // round_nearest saturates, so a count beyond int shows up as too large.
+    const long long count = static_cast<long long>(round_nearest(quotient)) + 1;
+    if (count <= 0)
+        return 0;
+    if (count > max_tics)
+        return -1;
+
+    try {
+        tics.reserve(static_cast<std::size_t>(count));
+        for (long long i = 0; i < count; ++i) {
+            const float offset = static_cast<float>(static_cast<double>(i) * double{ticint});
+            const double value = static_cast<double>(i) * double{ticint} + double{min};
+            char label[32];
+            const int len = std::snprintf(label, sizeof label, format, value);
+            if (len < 0 || len >= static_cast<int>(sizeof label)) {
+                tics.clear();
+                return -2;  // a cut label would show a wrong number
+            }
+            tics.push_back(tic{len, std::string(label, static_cast<std::size_t>(len)), offset / range});
+        }
+    } catch (const std::bad_alloc&) {
+        tics.clear();
+        return -3;
+    }
+    return static_cast<int>(count);
+}
+
+void draw_frames(gdImagePtr image, int fg, int rows, int columns) {
+    const long long c = columns;
+    const long long r = rows;
+    if (!fits(c + 53) || !fits(r + 16))
+        return;
+    gdImageRectangle(image, 5, 5, static_cast<int>(c + 16), static_cast<int>(r + 16), fg);
+    gdImageRectangle(image, static_cast<int>(c + 22), 5, static_cast<int>(c + 53),
+                     static_cast<int>(r + 16), fg);
+}
+
+void draw_tics(gdImagePtr image, gdFontPtr font, const std::vector<tic>& tics, int fg, int rows,
+               int columns) {
+    const long long x = static_cast<long long>(columns) + 54;
+    if (!fits(x + 10))
+        return;
+    const int sy = gdImageSY(image);
+    for (const tic& t : tics) {
+        // The height is worked out in single precision, as the scale always
+        // has been, and truncated toward zero.
+        const float y_exact = static_cast<float>(sy - 12) - static_cast<float>(static_cast<long long>(rows) - 1) * t.pos;
+        if (!(y_exact > -static_cast<float>(coord_limit) && y_exact < static_cast<float>(coord_limit)))
+            continue;  // NaN or far off the image: no place to draw this tick
+        const int y = static_cast<int>(y_exact);
+        gdImageLine(image, static_cast<int>(x), y, static_cast<int>(x + 5), y, fg);
+        std::string text = t.text;
+        gdImageString(image, font, static_cast<int>(x + 10), y - font->h / 2, gd_text(text), fg);
+    }
+}
+
+void draw_units(gdImagePtr image, gdFontPtr font, int fg, const char* data_id, const char* variable,
+                bool fahrenheit) {
+    const std::string_view kind = data_id != nullptr ? data_id : "";
+    const std::string_view name = variable != nullptr ? variable : "";
+    std::string label;
+    if (kind == "infrared") {
+        if (name.find("sst") == std::string_view::npos)
+            label = "brightness ";
+        label += fahrenheit ? "temperature ( F)" : "temperature ( C)";
+        label[label.size() - 3] = static_cast<char>(176);  // the font's degree sign
+    } else if (kind == "visible") {
+        label = "albedo (%)";
+    } else if (kind == "ancillary") {
+        label = name == "scan_time" ? "hours" : "degrees";
+    } else if (kind == "cloud") {
+        label = "byte value";
+    } else {
+        return;  // no other kind reaches the drawing
+    }
+    const int len = static_cast<int>(label.size());
+    const int x = gdImageSX(image) - font->h - 6;
+    const int y = gdImageSY(image) / 2 + (len * font->w) / 2;
+    gdImageStringUp(image, font, x, y, gd_text(label), fg);
+}
+
+void draw_colorbar(gdImagePtr image, const int* data_colours, int colours, int rows, int columns) {
+    if (data_colours == nullptr || colours < 1 || rows < 1)
+        return;
+    const long long x1 = static_cast<long long>(columns) + 28;
+    if (!fits(x1 + 19))
+        return;
+    const int sy = gdImageSY(image);
+    const float last_row = static_cast<float>(rows - 1);
+    const float last_colour = static_cast<float>(colours - 1);
+    for (int i = 0; i < rows; ++i) {
+        int k = 0;
+        if (rows > 1) {
+            const float x = static_cast<float>(i) / last_row * last_colour;
+            k = round_nearest(x);
+            k = k < 0 ? 0 : (k > colours - 1 ? colours - 1 : k);
+        }
+        const long long y = static_cast<long long>(sy) - 12 - i;
+        if (!fits(y))
+            break;
+        gdImageLine(image, static_cast<int>(x1), static_cast<int>(y), static_cast<int>(x1 + 19),
+                    static_cast<int>(y), data_colours[k]);
+    }
+}
+
+} // namespace tdf

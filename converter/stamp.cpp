@@ -1,0 +1,125 @@
+// stamp.cpp - the satellite time stamp: satellite, data variable and orbit
+// start time in a box in the lower-left corner of the image.
+#include "stamp.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "options.h"
+#include "tidewell.h"
+
+namespace tdf {
+
+namespace {
+
+// Upper case of the C locale, whatever the process locale is.
+char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The orbit start time as it is read from the header.
+struct orbit_start {
+    std::int16_t year = 0;
+    std::int16_t day = 0;
+    std::int16_t hour_minute = 0;
+    std::int16_t second = 0;
+};
+
+// Seconds since 1970-01-01 00:00:00 UTC, worked out in double.  Two-digit
+// years are 1970 to 2069; the leap-day count holds from 1970 to 2099.  The
+// year arithmetic is on 16 bits, as the header's fields are.
+double seconds_since_1970(const orbit_start& start) {
+    std::int16_t year = start.year;
+    if (year < 100)
+        year = static_cast<std::int16_t>(year < 70 ? year + 2000 : year + 1900);
+    const auto dy = static_cast<std::int16_t>(year - 1970);
+    const int days = 365 * dy + (dy + 1) / 4 + start.day - 1;
+    const int hours = start.hour_minute / 100;
+    const int minutes = start.hour_minute % 100;
+    return static_cast<double>(days) * 86400.0 + minutes * 60.0 + hours * 3600.0 + start.second;
+}
+
+// The time text: "YYYY/MM/DD HH:MM:SS UTC" or "... ZONE" in local time.  A
+// time before 1970, beyond the 32-bit range or that the C library cannot
+// convert is shown as question marks.
+std::string time_text(double t, bool utc) {
+    if (t >= 0.0 && t <= 2147483647.0) {
+        const auto seconds = static_cast<std::time_t>(static_cast<std::int32_t>(t));
+        // localtime follows the process's time-zone setting as it is now.
+        const std::tm* calendar = utc ? std::gmtime(&seconds) : std::localtime(&seconds);
+        if (calendar != nullptr) {
+            char text[80];
+            const std::size_t n = std::strftime(
+                text, sizeof text, utc ? "%Y/%m/%d %H:%M:%S UTC" : "%Y/%m/%d %H:%M:%S %Z", calendar);
+            if (n > 0)
+                return std::string(text, n);
+        }
+    }
+    // "????/??/?? ??:??:??", escaped so that no compiler reads trigraphs.
+    const std::string unknown = "\?\?\?\?/\?\?/\?\? \?\?:\?\?:\?\?";
+    return utc ? unknown + " UTC" : unknown;
+}
+
+// One failed read: the failure line, and the status for the caller.
+int failed(int status, const char* name) {
+    report_failure(td_strerror(status), name);
+    return status;
+}
+
+} // namespace
+
+int draw_stamp(gdImagePtr image, gdFontPtr font, int background, int fg, int dataset, int variable,
+               bool utc) {
+    char variable_name[32] = {};
+    int status = td_varinq(dataset, variable, variable_name, nullptr, nullptr, nullptr, nullptr);
+    if (status != 0)
+        return failed(status, "variable 0");
+    variable_name[sizeof variable_name - 1] = '\0';
+    for (char* p = variable_name; *p != '\0'; ++p)
+        *p = *p == '_' ? ' ' : upper(*p);
+
+    char satellite[32] = {};
+    status = td_attget_text(dataset, variable, "satellite_id", satellite);
+    if (status != 0)
+        return failed(status, "satellite_id");
+    satellite[sizeof satellite - 1] = '\0';
+    for (char* p = satellite; *p != '\0'; ++p)
+        *p = upper(*p);
+
+    orbit_start start;
+    const struct {
+        const char* name;
+        std::int16_t* value;
+    } reads[] = {
+        {"orbit_start_year", &start.year},
+        {"orbit_start_day", &start.day},
+        {"orbit_start_hour_minute", &start.hour_minute},
+        {"orbit_start_second", &start.second},
+    };
+    for (const auto& read : reads) {
+        status = td_attget_short(dataset, variable, read.name, read.value);
+        if (status != 0)
+            return failed(status, read.name);
+    }
+
+    const std::string when = time_text(seconds_since_1970(start), utc);
+    // The stamp holds at most 79 characters; a longer one keeps its start.
+    char stamp[80];
+    std::snprintf(stamp, sizeof stamp, "%s %s %s", satellite, variable_name, when.c_str());
+
+    const int n = static_cast<int>(std::strlen(stamp));
+    const int w = font->w;
+    const int h = font->h;
+    const int sy = gdImageSY(image);
+    const int x1 = 11;
+    const int y1 = sy - h - 12;
+    const int x2 = (n + 2) * w + 11;
+    const int y2 = sy - 12;
+    gdImageFilledRectangle(image, x1, y1, x2, y2, background);
+    gdImageRectangle(image, x1, y1, x2, y2, fg);
+    gdImageString(image, font, w + 11, y1, reinterpret_cast<unsigned char*>(stamp), fg);
+    return 0;
+}
+
+} // namespace tdf
