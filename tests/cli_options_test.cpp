@@ -125,4 +125,40 @@ TEST(CommandLine, ValueChecksFailAtOnceWithoutUsage)
         check(c);
 }
 
+// Command lines the option stage accepts go on to open the input they name
+// (here "in", which does not exist in the scratch directory).
+TEST(CommandLine, AcceptedCommandLinesOpenTheirInput)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {"in"},
+        {"-c", "1", "in"},
+        {"-c", "245", "in"},
+        {"-cx", "10", "in"},
+        {"-d", "0", "in"},
+        {"-d", "28", "in"},
+        {"-t", "0.5", "in"},
+        {"-12", "dyn", "in"},
+        {"-1", "dyn", "-1", "255,0,0", "in"},
+        {"-l", "-5", "in"},
+        {"-l", "abc", "in"},
+        {"-o", "-x", "in"},
+        {"-m", "meridia", "-m", "Prism", "in"},
+        {"-f", "-i", "-s", "-u", "in", "extra", "-q"},
+    };
+    tdtest::TempDir scratch;
+    tdtest::CommandOptions options;
+    options.cwd = scratch.path();
+    for (const auto& args : cases) {
+        std::string title;
+        for (const auto& a : args)
+            title += "'" + a + "' ";
+        SCOPED_TRACE(title);
+        const auto r = tdtest::run_command(tdtest::tdftogif_path(), args, options);
+        EXPECT_EQ(r.exit_code, 3);
+        EXPECT_EQ(r.err, "tdftogif: in: cannot access dataset\n");
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_FALSE(tdtest::file_exists(scratch.file("-x")));
+}
+
 } // namespace

@@ -1,0 +1,291 @@
+// driver.cpp - one conversion: open the dataset, settle the display
+// settings, build the palette image, have the drawing routines paint it and
+// write it as a GIF.
+//
+// Every failure writes its one line and returns its exit status.  Whatever
+// was acquired is released on the way out (the image, the dataset, the
+// output file), so that the conversion can run many times in one process;
+// seen from outside nothing changes: an output file created before a late
+// failure stays behind, empty, and nothing but the GIF reaches the output.
+#include "driver.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gd.h>
+#include <gdfontg.h>
+#include <gdfonts.h>
+
+#include "colormaps.h"
+#include "raster.h"
+#include "scale.h"
+#include "stamp.h"
+#include "tidewell.h"
+
+namespace tdf {
+
+namespace {
+
+struct image_deleter {
+    void operator()(gdImagePtr image) const noexcept { gdImageDestroy(image); }
+};
+using image_ptr = std::unique_ptr<gdImage, image_deleter>;
+
+struct file_closer {
+    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+using file_ptr = std::unique_ptr<std::FILE, file_closer>;
+
+// An open dataset; closed, status ignored, when a failure leaves it open.
+class dataset_handle {
+public:
+    dataset_handle() = default;
+    ~dataset_handle()
+    {
+        if (id_ >= 0)
+            (void)td_close(id_);
+    }
+    dataset_handle(const dataset_handle&) = delete;
+    dataset_handle& operator=(const dataset_handle&) = delete;
+
+    int* place() noexcept { return &id_; }
+    int id() const noexcept { return id_; }
+    // The final close, whose status the caller reports.
+    [[nodiscard]] int close() noexcept
+    {
+        const int status = td_close(id_);
+        if (status == TD_NOERR)
+            id_ = -1;
+        return status;
+    }
+
+private:
+    int id_ = -1;
+};
+
+int fail(const char* name, const char* message, int status)
+{
+    report_failure(message, name);
+    return status;
+}
+
+int fail_status(const char* name, int status)
+{
+    return fail(name, td_strerror(status), status);
+}
+
+int clamp_component(int value) noexcept
+{
+    return std::clamp(value, 0, 255);
+}
+
+int allocate(gdImagePtr image, int red, int green, int blue)
+{
+    return gdImageColorAllocate(image, clamp_component(red), clamp_component(green),
+                                clamp_component(blue));
+}
+
+int allocate(gdImagePtr image, const rgb& colour)
+{
+    return allocate(image, colour.red, colour.green, colour.blue);
+}
+
+// The palette indices of one image, made in their fixed order.
+struct palette {
+    int background = 0;
+    int foreground = 1;
+    int black = 0;
+    int white = 1;
+    std::array<int, max_colours> data{};
+    int bad = 0;
+    std::array<int, 8> planes{};
+};
+
+palette allocate_palette(gdImagePtr image, const cmd_options& options, const cmap& map)
+{
+    palette p;
+    const int back = options.invert ? 255 : 0;
+    const int fore = 255 - back;
+    p.background = allocate(image, back, back, back);
+    p.foreground = allocate(image, fore, fore, fore);
+    p.black = options.invert ? p.foreground : p.background;
+    p.white = options.invert ? p.background : p.foreground;
+    const int n = options.colours;
+    for (int i = 0; i < n; ++i) {
+        const auto& entry = map.rgb[static_cast<std::size_t>(cmap_entry(i, n))];
+        p.data[static_cast<std::size_t>(i)] = allocate(image, entry[0], entry[1], entry[2]);
+    }
+    p.bad = allocate(image, options.bad_colour);
+    for (std::size_t plane = 0; plane < p.planes.size(); ++plane)
+        p.planes[plane] = allocate(image, options.plane_colour[plane]);
+    return p;
+}
+
+// A dimension's length; a length below 1 (an undefined or damaged header
+// field) cannot make an image and is refused like a bad dimension.
+int dimension_length(int dataset, const char* name, int& length)
+{
+    int dimid = 0;
+    if (const int s = td_dimid(dataset, name, &dimid); s != TD_NOERR)
+        return fail_status(name, s);
+    if (const int s = td_diminq(dataset, dimid, nullptr, &length); s != TD_NOERR)
+        return fail_status(name, s);
+    if (length < 1)
+        return fail_status(name, TD_EDIMSIZE);
+    return 0;
+}
+
+// Makes sure the GIF really reached the output: buffered bytes flushed and
+// no write error on the stream.
+bool output_written(std::FILE* stream) noexcept
+{
+    const bool flushed = std::fflush(stream) == 0;
+    return flushed && !std::ferror(stream);
+}
+
+// The failure line of a tick count below 1; all end with status -7.
+int tics_failure(int count)
+{
+    switch (count) {
+    case -1:
+        return fail("make_tics", "ticint too small for min, max", -7);
+    case -2:
+        return fail("make_tics", "tick labels too long for min, max", -7);
+    case -3:
+        return fail("malloc", "unable to allocate tick memory", -7);
+    default:
+        return fail("make_tics", "ticint too large for min, max", -7);
+    }
+}
+
+} // namespace
+
+int convert(cmd_options& options)
+{
+    const char* input = options.input ? options.input : "";
+
+    dataset_handle dataset;
+    if (const int s = td_open(input, TD_READONLY, dataset.place()); s != TD_NOERR) {
+        *dataset.place() = -1;
+        return fail_status(input, s);
+    }
+
+    file_ptr output_file;
+    if (options.output) {
+        output_file.reset(std::fopen(options.output, "wb"));
+        if (!output_file)
+            return fail(options.output, "can't create output file", -4);
+    }
+    std::FILE* const out = output_file ? output_file.get() : stdout;
+
+    int rows = 0;
+    int columns = 0;
+    if (const int s = dimension_length(dataset.id(), "rows", rows); s != 0)
+        return s;
+    if (const int s = dimension_length(dataset.id(), "columns", columns); s != 0)
+        return s;
+
+    std::array<char, 32> variable{};
+    if (const int s = td_varinq(dataset.id(), 0, variable.data(), nullptr, nullptr, nullptr, nullptr);
+        s != TD_NOERR)
+        return fail_status("variable 0", s);
+
+    int graphics = 1;
+    if (td_varid(dataset.id(), "graphics", &graphics) != TD_NOERR) {
+        options.fixed_planes = 0;
+        options.dynamic_planes = 0;
+    }
+
+    std::array<char, 32> data_id{};
+    if (const int s = td_attget_text(dataset.id(), 0, "data_id", data_id.data()); s != TD_NOERR)
+        return fail_status("data_id", s);
+
+    if (const int s = apply_kind_defaults(options, data_id.data(), variable.data()); s != 0)
+        return s;
+
+    // Infinite extents make a meaningless range, like reversed ones.
+    if (!(options.min < options.max) || !std::isfinite(options.min) || !std::isfinite(options.max))
+        return fail("min >= max", "invalid data extents", -3);
+
+    const cmap* map = find_cmap(options.cmap ? options.cmap : "");
+    if (!map)
+        return fail(options.cmap ? options.cmap : "", "invalid color map", -6);
+
+    const std::string format = tick_format(options.decimals);
+    std::vector<tic> tics;
+    const int count = make_tics(tics, options.min, options.max, options.ticint, format.c_str());
+    if (count < 1 || tics.empty())
+        return tics_failure(count);
+
+    int widest = tics.front().len;
+    for (const tic& t : tics)
+        widest = std::max(widest, t.len);
+
+    const gdFontPtr giant = gdFontGetGiant();
+    const int width = columns + 74 + giant->w * widest + giant->h;
+    const int height = rows + 22;
+    image_ptr image(gdImageCreate(width, height));
+    if (!image)
+        return fail("gdImageCreate", "can't create image", -8);
+
+    const palette colours = allocate_palette(image.get(), options, *map);
+
+    draw_frames(image.get(), colours.foreground, rows, columns);
+    draw_tics(image.get(), giant, tics, colours.foreground, rows, columns);
+    draw_units(image.get(), giant, colours.foreground, data_id.data(), variable.data(),
+               options.fahrenheit);
+
+    raster_params raster;
+    raster.data_colours = colours.data.data();
+    raster.colours = options.colours;
+    raster.bad_colour = colours.bad;
+    raster.plane_colours = colours.planes.data();
+    raster.rows = static_cast<unsigned>(rows);
+    raster.columns = static_cast<unsigned>(columns);
+    raster.dataset = dataset.id();
+    raster.data_variable = 0;
+    raster.graphics_variable = graphics;
+    raster.min = options.min;
+    raster.max = options.max;
+    raster.fixed_planes = options.fixed_planes;
+    raster.dynamic_planes = options.dynamic_planes;
+    raster.fahrenheit = options.fahrenheit;
+    raster.variable_name = variable.data();
+    raster.black = colours.black;
+    raster.white = colours.white;
+    if (const int s = draw_data(image.get(), raster); s != 0)
+        return s;
+
+    draw_colorbar(image.get(), colours.data.data(), options.colours, rows, columns);
+
+    if (options.stamp) {
+        if (const int s = draw_stamp(image.get(), gdFontGetSmall(), colours.background,
+                                     colours.foreground, dataset.id(), 0, options.utc);
+            s != 0)
+            return s;
+    }
+
+    // An earlier error on a shared standard output must not be taken for
+    // this image's.
+    if (!output_file)
+        std::clearerr(stdout);
+    gdImageGif(image.get(), out);
+    bool written = output_written(out);
+    if (output_file)
+        written = std::fclose(output_file.release()) == 0 && written;
+    if (!written)
+        return fail(options.output ? options.output : "standard output", "can't write output file",
+                    -4);
+
+    if (const int s = dataset.close(); s != TD_NOERR)
+        return fail_status(input, s);
+    return 0;
+}
+
+} // namespace tdf

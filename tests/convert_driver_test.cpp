@@ -1,0 +1,403 @@
+// convert_driver_test.cpp - one conversion end to end: failure lines and
+// statuses, the output file, the image size and its palette, and repeated
+// in-process runs that must leave nothing open behind them.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gd.h>
+
+#include "colormaps.h"
+#include "dataset_writer.h"
+#include "driver.h"
+#include "options.h"
+#include "run_command.h"
+
+namespace {
+
+struct image_deleter {
+    void operator()(gdImagePtr image) const noexcept { gdImageDestroy(image); }
+};
+using image_ptr = std::unique_ptr<gdImage, image_deleter>;
+
+image_ptr decode(const std::string& gif)
+{
+    return image_ptr(gdImageCreateFromGifPtr(static_cast<int>(gif.size()),
+                                             const_cast<char*>(gif.data())));
+}
+
+struct colour {
+    int r, g, b;
+    bool operator==(const colour&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const colour& c)
+{
+    return os << "(" << c.r << "," << c.g << "," << c.b << ")";
+}
+
+colour entry(gdImagePtr image, int index)
+{
+    return {gdImageRed(image, index), gdImageGreen(image, index), gdImageBlue(image, index)};
+}
+
+// The palette a run must produce: background, foreground, n map samples, bad
+// colour, planes 1 to 8 (unset planes black; components clamped to 0..255).
+std::vector<colour> expected_palette(const char* map_name, int n, bool invert, colour bad,
+                                     std::vector<colour> planes = {})
+{
+    const tdf::cmap* map = tdf::find_cmap(map_name);
+    EXPECT_NE(map, nullptr) << map_name;
+    std::vector<colour> p;
+    const int back = invert ? 255 : 0;
+    p.push_back({back, back, back});
+    p.push_back({255 - back, 255 - back, 255 - back});
+    for (int i = 0; i < n && map; ++i) {
+        const auto& e = map->rgb[static_cast<std::size_t>(tdf::cmap_entry(i, n))];
+        p.push_back({e[0], e[1], e[2]});
+    }
+    p.push_back(bad);
+    planes.resize(8, colour{0, 0, 0});
+    p.insert(p.end(), planes.begin(), planes.end());
+    return p;
+}
+
+void expect_palette(gdImagePtr image, const std::vector<colour>& expected)
+{
+    // The decoder trims entries no pixel uses from its colour count, but
+    // keeps their values, so every entry is compared by value.
+    ASSERT_LE(expected.size(), static_cast<std::size_t>(gdMaxColors));
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(entry(image, static_cast<int>(i)), expected[i]) << "palette index " << i;
+}
+
+// Columns of the test datasets: the header takes the first row slot, and its
+// fields need 136 bytes, so narrower datasets would overlap their first rows.
+constexpr int C = 140;
+
+class ConvertDriver : public testing::Test {
+protected:
+    tdtest::TempDir dir;
+
+    std::string dataset(const std::string& name, tdw::DatasetSpec spec)
+    {
+        const std::string path = dir.file(name);
+        tdw::write_dataset(path, spec);
+        return path;
+    }
+
+    static tdw::DatasetSpec infrared(int rows, int columns)
+    {
+        tdw::DatasetSpec spec;
+        spec.data_id = tdw::kInfrared;
+        spec.rows = static_cast<std::int16_t>(rows);
+        spec.columns = static_cast<std::int16_t>(columns);
+        spec.value = [](int r, int c) { return (r * 37 + c * 11) % 400 - 100; };
+        return spec;
+    }
+
+    static tdw::DatasetSpec of_kind(std::int16_t kind)
+    {
+        tdw::DatasetSpec spec;
+        spec.data_id = kind;
+        spec.rows = 6;
+        spec.columns = C;
+        return spec;
+    }
+
+    static tdtest::CommandResult run(const std::vector<std::string>& args,
+                                     const tdtest::CommandOptions& options = {})
+    {
+        return tdtest::run_command(tdtest::tdftogif_path(), args, options);
+    }
+};
+
+// Every failure of the run that a dataset file can provoke: line and status.
+TEST_F(ConvertDriver, FailuresReportTheirLineAndStatus)
+{
+    const std::string ir = dataset("ir", infrared(4, C));
+    const std::string vis = dataset("vis", of_kind(tdw::kVisible));
+    tdw::DatasetSpec no_rows = infrared(4, C);
+    no_rows.fields["rows"] = -1;
+    tdw::DatasetSpec no_columns = infrared(4, C);
+    no_columns.fields["columns"] = -1;
+    tdw::DatasetSpec zero_rows = infrared(4, C);
+    zero_rows.fields["rows"] = 0;
+    tdw::DatasetSpec zero_columns = infrared(4, C);
+    zero_columns.fields["columns"] = 0;
+    tdw::DatasetSpec bad_channel = infrared(4, C);
+    bad_channel.fields["channel_number"] = 999;
+    const std::string not_a_dataset = dir.file("text");
+    tdw::write_bytes(not_a_dataset, {'h', 'e', 'l', 'l', 'o'});
+
+    struct failure_case {
+        std::vector<std::string> args;
+        int exit_code;
+        std::string err;
+    };
+    const std::vector<failure_case> cases = {
+        {{dir.file("missing")}, 3, "tdftogif: " + dir.file("missing") + ": cannot access dataset\n"},
+        {{not_a_dataset}, 26, "tdftogif: " + not_a_dataset + ": wrong magic number, unrecognized format\n"},
+        {{dataset("norows", no_rows)}, 10, "tdftogif: rows: invalid dimension\n"},
+        {{dataset("nocols", no_columns)}, 10, "tdftogif: columns: invalid dimension\n"},
+        {{dataset("zerorows", zero_rows)}, 9, "tdftogif: rows: dimension must be greater than 0\n"},
+        {{dataset("negcols", zero_columns)}, 9, "tdftogif: columns: dimension must be greater than 0\n"},
+        {{dataset("badchan", bad_channel)}, 40, "tdftogif: variable 0: unsupported channel number in header\n"},
+        {{"-l", "10", "-h", "10", ir}, 253, "tdftogif: min >= max: invalid data extents\n"},
+        {{"-l", "25", vis}, 253, "tdftogif: min >= max: invalid data extents\n"},
+        {{"-h", "3", ir}, 253, "tdftogif: min >= max: invalid data extents\n"},
+        {{"-l", "nan", ir}, 253, "tdftogif: min >= max: invalid data extents\n"},
+        {{"-l", "-inf", ir}, 253, "tdftogif: min >= max: invalid data extents\n"},
+        {{"-h", "inf", ir}, 253, "tdftogif: min >= max: invalid data extents\n"},
+        {{"-h", "1e39", ir}, 253, "tdftogif: min >= max: invalid data extents\n"},  // beyond float
+        {{"-m", "nosuch", ir}, 250, "tdftogif: nosuch: invalid color map\n"},
+        {{"-m", "Prism", ir}, 250, "tdftogif: Prism: invalid color map\n"},
+        {{"-t", "0.0001", ir}, 249, "tdftogif: make_tics: ticint too small for min, max\n"},
+        {{"-l", "1e30", "-h", "2e30", "-t", "1e29", ir}, 249,
+         "tdftogif: make_tics: tick labels too long for min, max\n"},
+        {{"-d", "28", "-h", "1000", ir}, 249, "tdftogif: make_tics: tick labels too long for min, max\n"},
+    };
+    for (const auto& c : cases) {
+        std::string title;
+        for (const auto& a : c.args)
+            title += a + " ";
+        SCOPED_TRACE(title);
+        const auto r = run(c.args);
+        EXPECT_EQ(r.exit_code, c.exit_code);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, "");  // no image bytes, no usage
+    }
+}
+
+TEST_F(ConvertDriver, OutputFileIsCreatedOnlyAfterTheDatasetOpens)
+{
+    const std::string ir = dataset("ir", infrared(3, C));
+    // The dataset cannot be opened: no output file.
+    const std::string never = dir.file("never.gif");
+    auto r = run({"-o", never, dir.file("missing")});
+    EXPECT_EQ(r.exit_code, 3);
+    EXPECT_FALSE(tdtest::file_exists(never));
+
+    // A late failure leaves the created file behind, empty.
+    const std::string empty = dir.file("empty.gif");
+    r = run({"-o", empty, "-m", "nosuch", ir});
+    EXPECT_EQ(r.exit_code, 250);
+    EXPECT_EQ(r.err, "tdftogif: nosuch: invalid color map\n");
+    ASSERT_TRUE(tdtest::file_exists(empty));
+    EXPECT_EQ(tdtest::read_file(empty), "");
+
+    // The file cannot be created.
+    const std::string nowhere = dir.file("no/such/dir/out.gif");
+    r = run({"-o", nowhere, ir});
+    EXPECT_EQ(r.exit_code, 252);
+    EXPECT_EQ(r.err, "tdftogif: " + nowhere + ": can't create output file\n");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(ConvertDriver, WriteErrorsAreNotSuccess)
+{
+    const std::string ir = dataset("ir", infrared(40, C));
+    tdtest::CommandOptions to_full;
+    to_full.stdout_path = "/dev/full";
+    auto r = run({ir}, to_full);
+    EXPECT_EQ(r.exit_code, 252);
+    EXPECT_EQ(r.err, "tdftogif: standard output: can't write output file\n");
+
+    r = run({"-o", "/dev/full", ir});
+    EXPECT_EQ(r.exit_code, 252);
+    EXPECT_EQ(r.err, "tdftogif: /dev/full: can't write output file\n");
+}
+
+TEST_F(ConvertDriver, StandardOutputCarriesTheGifAndNothingElse)
+{
+    const std::string ir = dataset("ir", infrared(4, C));
+    const auto r = run({ir});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    ASSERT_GE(r.out.size(), 6u);
+    EXPECT_EQ(r.out.substr(0, 6), "GIF87a");
+    EXPECT_EQ(r.out.back(), ';');  // the trailer ends the stream
+    const image_ptr image = decode(r.out);
+    ASSERT_TRUE(image);
+    // Infrared: ticks 4.0 .. 30.0, four characters wide.
+    EXPECT_EQ(gdImageSX(image.get()), C + 89 + 9 * 4);
+    EXPECT_EQ(gdImageSY(image.get()), 4 + 22);
+    EXPECT_EQ(gdImageGetTransparent(image.get()), -1);
+    EXPECT_EQ(gdImageGetInterlaced(image.get()), 0);
+    expect_palette(image.get(), expected_palette("hsl256", 245, false, {0, 0, 0}));
+    EXPECT_EQ(gdImageGetPixel(image.get(), 0, 0), 0);  // unpainted: background
+}
+
+TEST_F(ConvertDriver, OutputFileHoldsTheSameImage)
+{
+    const std::string ir = dataset("ir", infrared(7, C));
+    const auto piped = run({ir});
+    ASSERT_EQ(piped.exit_code, 0) << piped.err;
+    const std::string out = dir.file("out.gif");
+    const auto filed = run({"-o", out, ir});
+    ASSERT_EQ(filed.exit_code, 0) << filed.err;
+    EXPECT_EQ(filed.out, "");
+    const image_ptr a = decode(piped.out);
+    const image_ptr b = decode(tdtest::read_file(out));
+    ASSERT_TRUE(a && b);
+    ASSERT_EQ(gdImageSX(a.get()), gdImageSX(b.get()));
+    ASSERT_EQ(gdImageSY(a.get()), gdImageSY(b.get()));
+    for (int y = 0; y < gdImageSY(a.get()); ++y)
+        for (int x = 0; x < gdImageSX(a.get()); ++x)
+            ASSERT_EQ(gdImageGetPixel(a.get(), x, y), gdImageGetPixel(b.get(), x, y)) << x << "," << y;
+}
+
+// Image size and palette for the settings that shape them.
+TEST_F(ConvertDriver, SizeAndPaletteFollowTheSettings)
+{
+    const std::string ir = dataset("ir", infrared(8, C));
+    const std::string cloud = dataset("cloud", of_kind(tdw::kCloud));
+    tdw::DatasetSpec scan = of_kind(tdw::kAncillary);
+    scan.fields["channel_number"] = 105;
+    const std::string scan_time = dataset("scan", scan);
+    const std::string angle = dataset("angle", of_kind(tdw::kAncillary));
+    const std::string vis = dataset("vis", of_kind(tdw::kVisible));
+
+    struct size_case {
+        std::vector<std::string> args;
+        int width, height;
+        std::vector<colour> palette;
+    };
+    const std::vector<size_case> cases = {
+        {{ir}, C + 89 + 36, 30, expected_palette("hsl256", 245, false, {0, 0, 0})},
+        // Two decimal places: "30.00" is one character wider.
+        {{"-d", "2", ir}, C + 89 + 45, 30, expected_palette("hsl256", 245, false, {0, 0, 0})},
+        // No decimals: " 30" is three characters.
+        {{"-d", "0", ir}, C + 89 + 27, 30, expected_palette("hsl256", 245, false, {0, 0, 0})},
+        {{"-c", "1", "-i", ir}, C + 89 + 36, 30, expected_palette("hsl256", 1, true, {0, 0, 0})},
+        {{"-c", "2", "-m", "prism", "-b", "300,-5,7", ir}, C + 89 + 36, 30,
+         expected_palette("prism", 2, false, {255, 0, 7})},
+        {{"-c", "10", "-m", "meridia", "-1", "255,0,0", "-2", "1,2", "-3", "dyn", "-4", "9,8,7", ir},
+         C + 89 + 36, 30,
+         expected_palette("meridia", 10, false, {0, 0, 0},
+                          {{255, 0, 0}, {1, 2, 0}, {0, 0, 0}, {9, 8, 7}})},
+        // Kind defaults decide the widest label: "255.0", "24.0", "90.0", "20.0".
+        {{"-c", "3", cloud}, C + 89 + 45, 28, expected_palette("hsl256", 3, false, {0, 0, 0})},
+        {{"-c", "3", scan_time}, C + 89 + 36, 28, expected_palette("black-white", 3, false, {0, 0, 0})},
+        {{"-c", "3", angle}, C + 89 + 36, 28, expected_palette("black-white", 3, false, {0, 0, 0})},
+        {{"-c", "3", "-f", ir}, C + 89 + 36, 30, expected_palette("hsl256", 3, false, {0, 0, 0})},
+        // Given extents: -10 and -5 are labels of five and four characters.
+        {{"-c", "3", "-l", "-10", "-h", "10", "-t", "5", ir}, C + 89 + 45, 30,
+         expected_palette("hsl256", 3, false, {0, 0, 0})},
+        {{"-c", "3", "-l", "10", vis}, C + 89 + 36, 28, expected_palette("black-white", 3, false, {0, 0, 0})},
+    };
+    for (const auto& c : cases) {
+        std::string title;
+        for (const auto& a : c.args)
+            title += a + " ";
+        SCOPED_TRACE(title);
+        const auto r = run(c.args);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        const image_ptr image = decode(r.out);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(gdImageSX(image.get()), c.width);
+        EXPECT_EQ(gdImageSY(image.get()), c.height);
+        expect_palette(image.get(), c.palette);
+        EXPECT_EQ(gdImageGetPixel(image.get(), 0, 0), 0);
+    }
+}
+
+TEST_F(ConvertDriver, FullSizeInfraredImage)
+{
+    const std::string ir = dataset("ir512", infrared(512, 512));
+    const auto r = run({"-s", "-u", ir});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const image_ptr image = decode(r.out);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(gdImageSX(image.get()), 637);
+    EXPECT_EQ(gdImageSY(image.get()), 534);
+}
+
+// Planes are painted only where the dataset has a graphics variable; the
+// plane entries are made either way.
+TEST_F(ConvertDriver, PlanesNeedAGraphicsVariable)
+{
+    tdw::DatasetSpec ir = infrared(3, C);
+    ir.nibble = [](int, int) { return 1; };
+    const std::string with_graphics = dataset("ir", ir);
+    const std::string cloud = dataset("cloud", of_kind(tdw::kCloud));
+    const int n = 5;
+    const int plane1 = n + 3;
+
+    auto r = run({"-c", "5", "-1", "255,0,0", with_graphics});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    image_ptr image = decode(r.out);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(gdImageGetPixel(image.get(), 11, 11), plane1);
+    EXPECT_EQ(gdImageGetPixel(image.get(), C + 10, 13), plane1);
+
+    r = run({"-c", "5", "-1", "255,0,0", cloud});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    image = decode(r.out);
+    ASSERT_TRUE(image);
+    expect_palette(image.get(), expected_palette("hsl256", n, false, {0, 0, 0}, {{255, 0, 0}}));
+    for (int y = 11; y < 11 + 6; ++y)
+        for (int x = 11; x < 11 + C; ++x)
+            EXPECT_NE(gdImageGetPixel(image.get(), x, y), plane1) << x << "," << y;
+}
+
+// Runs convert() in this process as main would after the option stage.
+int convert_in_process(std::vector<const char*> args, std::string* err = nullptr)
+{
+    args.insert(args.begin(), "tdftogif");
+    tdf::cmd_options options;
+    testing::internal::CaptureStderr();
+    const tdf::parse_result parsed =
+        tdf::parse_options(static_cast<int>(args.size()), args.data(), options);
+    const int status = parsed.ok ? tdf::convert(options) : parsed.status;
+    const std::string text = testing::internal::GetCapturedStderr();
+    if (err)
+        *err = text;
+    return status;
+}
+
+int open_descriptors()
+{
+    int count = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d))
+            ++count;
+        closedir(d);
+    }
+    return count;
+}
+
+// Failing and succeeding runs, more of them than the dataset table has
+// slots, must each release the dataset, the output file and the image.
+TEST_F(ConvertDriver, RepeatedInProcessRunsReleaseEverything)
+{
+    tdw::DatasetSpec spec = infrared(5, C);
+    spec.nibble = [](int r, int) { return r & 1; };
+    const std::string ir = dataset("ir", spec);
+    const std::string out = dir.file("out.gif");
+    const int before = open_descriptors();
+
+    for (int i = 0; i < 120; ++i) {
+        std::string err;
+        ASSERT_EQ(convert_in_process({"-o", out.c_str(), "-m", "nosuch", ir.c_str()}, &err), -6) << err;
+        ASSERT_EQ(convert_in_process({"-o", out.c_str(), "-l", "9", "-h", "1", ir.c_str()}, &err), -3) << err;
+        ASSERT_EQ(convert_in_process({"-t", "0.00001", ir.c_str()}, &err), -7) << err;
+        ASSERT_EQ(convert_in_process({"-c", "4", "-1", "dyn", "-o", out.c_str(), ir.c_str()}, &err), 0) << err;
+        ASSERT_EQ(err, "");
+    }
+    EXPECT_EQ(open_descriptors(), before);
+
+    const image_ptr image = decode(tdtest::read_file(out));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(gdImageSX(image.get()), C + 89 + 36);
+    expect_palette(image.get(), expected_palette("hsl256", 4, false, {0, 0, 0}));
+}
+
+} // namespace
