@@ -19,16 +19,20 @@ namespace tdf {
 
 int round_nearest(float x) noexcept {
     const double d = x;
-    const double r = d > 0.0 ? std::floor(d + 0.5) : std::ceil(d - 0.5);
     // NaN and values beyond int have no nearest int: NaN gives 0, the others
     // saturate, so the conversion below is always defined.
-    if (std::isnan(r))
-        return 0;
-    if (r >= 2147483647.0)
-        return INT_MAX;
-    if (r <= -2147483648.0)
-        return INT_MIN;
-    return static_cast<int>(r);
+    if (!(d > -2147483648.5 && d < 2147483647.5)) {
+        if (std::isnan(d))
+            return 0;
+        return d > 0.0 ? INT_MAX : INT_MIN;
+    }
+    // floor(d + 0.5) for d > 0 and ceil(d - 0.5) otherwise, both in double.
+    // The shifted value is positive in the first case and negative in the
+    // second, where floor and ceil are truncation toward zero: the conversion
+    // gives the same integer without a call into the maths library, which
+    // matters in the raster's inner loop.
+    const double shifted = d > 0.0 ? d + 0.5 : d - 0.5;
+    return static_cast<int>(shifted);
 }
 
 namespace {
