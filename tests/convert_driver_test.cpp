@@ -77,6 +77,15 @@ void expect_palette(gdImagePtr image, const std::vector<colour>& expected)
         EXPECT_EQ(entry(image, static_cast<int>(i)), expected[i]) << "palette index " << i;
 }
 
+void expect_same_pixels(gdImagePtr a, gdImagePtr b)
+{
+    ASSERT_EQ(gdImageSX(a), gdImageSX(b));
+    ASSERT_EQ(gdImageSY(a), gdImageSY(b));
+    for (int y = 0; y < gdImageSY(a); ++y)
+        for (int x = 0; x < gdImageSX(a); ++x)
+            ASSERT_EQ(gdImageGetPixel(a, x, y), gdImageGetPixel(b, x, y)) << x << "," << y;
+}
+
 // Columns of the test datasets: the header takes the first row slot, and its
 // fields need 136 bytes, so narrower datasets would overlap their first rows.
 constexpr int C = 140;
@@ -246,11 +255,32 @@ TEST_F(ConvertDriver, OutputFileHoldsTheSameImage)
     const image_ptr a = decode(piped.out);
     const image_ptr b = decode(tdtest::read_file(out));
     ASSERT_TRUE(a && b);
-    ASSERT_EQ(gdImageSX(a.get()), gdImageSX(b.get()));
-    ASSERT_EQ(gdImageSY(a.get()), gdImageSY(b.get()));
-    for (int y = 0; y < gdImageSY(a.get()); ++y)
-        for (int x = 0; x < gdImageSX(a.get()); ++x)
-            ASSERT_EQ(gdImageGetPixel(a.get(), x, y), gdImageGetPixel(b.get(), x, y)) << x << "," << y;
+    expect_same_pixels(a.get(), b.get());
+}
+
+
+// A compressed dataset is expanded on its first row read; the image is the
+// one its plain twin gives.  -u without -s changes nothing.
+TEST_F(ConvertDriver, CompressedAndPlainGiveTheSameImage)
+{
+    tdw::DatasetSpec spec = infrared(9, C);
+    spec.nibble = [](int r, int c) { return (r + c) % 3 == 0 ? 2 : 0; };
+    const std::string plain = dataset("plain", spec);
+    spec.compressed = true;
+    const std::string packed = dataset("packed", spec);
+    const std::string packed_bytes = tdtest::read_file(packed);
+
+    const auto a = run({"-2", "dyn", plain});
+    const auto b = run({"-2", "dyn", "-u", packed});
+    ASSERT_EQ(a.exit_code, 0) << a.err;
+    ASSERT_EQ(b.exit_code, 0) << b.err;
+    EXPECT_EQ(b.err, "");
+    const image_ptr ia = decode(a.out);
+    const image_ptr ib = decode(b.out);
+    ASSERT_TRUE(ia && ib);
+    expect_same_pixels(ia.get(), ib.get());
+    // Opened read-only: the dataset file is left as it was.
+    EXPECT_EQ(tdtest::read_file(packed), packed_bytes);
 }
 
 // Image size and palette for the settings that shape them.
