@@ -1,12 +1,14 @@
 # make demo            install what is missing, build, convert the sample dataset
 # make test            install what is missing, build, run every test
 # make test-sanitize   the tests built with AddressSanitizer and UBSan
+# make install PREFIX=/usr/local   install the commands, manual pages and library
 BUILD          ?= build
 SANITIZE_BUILD ?= build-sanitize
 JOBS           ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS    ?=
+PREFIX         ?= /usr/local
 
-.PHONY: all deps build demo test test-sanitize clean
+.PHONY: all deps build demo test test-sanitize clean install
 
 all: build
 
@@ -28,6 +30,9 @@ test-sanitize: deps
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD)

@@ -83,7 +83,7 @@ int run(int argc, char** argv)
         printed = true;
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        report_failure("can't write output", "standard output");
+        report_failure("can't write output file", "standard output");
         if (exit_status == 0)
             exit_status = kWriteFailed;
     }
