@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -122,6 +123,20 @@ TEST(Storage, ReadFailuresAndWrites)
     ASSERT_TRUE(s.seek(8 + 2 * (4 + 1)));
     EXPECT_EQ(s.get_byte(), 0x12);
     EXPECT_EQ(s.get_byte(), 0x34);
+
+    // Writes to a stream open for reading only fail, and so do copies to it.
+    const std::string path = ::testing::TempDir() + "/storage_read_only_" + std::to_string(getpid());
+    {
+        td::Stream w = td::Stream::open(path.c_str(), "wb");
+        ASSERT_EQ(w.write(block.data(), 8), 8u);
+    }
+    td::Stream read_only = td::Stream::open(path.c_str(), "rb");
+    ASSERT_TRUE(read_only);
+    const td::BlockLayout tiny{2, 1, 2, 4};
+    EXPECT_EQ(td::td_write_block(read_only, std::as_bytes(std::span(block)), tiny, {0, 0}, {1, 2}),
+              TD_EWRITEDATA);
+    EXPECT_EQ(td::td_copy_stream(read_only, s), -1);
+    std::remove(path.c_str());
 
     // One-byte samples are never swapped.
     td::Stream bytes = td::Stream::temporary();
@@ -435,6 +450,31 @@ TEST_F(Compressed, CorruptStreamsAreRefused)
     EXPECT_EQ(directory_entries(dir.path()).size(), cases.size());
 }
 
+TEST_F(Compressed, RandomlyDamagedStreamsFailCleanly)
+{
+    const Image im = random_image(7, 45, 13);
+    const Bytes good = tdw::build_dataset(spec_of(im, true));
+    std::mt19937 rng(99);
+    for (int round = 0; round < 200; ++round) {
+        Bytes bad = good;
+        const int hits = 1 + int(rng() % 8);
+        for (int h = 0; h < hits; ++h)
+            bad[1024 + rng() % (bad.size() - 1024)] = static_cast<std::uint8_t>(rng());
+        if (round % 3 == 0)
+            bad.resize(1024 + rng() % (bad.size() - 1024));
+        const std::string path = write("damaged.tdf", bad);
+        const int id = open_ok(path, TD_READONLY);
+        std::vector<float> row(45);
+        const std::uint32_t start[2]{6, 0}, count[2]{1, 45};
+        const int status = td_varget_float(id, 0, start, count, row.data());
+        EXPECT_TRUE(status == TD_NOERR || status == TD_EREADDATA || status == TD_ECOMPFILE ||
+                    status == TD_ECOMPBYTE0)
+            << "round " << round << ": " << status;
+        EXPECT_EQ(td::find_dataset(id)->expanded, status == TD_NOERR);
+        EXPECT_EQ(td_close(id), TD_NOERR);
+    }
+}
+
 TEST_F(Compressed, FailedExpansionStartsAgainOnTheNextRead)
 {
     const Image im = random_image(6, 33, 21);
@@ -450,20 +490,43 @@ TEST_F(Compressed, FailedExpansionStartsAgainOnTheNextRead)
 
 TEST_F(Compressed, GraphicsPairsMayCrossRows)
 {
-    // 2 x 10: all values 1; pairs (1,5) (3,9) (7,3) fill row 0 with six 1s
-    // and four 3s, row 1 with six 3s and four 7s.
-    Image im{2, 10, std::vector<int>(20, 1), std::vector<int>(20, 0)};
-    Bytes file = tdw::build_dataset(spec_of(im, true));
-    file.resize(1024);
-    file.insert(file.end(), {0x80, 0x01});
-    file.insert(file.end(), 19, 0x00);
-    file.insert(file.end(), {0x01, 5, 0x03, 9, 0x07, 3});
-    const std::string path = write("ir.tdf", file);
-    const int id = open_ok(path, TD_READONLY);
-    std::vector<std::uint8_t> g(20);
-    const std::uint32_t start[2]{0, 0}, count[2]{2, 10};
-    ASSERT_EQ(td_varget_byte(id, 1, start, count, g.data()), TD_NOERR);
-    EXPECT_EQ(g, (std::vector<std::uint8_t>{1, 1, 1, 1, 1, 1, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 7, 7, 7, 7}));
+    // 3 x 10 samples, all of value 1, with hand-made graphics pairs.
+    struct Case {
+        const char* what;
+        Bytes pairs;
+        std::vector<std::uint8_t> planes;
+    };
+    const auto rows_of = [](std::initializer_list<std::pair<std::uint8_t, int>> runs) {
+        std::vector<std::uint8_t> out;
+        for (const auto& [nibble, n] : runs)
+            out.insert(out.end(), std::size_t(n), nibble);
+        return out;
+    };
+    const Case cases[] = {
+        {"a pair crosses into the next row", {1, 5, 3, 9, 7, 3, 2, 9},
+         rows_of({{1, 6}, {3, 10}, {7, 4}, {2, 10}})},
+        {"a pair longer than a whole row", {4, 1, 9, 24, 6, 3}, rows_of({{4, 2}, {9, 25}, {6, 3}})},
+        {"the last pair reaches past the last row", {5, 19, 8, 255}, rows_of({{5, 20}, {8, 10}})},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        Image im{3, 10, std::vector<int>(30, 1), std::vector<int>(30, 0)};
+        Bytes file = tdw::build_dataset(spec_of(im, true));
+        file.resize(1024);
+        file.insert(file.end(), {0x80, 0x01});
+        file.insert(file.end(), 29, 0x00);
+        file.insert(file.end(), c.pairs.begin(), c.pairs.end());
+        const std::string path = write("ir" + std::to_string(n++) + ".tdf", file);
+        const int id = open_ok(path, TD_READONLY);
+        std::vector<std::uint8_t> g(30);
+        const std::uint32_t start[2]{0, 0}, count[2]{3, 10};
+        ASSERT_EQ(td_varget_byte(id, 1, start, count, g.data()), TD_NOERR) << c.what;
+        EXPECT_EQ(g, c.planes) << c.what;
+        std::vector<float> v(30);
+        ASSERT_EQ(td_varget_float(id, 0, start, count, v.data()), TD_NOERR) << c.what;
+        EXPECT_EQ(v, std::vector<float>(30, -95.149994f)) << c.what;
+        EXPECT_EQ(td_close(id), TD_NOERR);
+    }
 }
 
 TEST_F(Compressed, NarrowRowsKeepTheHeader)
