@@ -36,3 +36,15 @@ install: build
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD)
+
+# make bench           build with -O2 and print the benchmark table (bench/)
+BENCH_BUILD    ?= build-bench
+BENCH_REPS     ?= 7
+BENCH_SIZES    ?= all
+.PHONY: bench
+bench: deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
+	  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DTDF_BUILD_BENCH=ON -DTDF_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tdbench
+	$(BENCH_BUILD)/bench/tdbench --work $(BENCH_BUILD)/bench-data --reps $(BENCH_REPS) --sizes $(BENCH_SIZES) \
+	  --commit "$$(git rev-parse --short HEAD 2>/dev/null || echo unknown)$$(git diff --quiet HEAD -- 2>/dev/null || echo +uncommitted)"

@@ -1,0 +1,362 @@
+// run_bench.cpp - the benchmark driver behind `make bench`.
+//
+//   tdbench --work DIR [--reps N] [--sizes all|quick] [--commit TEXT]
+//           [--bin DIR] [--tdftogif PATH]
+//
+// Makes (once, then keeps) synthetic infrared datasets, plain and
+// compressed, of 1024 x 1024, 4096 x 4096 and 32767 x 300 pixels; then runs,
+// interleaved and N times each, for every dataset:
+//   floor     gd alone: the converter's image size, palette and raster
+//             indices set pixel by pixel, the same gdImageGif
+//   default   tdftogif with its defaults
+//   planes    tdftogif -1 255,0,0 -2 160,160,160 -3 dyn -s -u
+//   phases    tdftogif_phases (the converter with timers at its seams) with
+//             the defaults
+// and prints the medians of the wall times and of the peak resident sizes,
+// the ratios to the floor, and where the converter's time goes.  Every run
+// is a separate process; its peak resident size is the kernel's ru_maxrss.
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Bumped whenever the generated scene changes, so stale datasets are remade.
+constexpr std::string_view kSceneVersion = "v1";
+
+struct Options {
+    fs::path bin = TDBENCH_BIN;
+    fs::path tdftogif = TDBENCH_TDFTOGIF;
+    fs::path work;
+    int reps = 7;
+    bool quick = false;
+    std::string commit = "unknown";
+};
+
+struct Dataset {
+    int rows = 0;
+    int columns = 0;
+    bool compressed = false;
+    fs::path path;
+    std::string label() const
+    {
+        return std::to_string(columns) + " x " + std::to_string(rows);
+    }
+};
+
+struct RunResult {
+    double wall = 0.0;     // seconds
+    double peak_mib = 0.0; // ru_maxrss
+    std::string err;       // what the process wrote on standard error
+};
+
+[[noreturn]] void die(const std::string& what)
+{
+    std::fprintf(stderr, "tdbench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+std::string slurp(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Runs argv[0] with the arguments, standard output to /dev/null and
+// standard error to a file; fails the benchmark unless it exits with 0.
+RunResult run(const std::vector<std::string>& argv, const fs::path& err_file)
+{
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+
+    const auto t0 = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid < 0)
+        die("fork failed");
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        const int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (null < 0 || err < 0 || dup2(null, 1) < 0 || dup2(err, 2) < 0)
+            _exit(127);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid)
+        die("wait4 failed");
+    const auto t1 = std::chrono::steady_clock::now();
+    RunResult r;
+    r.wall = std::chrono::duration<double>(t1 - t0).count();
+    r.peak_mib = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    r.err = slurp(err_file);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::string line;
+        for (const std::string& a : argv)
+            line += a + " ";
+        die("command failed: " + line + "\n" + r.err);
+    }
+    return r;
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0.0;
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+// "key=value key=value" after a prefix on a line of standard error.
+std::map<std::string, double> fields_after(const std::string& text, std::string_view prefix)
+{
+    std::map<std::string, double> out;
+    const std::size_t at = text.find(prefix);
+    if (at == std::string::npos)
+        return out;
+    std::istringstream line(text.substr(at + prefix.size(), text.find('\n', at) - at - prefix.size()));
+    std::string item;
+    while (line >> item) {
+        const std::size_t eq = item.find('=');
+        if (eq != std::string::npos)
+            out[item.substr(0, eq)] = std::strtod(item.c_str() + eq + 1, nullptr);
+    }
+    return out;
+}
+
+bool same_file(const fs::path& a, const fs::path& b)
+{
+    return fs::file_size(a) == fs::file_size(b) && slurp(a) == slurp(b);
+}
+
+Options parse(int argc, char** argv)
+{
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                die("missing value after " + std::string(a));
+            return argv[++i];
+        };
+        if (a == "--bin")
+            o.bin = value();
+        else if (a == "--tdftogif")
+            o.tdftogif = value();
+        else if (a == "--work")
+            o.work = value();
+        else if (a == "--reps")
+            o.reps = std::max(1, std::atoi(value().c_str()));
+        else if (a == "--sizes")
+            o.quick = value() == "quick";
+        else if (a == "--commit")
+            o.commit = value();
+        else
+            die("usage: tdbench --work DIR [--reps N] [--sizes all|quick] [--commit TEXT] [--bin DIR] "
+                "[--tdftogif PATH]");
+    }
+    if (o.work.empty())
+        die("--work is required");
+    return o;
+}
+
+struct Series {
+    std::vector<double> wall, peak;
+    std::map<std::string, std::vector<double>> parts;
+    void add(const RunResult& r, std::string_view prefix = {})
+    {
+        wall.push_back(r.wall);
+        peak.push_back(r.peak_mib);
+        if (!prefix.empty())
+            for (const auto& [k, v] : fields_after(r.err, prefix))
+                parts[k].push_back(v);
+    }
+    double part(const std::string& k) const
+    {
+        const auto it = parts.find(k);
+        return it == parts.end() ? 0.0 : median(it->second);
+    }
+};
+
+struct Measured {
+    Dataset ds;
+    Series floor, plain_run, planes, phases;
+    std::uintmax_t gif_bytes = 0;
+    bool phases_identical = false;
+    bool floor_same_raster = false;
+};
+
+std::string host_summary()
+{
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    std::string cpu = "unknown cpu";
+    std::ifstream info("/proc/cpuinfo");
+    for (std::string line; std::getline(info, line);)
+        if (line.rfind("model name", 0) == 0) {
+            cpu = line.substr(line.find(':') + 2);
+            break;
+        }
+    return std::to_string(cores) + " cores, " + cpu;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const Options opt = parse(argc, argv);
+    fs::create_directories(opt.work);
+    const std::string tdftogif = opt.tdftogif.string();
+    const std::string phases_bin = (opt.bin / "tdftogif_phases").string();
+    const std::string floor_bin = (opt.bin / "tdbench_floor").string();
+    const std::string indices_bin = (opt.bin / "tdbench_indices").string();
+    const std::string make_bin = (opt.bin / "tdbench_make_dataset").string();
+    const fs::path err = opt.work / "stderr.txt";
+
+    std::vector<std::array<int, 2>> sizes{{1024, 1024}, {4096, 4096}, {300, 32767}};
+    if (opt.quick)
+        sizes = {{1024, 1024}};
+
+    std::vector<Dataset> datasets;
+    for (const auto& [rows, columns] : sizes)
+        for (const bool compressed : {false, true}) {
+            Dataset ds{rows, columns, compressed, {}};
+            ds.path = opt.work / ("ir-" + std::to_string(columns) + "x" + std::to_string(rows) + "-" +
+                                  (compressed ? "compressed" : "plain") + "-" + std::string(kSceneVersion) +
+                                  ".tdf");
+            if (!fs::exists(ds.path)) {
+                std::fprintf(stderr, "tdbench: making %s\n", ds.path.filename().c_str());
+                const fs::path part = ds.path.string() + ".part";
+                run({make_bin, part.string(), std::to_string(rows), std::to_string(columns),
+                     compressed ? "compressed" : "plain"},
+                    err);
+                fs::rename(part, ds.path);
+            }
+            datasets.push_back(ds);
+        }
+
+    const std::vector<std::string> plane_options{"-1", "255,0,0", "-2", "160,160,160", "-3", "dyn", "-s", "-u"};
+    std::vector<Measured> results;
+    for (const Dataset& ds : datasets) {
+        std::fprintf(stderr, "tdbench: %s %s\n", ds.label().c_str(), ds.compressed ? "compressed" : "plain");
+        Measured m{ds, {}, {}, {}, {}, 0, false, false};
+        const fs::path ref = opt.work / "default.gif";
+        const fs::path with_phases = opt.work / "phases.gif";
+        const fs::path floor_gif = opt.work / "floor.gif";
+        const fs::path index_file = opt.work / "raster.idx";
+        const fs::path planes_gif = opt.work / "planes.gif";
+
+        // The reference image (this run also warms the page cache), the
+        // floor's index array taken from it, and a check that the timer
+        // build draws exactly the same image.
+        run({tdftogif, "-o", ref.string(), ds.path.string()}, err);
+        run({indices_bin, ref.string(), index_file.string(), std::to_string(ds.rows), std::to_string(ds.columns),
+             "256"},
+            err);
+        run({phases_bin, "-o", with_phases.string(), ds.path.string()}, err);
+        m.phases_identical = same_file(ref, with_phases);
+        m.gif_bytes = fs::file_size(ref);
+
+        std::vector<std::string> planes_cmd{tdftogif};
+        planes_cmd.insert(planes_cmd.end(), plane_options.begin(), plane_options.end());
+        planes_cmd.insert(planes_cmd.end(), {"-o", planes_gif.string(), ds.path.string()});
+
+        for (int rep = 0; rep < opt.reps; ++rep) {
+            m.floor.add(run({floor_bin, index_file.string(), floor_gif.string()}, err), "floor:");
+            m.plain_run.add(run({tdftogif, "-o", ref.string(), ds.path.string()}, err));
+            m.planes.add(run(planes_cmd, err));
+            m.phases.add(run({phases_bin, "-o", with_phases.string(), ds.path.string()}, err), "tdf-phases:");
+        }
+        // The floor's GIF differs from the converter's only outside the
+        // raster (no frames, scale or labels): its raster must be the same.
+        const fs::path floor_index = opt.work / "floor.idx";
+        run({indices_bin, floor_gif.string(), floor_index.string(), std::to_string(ds.rows),
+             std::to_string(ds.columns), "256"},
+            err);
+        m.floor_same_raster = same_file(index_file, floor_index);
+        results.push_back(std::move(m));
+    }
+
+    // The tables.
+    std::printf("tdftogif benchmark: commit %s; %s; median of %d runs each\n\n", opt.commit.c_str(),
+                host_summary().c_str(), opt.reps);
+    std::printf("End to end (wall seconds; ratio = converter / floor; peak = max resident MiB)\n\n");
+    std::printf("| dataset | form | floor s | default s | ratio | planes+stamp s | ratio | peak floor | peak default | peak planes | default - floor MiB |\n");
+    std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const Measured& m : results) {
+        const double f = median(m.floor.wall);
+        const double d = median(m.plain_run.wall);
+        const double p = median(m.planes.wall);
+        const double pf = median(m.floor.peak), pd = median(m.plain_run.peak), pp = median(m.planes.peak);
+        std::printf("| %s | %s | %.3f | %.3f | %.2fx | %.3f | %.2fx | %.1f | %.1f | %.1f | %+.1f |\n",
+                    m.ds.label().c_str(), m.ds.compressed ? "compressed" : "plain", f, d, d / f, p, p / f, pf,
+                    pd, pp, pd - pf);
+    }
+
+    std::printf("\nWhere the time goes (tdftogif_phases, default options; seconds, and share of the floor)\n\n");
+    std::printf("| dataset | form | open | setup | scale | expand | reads | colour | gif | close | process | total | floor: fill | floor: gif |\n");
+    std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    const std::array<std::string, 8> keys{"open", "setup", "scale", "expand", "reads", "colour", "gif", "close"};
+    for (const Measured& m : results) {
+        const double f = median(m.floor.wall);
+        const double total = median(m.phases.wall);
+        double sum = 0.0;
+        std::printf("| %s | %s |", m.ds.label().c_str(), m.ds.compressed ? "compressed" : "plain");
+        for (const std::string& k : keys) {
+            const double v = m.phases.part(k);
+            sum += v;
+            std::printf(" %.3f (%.2f) |", v, v / f);
+        }
+        const double rest = total - sum;
+        std::printf(" %.3f (%.2f) | %.3f (%.2f) | %.3f | %.3f |\n", rest, rest / f, total, total / f,
+                    m.floor.part("fill"), m.floor.part("gif"));
+    }
+    std::printf("\nprocess: exec, loading and exit, outside main's phases.  floor: fill and gif are the floor's\n"
+                "own two parts (gdImageSetPixel of every raster pixel; gdImageGif and the file's close).\n");
+
+    std::printf("\nChecks\n\n");
+    for (const Measured& m : results) {
+        std::printf("- %s %s: timer build draws the same GIF: %s; floor raster identical to the converter's: %s\n",
+                    m.ds.label().c_str(), m.ds.compressed ? "compressed" : "plain",
+                    m.phases_identical ? "yes" : "NO", m.floor_same_raster ? "yes" : "NO");
+    }
+    for (const Measured& m : results) {
+        if (m.ds.rows != 4096 || m.ds.columns != 4096)
+            continue;
+        const double f = median(m.floor.wall);
+        const double ratio = median(m.plain_run.wall) / f;
+        const double limit = m.ds.compressed ? 1.3 : 1.15;
+        const double extra = median(m.plain_run.peak) - median(m.floor.peak);
+        std::printf("- 4096 x 4096 %s: default / floor %.2f (goal <= %.2f): %s; peak over the floor %+.1f MiB "
+                    "(goal <= 8): %s",
+                    m.ds.compressed ? "compressed" : "plain", ratio, limit, ratio <= limit ? "met" : "NOT MET", extra,
+                    extra <= 8.0 ? "met" : "NOT MET");
+        if (m.ds.compressed) {
+            const double e = m.phases.part("expand") / f;
+            std::printf("; expansion / floor %.2f (goal <= 0.25): %s", e, e <= 0.25 ? "met" : "NOT MET");
+        }
+        std::printf("\n");
+    }
+    return 0;
+}
