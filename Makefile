@@ -1,14 +1,17 @@
 # make demo            install what is missing, build, convert the sample dataset
 # make test            install what is missing, build, run every test
 # make test-sanitize   the tests built with AddressSanitizer and UBSan
+# make fuzz            the libFuzzer harnesses, FUZZ_TIME seconds each (default 300)
 # make install PREFIX=/usr/local   install the commands, manual pages and library
 BUILD          ?= build
 SANITIZE_BUILD ?= build-sanitize
+FUZZ_BUILD     ?= build-fuzz
+FUZZ_TIME      ?= 300
 JOBS           ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS    ?=
 PREFIX         ?= /usr/local
 
-.PHONY: all deps build demo test test-sanitize clean install
+.PHONY: all deps build demo test test-sanitize fuzz clean install
 
 all: build
 
@@ -34,8 +37,11 @@ test-sanitize: deps
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
+fuzz:
+	FUZZ_TIME=$(FUZZ_TIME) FUZZ_JOBS=$(JOBS) sh scripts/fuzz.sh $(FUZZ_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)
 
 # make bench           build with -O2 and print the benchmark table (bench/)
 BENCH_BUILD    ?= build-bench

@@ -1,0 +1,168 @@
+// make_seeds.cpp - writes small datasets of every data kind, plain and
+// compressed, with shifts and graphics planes, into a directory.  They are
+// the seed corpus of the fuzz harnesses and the inputs of the memory check.
+//
+// Usage: make_seeds DIRECTORY
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "dataset_writer.h"
+
+namespace {
+
+struct Seed {
+    tdw::DatasetSpec spec;
+};
+
+tdw::DatasetSpec base(std::int16_t data_id, int rows, int columns)
+{
+    tdw::DatasetSpec spec;
+    spec.data_id = data_id;
+    spec.rows = static_cast<std::int16_t>(rows);
+    spec.columns = static_cast<std::int16_t>(columns);
+    return spec;
+}
+
+// Visible and infrared values over the whole -2047 .. 2047 range, with
+// steps small enough for delta codes and jumps that need absolute codes.
+int sensor_value(int row, int column)
+{
+    const int v = (row * 211 + column * 7) % 4095 - 2047;
+    return (column % 9 == 0) ? -v : v;
+}
+
+int planes_nibble(int row, int column)
+{
+    if (column < 3)
+        return 15;
+    return (row + column / 5) % 16;
+}
+
+std::vector<Seed> seeds()
+{
+    std::vector<Seed> out;
+    // Rows of 140 bytes and more hold the 136 header bytes in slot 0.
+    constexpr int C = 70;
+
+    for (const bool compressed : {false, true}) {
+        for (const std::int16_t kind : {tdw::kVisible, tdw::kInfrared}) {
+            tdw::DatasetSpec s = base(kind, 5, C);
+            s.compressed = compressed;
+            s.value = sensor_value;
+            s.nibble = planes_nibble;
+            out.push_back({s});
+
+            tdw::DatasetSpec raw = base(kind, 4, C);
+            raw.compressed = compressed;
+            raw.fields["calibration_type"] = 0;
+            raw.value = [](int r, int c) { return r * 300 + c * 3; };
+            out.push_back({raw});
+
+            tdw::DatasetSpec shifted = base(kind, 6, C);
+            shifted.compressed = compressed;
+            shifted.fields["vertical_shift"] = 2;
+            shifted.fields["horizontal_shift"] = -3;
+            shifted.value = [](int r, int c) { return 900 + r * 10 + c; };
+            shifted.nibble = [](int r, int c) { return (r + c) % 3 == 0 ? 1 : 4; };
+            out.push_back({shifted});
+
+            tdw::DatasetSpec extreme = base(kind, 3, C);
+            extreme.compressed = compressed;
+            extreme.fields["vertical_shift"] = 32767;
+            extreme.fields["horizontal_shift"] = -32768;
+            out.push_back({extreme});
+        }
+    }
+
+    // Graphics runs longer than one pair (256 samples) and a narrow
+    // compressed dataset whose header block is mostly padding.
+    tdw::DatasetSpec wide = base(tdw::kInfrared, 2, 300);
+    wide.compressed = true;
+    wide.value = [](int r, int c) { return 1000 + ((r + c) % 50); };
+    wide.nibble = [](int, int c) { return c < 280 ? 5 : 2; };
+    out.push_back({wide});
+
+    tdw::DatasetSpec narrow = base(tdw::kVisible, 6, 8);
+    narrow.compressed = true;
+    narrow.value = [](int r, int c) { return r * 8 + c + 1; };
+    narrow.nibble = [](int r, int) { return r % 2 ? 8 : 0; };
+    out.push_back({narrow});
+
+    // A sea-surface-temperature product (units label without "brightness").
+    tdw::DatasetSpec sst = base(tdw::kInfrared, 4, C);
+    sst.fields["channel_number"] = 201;
+    sst.value = [](int r, int c) { return 900 + r * 40 + c; };
+    out.push_back({sst});
+
+    // Ancillary fields: each angle and the scan time.
+    for (const std::int16_t channel : {101, 102, 103, 104, 105}) {
+        tdw::DatasetSpec s = base(tdw::kAncillary, 4, C);
+        s.fields["channel_number"] = channel;
+        if (channel == 105)
+            s.value = [](int r, int c) { return (r * 100 + c) % 2400 - 30; };
+        else
+            s.value = [](int r, int c) { return (r * 4001 + c * 97) % 65536; };
+        if (channel == 102) {
+            s.fields["vertical_shift"] = -1;
+            s.fields["horizontal_shift"] = 5;
+        }
+        out.push_back({s});
+    }
+
+    // Cloud bytes, plain and shifted.
+    tdw::DatasetSpec cloud = base(tdw::kCloud, 5, 140);
+    cloud.value = [](int r, int c) { return (r * 53 + c) % 256; };
+    out.push_back({cloud});
+    tdw::DatasetSpec cloud_shift = cloud;
+    cloud_shift.fields["vertical_shift"] = 1;
+    cloud_shift.fields["horizontal_shift"] = -7;
+    out.push_back({cloud_shift});
+
+    // The orbit start time the stamp prints.
+    tdw::DatasetSpec stamped = base(tdw::kInfrared, 3, C);
+    stamped.fields["orbit_start_year"] = 2001;
+    stamped.fields["orbit_start_day"] = 59;
+    stamped.fields["orbit_start_hour_minute"] = 2359;
+    stamped.fields["orbit_start_second"] = 59;
+    out.push_back({stamped});
+    return out;
+}
+
+const char* kind_name(std::int16_t data_id)
+{
+    switch (data_id) {
+    case tdw::kVisible: return "visible";
+    case tdw::kInfrared: return "infrared";
+    case tdw::kAncillary: return "ancillary";
+    case tdw::kCloud: return "cloud";
+    default: return "other";
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_seeds DIRECTORY\n");
+        return 2;
+    }
+    const std::string dir = argv[1];
+    try {
+        int number = 0;
+        for (const Seed& seed : seeds()) {
+            char name[96];
+            std::snprintf(name, sizeof name, "/%02d-%s-%dx%d%s.tdf", number++, kind_name(seed.spec.data_id),
+                          seed.spec.rows, seed.spec.columns, seed.spec.compressed ? "-compressed" : "");
+            tdw::write_dataset(dir + name, seed.spec);
+        }
+        std::printf("%d datasets in %s\n", number, dir.c_str());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "make_seeds: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
