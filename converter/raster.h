@@ -8,7 +8,8 @@
 
 namespace tdf {
 
-// Rounds a float to an int, halves away from zero.
+// Rounds a float to an int, halves away from zero.  Values beyond int
+// saturate to INT_MAX / INT_MIN; NaN gives 0.
 int round_nearest(float x) noexcept;
 
 struct raster_params {
