@@ -127,8 +127,8 @@ palette allocate_palette(gdImagePtr image, const cmd_options& options, const cma
     return p;
 }
 
-// A dimension's length; a length below 1 (an undefined or damaged header
-// field) cannot make an image and is refused like a bad dimension.
+// A dimension's length.  The library refuses undefined and negative lengths;
+// a length of 0 is a dataset with no samples, drawn as scale and frames only.
 int dimension_length(int dataset, const char* name, int& length)
 {
     int dimid = 0;
@@ -136,8 +136,8 @@ int dimension_length(int dataset, const char* name, int& length)
         return fail_status(name, s);
     if (const int s = td_diminq(dataset, dimid, nullptr, &length); s != TD_NOERR)
         return fail_status(name, s);
-    if (length < 1)
-        return fail_status(name, TD_EDIMSIZE);
+    if (length < 0)
+        return fail_status(name, TD_EBADDIMID);
     return 0;
 }
 

@@ -136,10 +136,6 @@ TEST_F(ConvertDriver, FailuresReportTheirLineAndStatus)
     no_rows.fields["rows"] = -1;
     tdw::DatasetSpec no_columns = infrared(4, C);
     no_columns.fields["columns"] = -1;
-    tdw::DatasetSpec zero_rows = infrared(4, C);
-    zero_rows.fields["rows"] = 0;
-    tdw::DatasetSpec zero_columns = infrared(4, C);
-    zero_columns.fields["columns"] = 0;
     tdw::DatasetSpec bad_channel = infrared(4, C);
     bad_channel.fields["channel_number"] = 999;
     const std::string not_a_dataset = dir.file("text");
@@ -155,8 +151,6 @@ TEST_F(ConvertDriver, FailuresReportTheirLineAndStatus)
         {{not_a_dataset}, 26, "tdftogif: " + not_a_dataset + ": wrong magic number, unrecognized format\n"},
         {{dataset("norows", no_rows)}, 10, "tdftogif: rows: invalid dimension\n"},
         {{dataset("nocols", no_columns)}, 10, "tdftogif: columns: invalid dimension\n"},
-        {{dataset("zerorows", zero_rows)}, 9, "tdftogif: rows: dimension must be greater than 0\n"},
-        {{dataset("negcols", zero_columns)}, 9, "tdftogif: columns: dimension must be greater than 0\n"},
         {{dataset("badchan", bad_channel)}, 40, "tdftogif: variable 0: unsupported channel number in header\n"},
         {{"-l", "10", "-h", "10", ir}, 253, "tdftogif: min >= max: invalid data extents\n"},
         {{"-l", "25", vis}, 253, "tdftogif: min >= max: invalid data extents\n"},
@@ -348,6 +342,28 @@ TEST_F(ConvertDriver, FullSizeInfraredImage)
     ASSERT_TRUE(image);
     EXPECT_EQ(gdImageSX(image.get()), 637);
     EXPECT_EQ(gdImageSY(image.get()), 534);
+}
+
+// A dataset with no rows or no columns has no samples: the image holds the
+// frames and the scale around an empty raster, and no row is read.
+TEST_F(ConvertDriver, EmptyDimensionsGiveAnEmptyRaster)
+{
+    struct empty_case {
+        int rows, columns, width, height;
+    };
+    for (const empty_case& c : {empty_case{0, C, C + 89 + 36, 22}, empty_case{5, 0, 89 + 36, 27}}) {
+        SCOPED_TRACE(std::to_string(c.rows) + " x " + std::to_string(c.columns));
+        tdw::DatasetSpec spec = infrared(4, C);
+        spec.fields["rows"] = static_cast<std::int16_t>(c.rows);
+        spec.fields["columns"] = static_cast<std::int16_t>(c.columns);
+        const auto r = run({dataset("empty", spec)});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        const image_ptr image = decode(r.out);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(gdImageSX(image.get()), c.width);
+        EXPECT_EQ(gdImageSY(image.get()), c.height);
+    }
 }
 
 // Planes are painted only where the dataset has a graphics variable; the
