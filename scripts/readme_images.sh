@@ -1,0 +1,32 @@
+#!/bin/sh
+# Regenerates the pictures of README.md from the bundled sample dataset:
+# the default rendering and a few variants, into docs/images/.
+# Usage: scripts/readme_images.sh [BUILD_DIR]     (default: build)
+set -eu
+
+build=${1:-build}
+top=$(cd "$(dirname "$0")/.." && pwd)
+tdftogif="$build/converter/tdftogif"
+make_sample="$build/tests/make_sample"
+for tool in "$tdftogif" "$make_sample"; do
+    [ -x "$tool" ] || { echo "readme_images: $tool is not built (make build)" >&2; exit 1; }
+done
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/tdf-images.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+"$make_sample" "$scratch/sst.tdf"
+
+images="$top/docs/images"
+mkdir -p "$images"
+render() {
+    name=$1
+    shift
+    "$tdftogif" "$@" -o "$images/$name.gif" "$scratch/sst.tdf"
+    echo "docs/images/$name.gif: tdftogif $*"
+}
+render sample -1 255,255,255 -2 dyn -s -u
+render defaults
+render meridia -m meridia -l 8 -h 26 -1 255,255,0
+render inverted -i -1 0,0,0 -2 dyn
+render fahrenheit -f -t 4 -d 0 -s -u -1 255,0,255
+render planes-dynamic -1 dyn -2 dyn -c 16
