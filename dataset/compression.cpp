@@ -269,10 +269,13 @@ int compress(Dataset& ds)
     if (!sink.flush() || !out.stream().sync())
         return TD_EWRITEDATA;
 
-    // The new file takes the old one's permissions, then its place.
+    // The new file takes the old one's owner (where the process may give
+    // it) and permissions, then its place.
     struct stat old_status {};
-    if (stat(target.c_str(), &old_status) == 0)
+    if (stat(target.c_str(), &old_status) == 0) {
+        (void)chown(out.name().c_str(), old_status.st_uid, old_status.st_gid);
         (void)chmod(out.name().c_str(), old_status.st_mode & 07777);
+    }
     if (std::rename(out.name().c_str(), target.c_str()) != 0)
         return TD_EUNCOMPFILE;
 

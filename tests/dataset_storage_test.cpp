@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -373,6 +374,28 @@ TEST_F(Compressed, RecompressionRewritesChangedData)
     ASSERT_EQ(td_close(id), TD_NOERR);
     const Bytes expect = tdw::build_dataset(spec_of(changed, true));
     EXPECT_EQ(tdtest::read_file(path), std::string(expect.begin(), expect.end()));
+}
+
+TEST_F(Compressed, RecompressionKeepsPermissionsAndLinks)
+{
+    const Image im = random_image(5, 80, 17);
+    const Bytes file = tdw::build_dataset(spec_of(im, true));
+    const std::string path = write("ir.tdf", file);
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    const std::string link = dir.file("link.tdf");
+    ASSERT_EQ(symlink("ir.tdf", link.c_str()), 0);
+
+    const int id = open_ok(link, TD_WRITE);
+    ASSERT_EQ(first_read(id), TD_NOERR);
+    ASSERT_EQ(td_close(id), TD_NOERR);
+
+    struct stat st {};
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(tdtest::read_file(path), std::string(file.begin(), file.end()));
+    EXPECT_EQ(directory_entries(dir.path()), (std::vector<std::string>{"ir.tdf", "link.tdf"}));
 }
 
 TEST_F(Compressed, ReadOnlyDatasetIsUntouchedAndLeavesNothingBehind)
