@@ -325,6 +325,27 @@ TEST(Tdfinfo, CommandLine)
     }
 }
 
+// Output that cannot be written is a failure, not a silent success.
+TEST(Tdfinfo, UnwritableOutputFails)
+{
+    if (!tdtest::file_exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full on this system";
+    tdtest::TempDir dir;
+    const std::string path = dir.file("ir.tdf");
+    tdw::write_dataset(path, kind_spec(kKinds[0]));
+    for (const std::string option : {"", "-j"}) {
+        std::vector<std::string> args;
+        if (!option.empty())
+            args.push_back(option);
+        args.push_back(path);
+        tdtest::CommandOptions to_full;
+        to_full.stdout_path = "/dev/full";
+        const CommandResult r = run_command(kTdfinfo, args, to_full);
+        EXPECT_EQ(r.exit_code, 252) << option;
+        EXPECT_EQ(r.err, "tdfinfo: standard output: can't write output file\n") << option;
+    }
+}
+
 TEST(Tdfinfo, OddPathsStayValidJson)
 {
     tdtest::TempDir dir;
