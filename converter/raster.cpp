@@ -71,6 +71,7 @@ bool is_bad_value(float v) {
 struct colouring {
     const int* data_colours;
     int last;            // number of colours - 1
+    double top;          // last + 1
     int bad_colour;
     float scale;
     float offset;
@@ -82,22 +83,23 @@ struct colouring {
     int white;
     gdImagePtr image;    // palette read by the dynamic planes
 
+    // The index k = round_nearest(x) worked out inline, with the range
+    // tests folded into it: for x > 0, k = floor(x + 0.5), and k > last
+    // exactly when x + 0.5 >= last + 1 (both sums are exact in double); for
+    // x <= 0, k = ceil(x - 0.5), which is 0 for x > -0.5 and negative (the
+    // bad colour) below.  A value with no place on the scale (NaN, or
+    // infinity times a zero scale) fails both tests and is shown as missing.
     int data_colour(float v) const {
         if (is_bad_value(v))
             return bad_colour;
         const double x = fahrenheit ? double{scale} * (1.8 * double{v} + 32.0) + double{offset}
                                     : double{scale} * double{v} + double{offset};
         const float xf = static_cast<float>(x);
-        // A value with no place on the scale (NaN, or infinity times a zero
-        // scale) is shown as missing.
-        if (std::isnan(xf))
-            return bad_colour;
-        const int k = round_nearest(xf);
-        if (k < 0)
-            return bad_colour;
-        if (k > last)
-            return data_colours[last];
-        return data_colours[k];
+        if (xf > 0.0f) {
+            const double shifted = double{xf} + 0.5;
+            return shifted >= top ? data_colours[last] : data_colours[static_cast<int>(shifted)];
+        }
+        return xf > -0.5f ? data_colours[0] : bad_colour;
     }
 
     // Black or white against the colour painted so far.
@@ -168,6 +170,7 @@ int draw_data(gdImagePtr image, const raster_params& params) {
     const colouring paint{
         params.data_colours,
         params.colours - 1,
+        static_cast<double>(params.colours),
         params.bad_colour,
         static_cast<float>(scale_d),
         static_cast<float>(-(scale_d * double{params.min})),
