@@ -25,7 +25,6 @@ render() {
     echo "docs/images/$name.gif: tdftogif $*"
 }
 render sample -1 255,255,255 -2 dyn -s -u
-render defaults
 render meridia -m meridia -l 8 -h 26 -1 255,255,0
 render inverted -i -1 0,0,0 -2 dyn
 render fahrenheit -f -t 4 -d 0 -s -u -1 255,0,255
