@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dataset_writer.h"
+#include "library_fixture.h"
 #include "run_command.h"
 #include "tidewell.h"
 
@@ -134,14 +135,8 @@ tdw::DatasetSpec spec_of(std::int16_t data_id,
     return spec;
 }
 
-class Attributes : public ::testing::Test {
+class Attributes : public tdtest::LibraryTest {
 protected:
-    void TearDown() override
-    {
-        for (int id = 0; id < TD_MAX_DATASETS; ++id)
-            (void)td_close(id);
-    }
-
     int open_bytes(const Bytes& bytes, int& status)
     {
         const std::string path = dir.file("d");
@@ -158,8 +153,6 @@ protected:
         EXPECT_EQ(status, TD_NOERR);
         return id;
     }
-
-    tdtest::TempDir dir;
 };
 
 TEST_F(Attributes, FiftySevenAttributesInOffsetOrder)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dataset_writer.h"
+#include "library_fixture.h"
 #include "run_command.h"
 #include "tidewell.h"
 
@@ -26,38 +27,8 @@ tdw::DatasetSpec spec_of(std::int16_t data_id,
     return spec;
 }
 
-class Front : public ::testing::Test {
+class Front : public tdtest::LibraryTest {
 protected:
-    // The table is process-wide: leave it empty for the next test.
-    void TearDown() override
-    {
-        for (int id = 0; id < TD_MAX_DATASETS; ++id)
-            (void)td_close(id);
-    }
-
-    std::string write(const std::string& name, const tdw::DatasetSpec& spec)
-    {
-        const std::string path = dir.file(name);
-        tdw::write_dataset(path, spec);
-        return path;
-    }
-
-    std::string write(const std::string& name, const Bytes& bytes)
-    {
-        const std::string path = dir.file(name);
-        tdw::write_bytes(path, bytes);
-        return path;
-    }
-
-    // Opens a file that must open; returns its id.
-    int open_ok(const std::string& path, int mode = TD_READONLY)
-    {
-        int id = -1;
-        EXPECT_EQ(td_open(path.c_str(), mode, &id), TD_NOERR) << path;
-        return id;
-    }
-
-    tdtest::TempDir dir;
 };
 
 // ---------------------------------------------------------------- opening

@@ -16,6 +16,7 @@
 
 #include "compression.h"
 #include "dataset_writer.h"
+#include "library_fixture.h"
 #include "registry.h"
 #include "run_command.h"
 #include "storage.h"
@@ -280,28 +281,8 @@ tdw::DatasetSpec spec_of(const Image& im, bool compressed, std::int16_t data_id 
     return spec;
 }
 
-class Compressed : public ::testing::Test {
+class Compressed : public tdtest::LibraryTest {
 protected:
-    void TearDown() override
-    {
-        for (int id = 0; id < TD_MAX_DATASETS; ++id)
-            (void)td_close(id);
-    }
-
-    std::string write(const std::string& name, const Bytes& bytes)
-    {
-        const std::string path = dir.file(name);
-        tdw::write_bytes(path, bytes);
-        return path;
-    }
-
-    int open_ok(const std::string& path, int mode)
-    {
-        int id = -1;
-        EXPECT_EQ(td_open(path.c_str(), mode, &id), TD_NOERR) << path;
-        return id;
-    }
-
     // Reads one graphics byte: the first data read of the dataset.
     static int first_read(int id)
     {
@@ -331,8 +312,6 @@ protected:
                 words.push_back(tdw::sample_word(im.value(r, c), im.nibble(r, c)));
         return words;
     }
-
-    tdtest::TempDir dir;
 };
 
 TEST_F(Compressed, RandomImagesRoundTripByteForByte)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dataset_writer.h"
+#include "library_fixture.h"
 #include "registry.h"
 #include "run_command.h"
 #include "tidewell.h"
@@ -35,14 +36,8 @@ std::vector<std::uint32_t> bit_patterns(const std::vector<float>& v)
     return out;
 }
 
-class Varget : public ::testing::Test {
+class Varget : public tdtest::LibraryTest {
 protected:
-    void TearDown() override
-    {
-        for (int id = 0; id < TD_MAX_DATASETS; ++id)
-            (void)td_close(id);
-    }
-
     // A one-row dataset holding `values` (and nibble = column % 16).  Rows
     // of a plain file narrower than the 136 header bytes lie under the
     // header, so the row is padded with zeros to `min_columns`.
@@ -82,7 +77,6 @@ protected:
         return out;
     }
 
-    tdtest::TempDir dir;
     int files = 0;
 };
 
