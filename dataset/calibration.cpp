@@ -1,9 +1,8 @@
 // calibration.cpp - stored samples to physical values.
 #include "calibration.h"
 
-#include <cmath>
-#include <new>
-#include <vector>
+#include <algorithm>
+#include <array>
 
 #include "storage.h"
 #include "tidewell.h"
@@ -35,19 +34,17 @@ constexpr float scaled(int k, float factor, float offset = 0.0f) noexcept
     return static_cast<float>(double(k) * double{factor} + double{offset});
 }
 
-} // namespace
-
-float raw_count(int v) noexcept
+constexpr float raw_of(int v) noexcept
 {
     return (v >= 1 && v <= 1024) ? static_cast<float>(v - 1) : kBad;
 }
 
-float albedo_percent(int v) noexcept
+constexpr float albedo_of(int v) noexcept
 {
     return (v >= 1 && v <= 2047) ? scaled(v - 1, kAlbedoStep) : kBad;
 }
 
-float temperature_celsius(int v) noexcept
+constexpr float temperature_of(int v) noexcept
 {
     if (v < 1 || v > 2047)
         return kBad;
@@ -55,9 +52,48 @@ float temperature_celsius(int v) noexcept
         return scaled(v - 1, kStepCoarse, kB1);
     if (v <= 1721) {
         const double t = double(v - 921) * double{kStepFine} + double{kB2};
-        return std::fabs(t) < double{kZeroBand} ? 0.0f : static_cast<float>(t);
+        const double magnitude = t < 0.0 ? -t : t;
+        return magnitude < double{kZeroBand} ? 0.0f : static_cast<float>(t);
     }
     return scaled(v - 1721, kStepCoarse, kB3);
+}
+
+// Every data value a sample word can hold has 12 bits (the sign and the
+// 11-bit magnitude, bits 15-4 of the word), so each conversion is a table
+// of 4096 floats indexed by word >> 4, worked out when the library is
+// compiled.
+using Table = std::array<float, 4096>;
+
+template <float (*Convert)(int) noexcept>
+constexpr Table make_table() noexcept
+{
+    Table t{};
+    for (int i = 0; i < 4096; ++i) {
+        const int magnitude = i & 0x07FF;
+        t[static_cast<std::size_t>(i)] = Convert((i & 0x0800) ? -magnitude : magnitude);
+    }
+    return t;
+}
+
+constexpr Table kRawTable = make_table<raw_of>();
+constexpr Table kAlbedoTable = make_table<albedo_of>();
+constexpr Table kTemperatureTable = make_table<temperature_of>();
+
+} // namespace
+
+float raw_count(int v) noexcept
+{
+    return raw_of(v);
+}
+
+float albedo_percent(int v) noexcept
+{
+    return albedo_of(v);
+}
+
+float temperature_celsius(int v) noexcept
+{
+    return temperature_of(v);
 }
 
 float angle_degrees(std::uint16_t u) noexcept
@@ -75,18 +111,12 @@ float scan_time_hours(std::int16_t w) noexcept
 int td_calibrate(std::span<float> out, std::span<const std::uint16_t> words,
                  std::int16_t calibration_type, std::int16_t data_id) noexcept
 {
-    std::vector<std::int16_t> values;
-    try {
-        values.resize(words.size());
-    } catch (const std::bad_alloc&) {
-        return TD_ENOMEM;
-    }
-    td_unpack_words(values, {}, words);
-    float (*convert)(int) noexcept = calibration_type == kCalibrationRaw ? raw_count
-                                     : data_id == 0                      ? albedo_percent
-                                                                         : temperature_celsius;
-    for (std::size_t i = 0; i < values.size() && i < out.size(); ++i)
-        out[i] = convert(values[i]);
+    const Table& table = calibration_type == kCalibrationRaw ? kRawTable
+                         : data_id == 0                      ? kAlbedoTable
+                                                             : kTemperatureTable;
+    const std::size_t n = std::min(words.size(), out.size());
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = table[words[i] >> 4];
     return TD_NOERR;
 }
 

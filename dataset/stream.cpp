@@ -2,10 +2,26 @@
 #include "stream.h"
 
 #include <cerrno>
+#include <new>
 
+#include <stdio_ext.h>
 #include <unistd.h>
 
 namespace td {
+
+Stream::Stream(std::FILE* f) : file_(f)
+{
+    // Without its own buffer (no memory) the stream keeps the C library's.
+    if (file_) {
+        try {
+            buffer_ = std::make_unique_for_overwrite<char[]>(kBufferBytes);
+        } catch (const std::bad_alloc&) {
+            return;
+        }
+        if (setvbuf(file_.get(), buffer_.get(), _IOFBF, kBufferBytes) != 0)
+            buffer_.reset();
+    }
+}
 
 Stream Stream::open(const char* path, const char* mode)
 {
@@ -61,6 +77,27 @@ std::size_t Stream::write(const void* src, std::size_t n)
     if (!file_ || n == 0)
         return 0;
     return std::fwrite(src, 1, n, file_.get());
+}
+
+std::size_t Stream::read_at(std::int64_t offset, void* dst, std::size_t n)
+{
+    if (!file_ || offset < 0 || n == 0)
+        return 0;
+    std::FILE* f = file_.get();
+    if (__fpending(f) > 0 && std::fflush(f) != 0)
+        return 0;
+    const int fd = fileno(f);
+    auto* out = static_cast<unsigned char*>(dst);
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t got = pread(fd, out + done, n - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
 }
 
 int Stream::get_byte()

@@ -1,6 +1,14 @@
 // stream.h - the library's one kind of byte stream: a buffered file stream
 // owned by RAII.  Every header-field read, block read and write, expansion
 // and compression goes through it, so buffering policy lives here alone.
+//
+// Buffering: each stream has its own 64 KiB buffer.  Small reads (header
+// fields, codes) go through it; whole rows are read with read_at, straight
+// from the file into the caller's memory, so they never take the buffer's
+// place and the header fields that every block read asks for stay in it
+// (a field is still read from the stream each time: outside the buffered
+// bytes, for instance past what the file held when they were read, the
+// file is read again).
 #pragma once
 
 #include <cstddef>
@@ -22,6 +30,17 @@ public:
     // deletes it when it is closed or when the process ends.
     [[nodiscard]] static Stream temporary();
 
+    Stream(Stream&& other) noexcept = default;
+    // The old file is closed before the buffer it uses is released.
+    Stream& operator=(Stream&& other) noexcept
+    {
+        if (this != &other) {
+            file_ = std::move(other.file_);
+            buffer_ = std::move(other.buffer_);
+        }
+        return *this;
+    }
+
     explicit operator bool() const noexcept { return file_ != nullptr; }
 
     [[nodiscard]] bool seek(std::int64_t offset);          // from the start
@@ -32,6 +51,10 @@ public:
 
     // Reads up to n bytes; returns how many were read.
     [[nodiscard]] std::size_t read(void* dst, std::size_t n);
+    // Reads up to n bytes at a byte offset, leaving the stream's position
+    // and buffered bytes alone (bytes written and not yet flushed are
+    // flushed first); returns how many were read.
+    [[nodiscard]] std::size_t read_at(std::int64_t offset, void* dst, std::size_t n);
     // Writes n bytes; returns how many were written.
     [[nodiscard]] std::size_t write(const void* src, std::size_t n);
     // One byte, or -1 at the end of the file or on an error.
@@ -51,7 +74,11 @@ private:
     struct Closer {
         void operator()(std::FILE* f) const noexcept { std::fclose(f); }
     };
-    explicit Stream(std::FILE* f) : file_(f) {}
+    static constexpr std::size_t kBufferBytes = 64 * 1024;
+    // Takes over an open file (or none) and gives it its buffer.
+    explicit Stream(std::FILE* f);
+    // Declared before the file, so that it outlives the file's close.
+    std::unique_ptr<char[]> buffer_;
     std::unique_ptr<std::FILE, Closer> file_;
 };
 
