@@ -128,11 +128,13 @@ int decompress(Dataset& ds)
     if (!pad_to(copy, layout.origin))
         return TD_EWRITEDATA;
 
+    // Rows are built here in their stored form (big-endian sample words)
+    // and written whole; the rows follow each other from the origin on, so
+    // the first pass writes them one after another without a seek.
     const auto columns = static_cast<std::size_t>(ds.columns);
-    std::vector<std::int16_t> values(columns);
-    std::vector<std::uint16_t> words(columns);
+    const auto width = static_cast<std::size_t>(row_bytes(ds));
+    std::vector<unsigned char> stored(width);
     std::vector<std::uint8_t> nibbles(columns);
-    const Index2 row_count{1, static_cast<std::uint32_t>(columns)};
     ChunkReader source(ds.current);
 
     // Data section: the values of every row, with zero nibbles for now.
@@ -142,26 +144,31 @@ int decompress(Dataset& ds)
             int v = 0;
             if (const int status = decode_status(values_in.next(source, v)); status != TD_NOERR)
                 return status;
-            values[c] = static_cast<std::int16_t>(v);
+            const unsigned word = (static_cast<unsigned>(v < 0 ? -v : v) << 4) | (v < 0 ? 0x8000u : 0u);
+            stored[2 * c] = static_cast<unsigned char>(word >> 8);
+            stored[2 * c + 1] = static_cast<unsigned char>(word & 0xFF);
         }
-        td_pack_words(values, {}, words);
-        const Index2 at{static_cast<std::uint32_t>(r), 0};
-        if (td_write_block(copy, std::as_bytes(std::span(words)), layout, at, row_count) != TD_NOERR)
+        if (copy.write(stored.data(), width) != width)
             return TD_EWRITEDATA;
     }
+    if (!copy.flush())
+        return TD_EWRITEDATA;
 
-    // Graphics section: merge each row's nibbles into its sample words.
+    // Graphics section: merge each row's nibbles into the low four bits of
+    // its sample words.  A row without plane bits is already as the first
+    // pass wrote it.
     codec::RunDecoder runs_in;
     for (std::int32_t r = 0; r < ds.rows; ++r) {
         if (const int status = decode_status(runs_in.fill_row(source, nibbles)); status != TD_NOERR)
             return status;
-        const Index2 at{static_cast<std::uint32_t>(r), 0};
-        if (td_read_block(copy, std::as_writable_bytes(std::span(words)), layout, at, row_count, nullptr) !=
-            TD_NOERR)
+        if (std::all_of(nibbles.begin(), nibbles.end(), [](std::uint8_t g) { return (g & 0x0F) == 0; }))
+            continue;
+        const std::int64_t at = layout.origin + std::int64_t{r} * static_cast<std::int64_t>(width);
+        if (copy.read_at(at, stored.data(), width) != width)
             return TD_EREADDATA;
-        td_unpack_words(values, {}, words);
-        td_pack_words(values, nibbles, words);
-        if (td_write_block(copy, std::as_bytes(std::span(words)), layout, at, row_count) != TD_NOERR)
+        for (std::size_t c = 0; c < columns; ++c)
+            stored[2 * c + 1] = static_cast<unsigned char>((stored[2 * c + 1] & 0xF0) | (nibbles[c] & 0x0F));
+        if (!copy.seek(at) || copy.write(stored.data(), width) != width)
             return TD_EWRITEDATA;
     }
     if (!copy.flush())
