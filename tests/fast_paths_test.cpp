@@ -1,0 +1,151 @@
+// The library's fast paths against the plain rules they stand for: the
+// compile-time calibration tables, row reads beside buffered header reads,
+// and the expansion that leaves rows without plane bits as they are.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "calibration.h"
+#include "dataset_writer.h"
+#include "tidewell.h"
+
+namespace {
+
+std::uint32_t bits(float f)
+{
+    std::uint32_t b = 0;
+    std::memcpy(&b, &f, sizeof b);
+    return b;
+}
+
+// The signed data value of a sample word, by its definition.
+int data_value(std::uint16_t word)
+{
+    const int magnitude = (word >> 4) & 0x07FF;
+    return (word & 0x8000) ? -magnitude : magnitude;
+}
+
+// Every sample word, under each of the three calibrations, gives to the bit
+// what the single conversion gives for its data value.
+TEST(FastPaths, CalibrationTablesMatchTheConversionsForEveryWord)
+{
+    struct selection {
+        std::int16_t calibration_type, data_id;
+        float (*convert)(int) noexcept;
+    };
+    const selection selections[] = {
+        {0, 1, td::raw_count},         {0, 0, td::raw_count},
+        {2, 0, td::albedo_percent},    {2, 1, td::temperature_celsius},
+        {1, 1, td::temperature_celsius}, {-7, 0, td::albedo_percent},
+    };
+    std::vector<std::uint16_t> words(65536);
+    for (std::size_t i = 0; i < words.size(); ++i)
+        words[i] = static_cast<std::uint16_t>(i);
+    std::vector<float> out(words.size());
+    for (const selection& s : selections) {
+        ASSERT_EQ(td::td_calibrate(out, words, s.calibration_type, s.data_id), TD_NOERR);
+        int mismatches = 0;
+        for (std::size_t i = 0; i < words.size(); ++i)
+            if (bits(out[i]) != bits(s.convert(data_value(words[i]))) && ++mismatches < 5)
+                ADD_FAILURE() << "word " << i << " calibration " << s.calibration_type << " data_id "
+                              << s.data_id << ": " << out[i];
+        EXPECT_EQ(mismatches, 0);
+    }
+}
+
+class FastPathFiles : public ::testing::Test {
+protected:
+    std::string path_ = ::testing::TempDir() + "fast_paths_" + std::to_string(getpid()) + ".tdf";
+    void TearDown() override { std::remove(path_.c_str()); }
+};
+
+int value_at(int r, int c)
+{
+    return ((r * 37 + c * 11) % 1000) + 1;  // raw counts are 1 .. 1024
+}
+
+// Plane bits only in every third row and at a few columns.
+int nibble_at(int r, int c)
+{
+    return (r % 3 == 1 && c % 5 < 2) ? (r + c) % 15 + 1 : 0;
+}
+
+// Rows read between header reads, in a compressed dataset whose rows
+// alternate between having plane bits and having none, and in its plain
+// twin: both variables come back as written, row after row.
+TEST_F(FastPathFiles, RowsWithAndWithoutPlaneBitsReadBackExactly)
+{
+    for (const bool compressed : {false, true}) {
+        SCOPED_TRACE(compressed ? "compressed" : "plain");
+        tdw::DatasetSpec spec;
+        spec.data_id = tdw::kInfrared;
+        spec.rows = 9;
+        spec.columns = 700;  // rows wider than the 1024-byte header block
+        spec.compressed = compressed;
+        spec.fields["calibration_type"] = 0;  // raw counts: value - 1
+        spec.value = value_at;
+        spec.nibble = nibble_at;
+        tdw::write_dataset(path_, spec);
+
+        int id = -1;
+        ASSERT_EQ(td_open(path_.c_str(), TD_READONLY, &id), TD_NOERR);
+        std::vector<float> data(700);
+        std::vector<std::uint8_t> planes(700);
+        for (std::uint32_t r = 0; r < 9; ++r) {
+            const std::uint32_t start[2] = {r, 0};
+            const std::uint32_t count[2] = {1, 700};
+            char text[32] = {};
+            ASSERT_EQ(td_attget_text(id, 0, "data_id", text), TD_NOERR);
+            EXPECT_STREQ(text, "infrared");
+            ASSERT_EQ(td_varget_byte(id, 1, start, count, planes.data()), TD_NOERR);
+            ASSERT_EQ(td_varget_float(id, 0, start, count, data.data()), TD_NOERR);
+            for (int c = 0; c < 700; ++c) {
+                ASSERT_EQ(data[static_cast<std::size_t>(c)], static_cast<float>(value_at(int(r), c) - 1))
+                    << r << "," << c;
+                ASSERT_EQ(planes[static_cast<std::size_t>(c)], nibble_at(int(r), c)) << r << "," << c;
+            }
+        }
+        EXPECT_EQ(td_close(id), TD_NOERR);
+    }
+}
+
+// Rows are read from the file itself each time: a row missing from a cut
+// file fails, and once the rest of the file is appended it reads.
+TEST_F(FastPathFiles, RowAppendedAfterAFailedReadIsSeen)
+{
+    tdw::DatasetSpec spec;
+    spec.data_id = tdw::kInfrared;
+    spec.rows = 4;
+    spec.columns = 600;
+    spec.fields["calibration_type"] = 0;
+    spec.value = value_at;
+    const std::vector<std::uint8_t> whole = tdw::build_dataset(spec);
+    const std::size_t cut = whole.size() - 100;
+    tdw::write_bytes(path_, std::vector<std::uint8_t>(whole.begin(), whole.begin() + long(cut)));
+
+    int id = -1;
+    ASSERT_EQ(td_open(path_.c_str(), TD_READONLY, &id), TD_NOERR);
+    std::vector<float> data(600);
+    const std::uint32_t count[2] = {1, 600};
+    const std::uint32_t row2[2] = {2, 0};
+    const std::uint32_t row3[2] = {3, 0};
+    ASSERT_EQ(td_varget_float(id, 0, row2, count, data.data()), TD_NOERR);
+    EXPECT_EQ(td_varget_float(id, 0, row3, count, data.data()), TD_EREADDATA);
+
+    std::FILE* f = std::fopen(path_.c_str(), "ab");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(whole.data() + cut, 1, whole.size() - cut, f), whole.size() - cut);
+    ASSERT_EQ(std::fclose(f), 0);
+
+    ASSERT_EQ(td_varget_float(id, 0, row3, count, data.data()), TD_NOERR);
+    EXPECT_EQ(data[599], static_cast<float>(value_at(3, 599) - 1));
+    EXPECT_EQ(td_close(id), TD_NOERR);
+}
+
+} // namespace
