@@ -314,23 +314,32 @@ TEST_F(Hostile, OptionValuesAtTheLimitsStillDraw)
 // few hundred bytes) is within what gd accepts.  Its allocation either
 // succeeds, and the run fails at the first row that is not in the file, or
 // fails, and the run ends with "can't create image"; never a crash.
-TEST_F(Hostile, LargestImageIsMadeOrRefusedCleanly)
-{
-    tdw::DatasetSpec spec = infrared(4, C);
-    spec.fields["rows"] = 32767;
-    spec.fields["columns"] = 32767;
-    const std::string path = write(spec);
+class LargestImage : public Hostile {
+protected:
+    std::string path()
+    {
+        tdw::DatasetSpec spec = infrared(4, C);
+        spec.fields["rows"] = 32767;
+        spec.fields["columns"] = 32767;
+        return write(spec);
+    }
+};
 
-    auto r = tdtest::run_command(tdtest::tdftogif_path(), {"-o", "/dev/null", path});
+TEST_F(LargestImage, IsMadeAndTheRunFailsAtTheMissingRows)
+{
+    const auto r = tdtest::run_command(tdtest::tdftogif_path(), {"-o", "/dev/null", path()});
     EXPECT_EQ(r.exit_code, 32);
     EXPECT_EQ(r.err, "tdftogif: avhrr_ch4: error reading data\n");
+}
 
+TEST_F(LargestImage, IsRefusedCleanlyWhenMemoryRunsOut)
+{
 #ifdef TDF_UNDER_ASAN
     GTEST_SKIP() << "AddressSanitizer needs more address space than the limit below";
 #else
     // With 600 MB of address space the gigabyte image cannot be made.
-    r = tdtest::run_command("/bin/sh", {"-c", "ulimit -v 600000 && exec \"$0\" \"$@\"",
-                                        tdtest::tdftogif_path(), "-o", "/dev/null", path});
+    const auto r = tdtest::run_command("/bin/sh", {"-c", "ulimit -v 600000 && exec \"$0\" \"$@\"",
+                                                   tdtest::tdftogif_path(), "-o", "/dev/null", path()});
     EXPECT_EQ(r.exit_code, 248);
     EXPECT_EQ(r.err, "tdftogif: gdImageCreate: can't create image\n");
 #endif
