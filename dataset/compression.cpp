@@ -28,7 +28,6 @@ namespace td {
 
 namespace {
 
-constexpr std::int16_t kCompressionNone = 0;
 constexpr std::int16_t kCompression1b = 2;
 
 // Sequential byte reads through a local buffer: one stdio call per chunk
