@@ -141,6 +141,25 @@ int dimension_length(int dataset, const char* name, int& length)
     return 0;
 }
 
+// Reads the last data row once before the image is made.  A header can ask
+// for up to 32767 x 32767 samples on a file that holds a few bytes; the image
+// for it would take a gigabyte before the first row read found the data
+// missing.  If the last row can be read, every row can (a compressed dataset
+// is expanded whole by this first read), so a dataset whose data area falls
+// short fails here with the line and status its row reads would give,
+// without the allocation.
+int probe_last_row(int dataset, int rows, int columns, const char* variable)
+{
+    if (rows <= 0 || columns <= 0)
+        return 0;
+    std::vector<float> row(static_cast<std::size_t>(columns));
+    const std::uint32_t start[2] = {static_cast<std::uint32_t>(rows - 1), 0};
+    const std::uint32_t count[2] = {1, static_cast<std::uint32_t>(columns)};
+    if (const int s = td_varget_float(dataset, 0, start, count, row.data()); s != TD_NOERR)
+        return fail_status(variable, s);
+    return 0;
+}
+
 // Makes sure the GIF really reached the output: buffered bytes flushed and
 // no write error on the stream.
 bool output_written(std::FILE* stream) noexcept
@@ -226,6 +245,9 @@ int convert(cmd_options& options)
     int widest = tics.front().len;
     for (const tic& t : tics)
         widest = std::max(widest, t.len);
+
+    if (const int s = probe_last_row(dataset.id(), rows, columns, variable.data()); s != 0)
+        return s;
 
     const gdFontPtr giant = gdFontGetGiant();
     const int width = columns + 74 + giant->w * widest + giant->h;
