@@ -190,13 +190,25 @@ std::string target_path(const std::string& path)
     return real ? std::string(real.get()) : path;
 }
 
-// A new file beside the dataset, removed again unless it is kept.
+// The directory part of a path ("." when it has none).
+std::string directory_of(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A new file beside the dataset, removed again unless it is kept.  Its name
+// is short and independent of the dataset's, so that a dataset whose own
+// name is near the system's limit still gets one.
 class SideFile {
 public:
     explicit SideFile(const std::string& target)
     {
+        const std::string directory = directory_of(target);
         for (int attempt = 0; attempt < 100 && !stream_; ++attempt) {
-            name_ = target + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+            name_ = directory + "/.tdf-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
             stream_ = Stream::open(name_.c_str(), "w+bx");
             if (!stream_ && errno != EEXIST)
                 break;
@@ -227,17 +239,12 @@ private:
     bool kept_ = false;
 };
 
-int compress(Dataset& ds)
+// Writes the compressed form of the expanded copy: the header block exactly
+// as the copy holds it, the data section, the graphics section.
+int write_compressed(Dataset& ds, Stream& out)
 {
-    if (!ds.expanded || ds.rows < 0 || ds.columns < 0 || ds.pixel_size != 2)
-        return TD_ECOMPFILE;
-    const std::string target = target_path(ds.path);
-    SideFile out(target);
-    if (!out.stream())
-        return TD_EUNCOMPFILE;
-    ChunkWriter sink(out.stream());
+    ChunkWriter sink(out);
 
-    // The header block exactly as the copy holds it.
     std::array<unsigned char, kHeaderBlockBytes> header;
     if (!ds.current.seek(0) || ds.current.read(header.data(), header.size()) != header.size())
         return TD_EREADDATA;
@@ -272,23 +279,51 @@ int compress(Dataset& ds)
         if (!codec::encode_graphics_row(nibbles, sink))
             return TD_EWRITEDATA;
     }
-    if (!sink.flush() || !out.stream().sync())
+    if (!sink.flush() || !out.sync())
         return TD_EWRITEDATA;
+    return TD_NOERR;
+}
 
-    // The new file takes the old one's owner (where the process may give
-    // it) and permissions, then its place.
-    struct stat old_status {};
-    if (stat(target.c_str(), &old_status) == 0) {
-        (void)chown(out.name().c_str(), old_status.st_uid, old_status.st_gid);
-        (void)chmod(out.name().c_str(), old_status.st_mode & 07777);
-    }
-    if (std::rename(out.name().c_str(), target.c_str()) != 0)
-        return TD_EUNCOMPFILE;
-
+// The rewritten file replaces the copy as the current stream.
+int adopt(Dataset& ds, Stream written)
+{
     const bool copy_closed = ds.current.close();
-    ds.current = out.keep();
+    ds.current = std::move(written);
     ds.expanded = false;
     return copy_closed ? TD_NOERR : TD_ECOMPFILE;
+}
+
+int compress(Dataset& ds)
+{
+    if (!ds.expanded || ds.rows < 0 || ds.columns < 0 || ds.pixel_size != 2)
+        return TD_ECOMPFILE;
+    const std::string target = target_path(ds.path);
+
+    // The new file is written beside the dataset and renamed over it only
+    // when complete, so that a failure part-way leaves the previous file
+    // as it was.  That keeps the file what it was only when the new one can
+    // take its owner, group and permissions and no other name links to it;
+    // otherwise, and when no file can be made beside it, the dataset's own
+    // file is rewritten in place.
+    struct stat old_status {};
+    if (stat(target.c_str(), &old_status) == 0 && old_status.st_nlink == 1) {
+        SideFile out(target);
+        if (out.stream() && chown(out.name().c_str(), old_status.st_uid, old_status.st_gid) == 0 &&
+            chmod(out.name().c_str(), old_status.st_mode & 07777) == 0) {
+            if (const int status = write_compressed(ds, out.stream()); status != TD_NOERR)
+                return status;
+            if (std::rename(out.name().c_str(), target.c_str()) != 0)
+                return TD_EUNCOMPFILE;
+            return adopt(ds, out.keep());
+        }
+    }
+
+    Stream in_place = Stream::open(target.c_str(), "w+b");
+    if (!in_place)
+        return TD_EUNCOMPFILE;
+    if (const int status = write_compressed(ds, in_place); status != TD_NOERR)
+        return status;
+    return adopt(ds, std::move(in_place));
 }
 
 int init_area(Dataset& ds)

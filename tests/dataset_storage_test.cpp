@@ -377,6 +377,38 @@ TEST_F(Compressed, RecompressionKeepsPermissionsAndLinks)
     EXPECT_EQ(directory_entries(dir.path()), (std::vector<std::string>{"ir.tdf", "link.tdf"}));
 }
 
+// A dataset with a second hard link is rewritten in place, so both names
+// still reach the one file; a dataset whose name is as long as the system
+// allows still gets its side file.  Both close with the exact bytes.
+TEST_F(Compressed, RecompressionKeepsHardLinksAndLongNames)
+{
+    const Image im = random_image(4, 70, 23);
+    const Bytes file = tdw::build_dataset(spec_of(im, true));
+    const std::string expected(file.begin(), file.end());
+
+    const std::string path = write("ir.tdf", file);
+    const std::string other = dir.file("other.tdf");
+    ASSERT_EQ(link(path.c_str(), other.c_str()), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    int id = open_ok(path, TD_WRITE);
+    ASSERT_EQ(first_read(id), TD_NOERR);
+    ASSERT_EQ(td_close(id), TD_NOERR);
+    struct stat after {}, after_other {};
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+    ASSERT_EQ(stat(other.c_str(), &after_other), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after_other.st_ino, before.st_ino);
+    EXPECT_EQ(tdtest::read_file(other), expected);
+
+    const std::string long_name = write(std::string(250, 'n') + ".tdf", file);
+    id = open_ok(long_name, TD_WRITE);
+    ASSERT_EQ(first_read(id), TD_NOERR);
+    EXPECT_EQ(td_close(id), TD_NOERR);
+    EXPECT_EQ(tdtest::read_file(long_name), expected);
+    EXPECT_EQ(directory_entries(dir.path()).size(), 3u);
+}
+
 TEST_F(Compressed, ReadOnlyDatasetIsUntouchedAndLeavesNothingBehind)
 {
     const Image im = random_image(30, 40, 5);
