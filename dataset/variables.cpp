@@ -3,7 +3,8 @@
 // and the conversion of stored samples.
 #include "variables.h"
 
-#include <cstring>
+#include <algorithm>
+#include <array>
 #include <new>
 #include <span>
 #include <vector>
@@ -21,24 +22,28 @@ namespace {
 constexpr int kDataVariable = 0;
 constexpr int kGraphicsVariable = 1;
 
-// Whether the block lies inside the image.  Counted in 64 bits, so that no
-// start or count wraps around and a zero or negative dimension refuses every
-// block; an empty block is refused as well.
+// Whether the block lies inside the image.  The last index of a dimension
+// is start + count - 1, counted in 64 bits so that no start or count wraps
+// around into the image, and a zero or negative dimension refuses every
+// block.  An empty count is refused where its last index falls before the
+// image (start 0), as the 32-bit unsigned form of the test always did; an
+// empty block further in is accepted and delivers nothing.
 bool block_in_bounds(const Dataset& ds, const Index2& start, const Index2& count) noexcept
 {
-    const std::int64_t rows = ds.rows;
-    const std::int64_t columns = ds.columns;
-    if (count[0] == 0 || count[1] == 0)
-        return false;
-    return std::int64_t{start[0]} + count[0] - 1 <= rows - 1 &&
-           std::int64_t{start[1]} + count[1] - 1 <= columns - 1;
+    const std::array<std::int64_t, 2> dims{ds.rows, ds.columns};
+    for (std::size_t k = 0; k < 2; ++k) {
+        const std::int64_t last = std::int64_t{start[k]} + count[k] - 1;
+        if (dims[k] <= 0 || start[k] > dims[k] - 1 || last < 0 || last > dims[k] - 1)
+            return false;
+    }
+    return true;
 }
 
 // Cloud samples and graphics nibbles, as bytes or as floats 0 .. 255.
 int deliver_bytes(std::span<const std::uint8_t> bytes, void* out, int value_type) noexcept
 {
     if (value_type == TD_BYTE) {
-        std::memcpy(out, bytes.data(), bytes.size());
+        std::copy(bytes.begin(), bytes.end(), static_cast<std::uint8_t*>(out));
         return TD_NOERR;
     }
     if (value_type == TD_FLOAT) {
