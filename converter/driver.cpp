@@ -127,17 +127,25 @@ palette allocate_palette(gdImagePtr image, const cmd_options& options, const cma
     return p;
 }
 
-// A dimension's length.  The library refuses undefined and negative lengths;
-// a length of 0 is a dataset with no samples, drawn as scale and frames only.
-int dimension_length(int dataset, const char* name, int& length)
+// The lengths of "rows" and "columns": both ids first, then both lengths.
+// The library refuses undefined and negative lengths; a length of 0 is a
+// dataset with no samples, drawn as scale and frames only.
+int dimension_lengths(int dataset, int& rows, int& columns)
 {
-    int dimid = 0;
-    if (const int s = td_dimid(dataset, name, &dimid); s != TD_NOERR)
-        return fail_status(name, s);
-    if (const int s = td_diminq(dataset, dimid, nullptr, &length); s != TD_NOERR)
-        return fail_status(name, s);
-    if (length < 0)
-        return fail_status(name, TD_EBADDIMID);
+    int rows_id = 0;
+    int columns_id = 0;
+    if (const int s = td_dimid(dataset, "rows", &rows_id); s != TD_NOERR)
+        return fail_status("rows", s);
+    if (const int s = td_dimid(dataset, "columns", &columns_id); s != TD_NOERR)
+        return fail_status("columns", s);
+    if (const int s = td_diminq(dataset, rows_id, nullptr, &rows); s != TD_NOERR)
+        return fail_status("rows", s);
+    if (const int s = td_diminq(dataset, columns_id, nullptr, &columns); s != TD_NOERR)
+        return fail_status("columns", s);
+    if (rows < 0)
+        return fail_status("rows", TD_EBADDIMID);
+    if (columns < 0)
+        return fail_status("columns", TD_EBADDIMID);
     return 0;
 }
 
@@ -205,9 +213,7 @@ int convert(cmd_options& options)
 
     int rows = 0;
     int columns = 0;
-    if (const int s = dimension_length(dataset.id(), "rows", rows); s != 0)
-        return s;
-    if (const int s = dimension_length(dataset.id(), "columns", columns); s != 0)
+    if (const int s = dimension_lengths(dataset.id(), rows, columns); s != 0)
         return s;
 
     std::array<char, 32> variable{};
