@@ -7,11 +7,13 @@
 // call, or between two calls:
 //   open    td_open
 //   setup   after td_open up to the image's creation (output file,
-//           inquiries, ticks, gdImageCreate)
+//           inquiries, ticks, gdImageCreate), without the row read and
+//           expansion the driver makes there before it creates the image
 //   scale   palette, frames, ticks and units label before the raster, and
 //           the colour bar and time stamp after it
 //   expand  td_decompress (the expansion of a compressed dataset)
-//   reads   td_varget_float and td_varget_byte, without the expansion
+//   reads   td_varget_float and td_varget_byte wherever they are called,
+//           without the expansion
 //   colour  draw_data without its reads: the pixel loop
 //   gif     gdImageGif and the close of the output file
 //   close   td_close
@@ -43,7 +45,13 @@ struct Phases {
     clock_type::time_point data_start{};
     clock_type::time_point data_end{};
     clock_type::time_point gif_start{};
-    clock_type::duration open{}, setup{}, scale{}, expand{}, reads{}, data{}, gif{}, close{};
+    clock_type::duration open{}, setup{}, scale{}, expand{}, data{}, gif{}, close{};
+    // Row reads inside draw_data, and before it (the driver's look at the
+    // last row, which is also where a compressed dataset is expanded).
+    clock_type::duration reads_in_data{}, reads_before_data{};
+    bool in_data = false;
+
+    clock_type::duration& reads() { return in_data ? reads_in_data : reads_before_data; }
 
     ~Phases()
     {
@@ -51,8 +59,9 @@ struct Phases {
         std::fprintf(stderr,
                      "tdf-phases: open=%.6f setup=%.6f scale=%.6f expand=%.6f reads=%.6f colour=%.6f "
                      "gif=%.6f close=%.6f inside=%.6f\n",
-                     seconds(open), seconds(setup), seconds(scale), seconds(expand),
-                     seconds(reads - expand), seconds(data - reads), seconds(gif), seconds(close),
+                     seconds(open), seconds(setup - reads_before_data), seconds(scale), seconds(expand),
+                     seconds(reads_in_data + reads_before_data - expand), seconds(data - reads_in_data),
+                     seconds(gif), seconds(close),
                      inside);
     }
 };
@@ -104,21 +113,23 @@ int __wrap__ZN3tdf9draw_dataEP13gdImageStructRKNS_13raster_paramsE(gdImagePtr im
 {
     phases.data_start = clock_type::now();
     phases.scale += phases.data_start - phases.image_made;
+    phases.in_data = true;
     const int s = timed(phases.data, [&] {
         return __real__ZN3tdf9draw_dataEP13gdImageStructRKNS_13raster_paramsE(image, params);
     });
+    phases.in_data = false;
     phases.data_end = clock_type::now();
     return s;
 }
 
 int __wrap_td_varget_float(int id, int varid, const uint32_t start[2], const uint32_t count[2], float* out)
 {
-    return timed(phases.reads, [&] { return __real_td_varget_float(id, varid, start, count, out); });
+    return timed(phases.reads(), [&] { return __real_td_varget_float(id, varid, start, count, out); });
 }
 
 int __wrap_td_varget_byte(int id, int varid, const uint32_t start[2], const uint32_t count[2], uint8_t* out)
 {
-    return timed(phases.reads, [&] { return __real_td_varget_byte(id, varid, start, count, out); });
+    return timed(phases.reads(), [&] { return __real_td_varget_byte(id, varid, start, count, out); });
 }
 
 int __wrap__ZN2td13td_decompressEi(int id)
