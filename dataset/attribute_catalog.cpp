@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "header_fields.h"
+#include "inquire.h"
 #include "registry.h"
 #include "tidewell.h"
 
@@ -13,26 +14,15 @@ namespace td {
 
 namespace {
 
-constexpr int kDataVariable = 0;
-constexpr int kGraphicsVariable = 1;
-
-// Only the data variable has attributes; the graphics variable has none.
-[[nodiscard]] int check_data_variable(int varid) noexcept
-{
-    if (varid == kGraphicsVariable)
-        return TD_EBADATT;
-    if (varid != kDataVariable)
-        return TD_EBADVARID;
-    return TD_NOERR;
-}
-
 int attribute_inquire(int id, int varid, int attnum, char* name, std::int16_t* kind,
                       std::int16_t* scale)
 {
     if (find_dataset(id) == nullptr)
         return TD_EBADID;
-    if (const int status = check_data_variable(varid); status != TD_NOERR)
-        return status;
+    if (varid == kGraphicsVariable)
+        return TD_EBADATT;
+    if (varid != kDataVariable)
+        return TD_EBADVARID;
     const auto table = attribute_table();
     if (attnum < 0 || static_cast<std::size_t>(attnum) >= table.size())
         return TD_EBADATTID;
@@ -53,14 +43,10 @@ int attribute_stored(int id, int varid, const char* name, std::int16_t* value)
     Dataset* ds = find_dataset(id);
     if (ds == nullptr)
         return TD_EBADID;
-    if (const int status = check_data_variable(varid); status != TD_NOERR)
+    int attribute = 0;
+    if (const int status = find_data_attribute(varid, name, attribute); status != TD_NOERR)
         return status;
-    if (name == nullptr)
-        return TD_EBADATT;
-    const auto found = find_attribute(name);
-    if (!found)
-        return TD_EBADATT;
-    const Attribute& entry = attribute_table()[static_cast<std::size_t>(*found)];
+    const Attribute& entry = attribute_table()[static_cast<std::size_t>(attribute)];
     std::int16_t stored = 0;
     if (read_field(ds->current, entry.offset, stored) != 0)
         return TD_EREADATT;

@@ -6,15 +6,29 @@
 #include <string_view>
 
 #include "header_fields.h"
+#include "inquire.h"
 #include "registry.h"
 #include "tidewell.h"
 
 namespace td {
 
+int find_data_attribute(int varid, const char* name, int& attribute) noexcept
+{
+    if (varid == kGraphicsVariable)
+        return TD_EBADATT;
+    if (varid != kDataVariable)
+        return TD_EBADVARID;
+    if (name == nullptr)
+        return TD_EBADATT;
+    const auto found = find_attribute(name);
+    if (!found)
+        return TD_EBADATT;
+    attribute = *found;
+    return TD_NOERR;
+}
+
 namespace {
 
-constexpr int kDataVariable = 0;
-constexpr int kGraphicsVariable = 1;
 constexpr std::string_view kGraphicsName = "graphics";
 
 // Copies a table name with its terminator into a caller's buffer.
@@ -140,21 +154,6 @@ int variable_inquire(int id, int varid, char* name, std::int16_t* type, int* ndi
     return TD_NOERR;
 }
 
-// The steps both getters share: the variable, then the attribute by name.
-[[nodiscard]] int find_data_attribute(int varid, const char* name, int& attribute)
-{
-    if (varid == kGraphicsVariable)
-        return TD_EBADATT;
-    if (varid != kDataVariable)
-        return TD_EBADVARID;
-    if (name == nullptr)
-        return TD_EBADATT;
-    const auto found = find_attribute(name);
-    if (!found)
-        return TD_EBADATT;
-    attribute = *found;
-    return TD_NOERR;
-}
 
 int attribute_text(int id, int varid, const char* name, char* text)
 {

@@ -12,6 +12,7 @@
 #include "calibration.h"
 #include "compression.h"
 #include "header_fields.h"
+#include "inquire.h"
 #include "registry.h"
 #include "tidewell.h"
 
@@ -19,8 +20,6 @@ namespace td {
 
 namespace {
 
-constexpr int kDataVariable = 0;
-constexpr int kGraphicsVariable = 1;
 
 // Whether the block lies inside the image.  The last index of a dimension
 // is start + count - 1, counted in 64 bits so that no start or count wraps
