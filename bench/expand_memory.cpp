@@ -30,15 +30,15 @@ int fail(const char* what, int status)
 
 int make(const std::string& path, int size)
 {
-    tdw::DatasetSpec spec;
-    spec.data_id = tdw::kInfrared;
-    spec.rows = static_cast<std::int16_t>(size);
-    spec.columns = static_cast<std::int16_t>(size);
-    spec.compressed = true;
+    tdw::DatasetDescription desc;
+    desc.data_id = tdw::kInfrared;
+    desc.rows = static_cast<std::int16_t>(size);
+    desc.columns = static_cast<std::int16_t>(size);
+    desc.compressed = true;
     // Smooth gradients with some jumps (absolute codes), and plane runs.
-    spec.value = [](int r, int c) { return ((r * 7 + c * 3) % 3900) - 1950 + ((c % 97 == 0) ? 80 : 0); };
-    spec.nibble = [](int r, int c) { return ((r / 16) + (c / 300)) % 16; };
-    tdw::write_dataset(path, spec);
+    desc.value = [](int r, int c) { return ((r * 7 + c * 3) % 3900) - 1950 + ((c % 97 == 0) ? 80 : 0); };
+    desc.nibble = [](int r, int c) { return ((r / 16) + (c / 300)) % 16; };
+    tdw::write_dataset(path, desc);
     return 0;
 }
 

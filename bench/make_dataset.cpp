@@ -134,12 +134,12 @@ int main(int argc, char** argv)
     if (rows < 1 || rows > 32767 || columns < 1 || columns > 32767 || (form != "plain" && form != "compressed"))
         return usage();
 
-    tdw::DatasetSpec spec;
-    spec.data_id = tdw::kInfrared;
-    spec.rows = static_cast<std::int16_t>(rows);
-    spec.columns = static_cast<std::int16_t>(columns);
-    spec.compressed = form == "compressed";
-    spec.fields = {
+    tdw::DatasetDescription desc;
+    desc.data_id = tdw::kInfrared;
+    desc.rows = static_cast<std::int16_t>(rows);
+    desc.columns = static_cast<std::int16_t>(columns);
+    desc.compressed = form == "compressed";
+    desc.fields = {
         {"orbit_start_year", 2004},        {"orbit_start_day", 187},
         {"orbit_start_hour_minute", 1342}, {"orbit_start_second", 17},
         {"projection_type", 1},            {"data_set_type", 3},
@@ -154,11 +154,11 @@ int main(int argc, char** argv)
         }
         return *row;
     };
-    spec.value = [at](int r, int c) { return at(r).values[static_cast<std::size_t>(c)]; };
-    spec.nibble = [at](int r, int c) { return at(r).nibbles[static_cast<std::size_t>(c)]; };
+    desc.value = [at](int r, int c) { return at(r).values[static_cast<std::size_t>(c)]; };
+    desc.nibble = [at](int r, int c) { return at(r).nibbles[static_cast<std::size_t>(c)]; };
 
     try {
-        tdw::write_dataset(argv[1], spec);
+        tdw::write_dataset(argv[1], desc);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tdbench_make_dataset: %s: %s\n", argv[1], e.what());
         return 1;

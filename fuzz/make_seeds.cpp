@@ -14,16 +14,16 @@
 namespace {
 
 struct Seed {
-    tdw::DatasetSpec spec;
+    tdw::DatasetDescription desc;
 };
 
-tdw::DatasetSpec base(std::int16_t data_id, int rows, int columns)
+tdw::DatasetDescription base(std::int16_t data_id, int rows, int columns)
 {
-    tdw::DatasetSpec spec;
-    spec.data_id = data_id;
-    spec.rows = static_cast<std::int16_t>(rows);
-    spec.columns = static_cast<std::int16_t>(columns);
-    return spec;
+    tdw::DatasetDescription desc;
+    desc.data_id = data_id;
+    desc.rows = static_cast<std::int16_t>(rows);
+    desc.columns = static_cast<std::int16_t>(columns);
+    return desc;
 }
 
 // Visible and infrared values over the whole -2047 .. 2047 range, with
@@ -49,19 +49,19 @@ std::vector<Seed> seeds()
 
     for (const bool compressed : {false, true}) {
         for (const std::int16_t kind : {tdw::kVisible, tdw::kInfrared}) {
-            tdw::DatasetSpec s = base(kind, 5, C);
+            tdw::DatasetDescription s = base(kind, 5, C);
             s.compressed = compressed;
             s.value = sensor_value;
             s.nibble = planes_nibble;
             out.push_back({s});
 
-            tdw::DatasetSpec raw = base(kind, 4, C);
+            tdw::DatasetDescription raw = base(kind, 4, C);
             raw.compressed = compressed;
             raw.fields["calibration_type"] = 0;
             raw.value = [](int r, int c) { return r * 300 + c * 3; };
             out.push_back({raw});
 
-            tdw::DatasetSpec shifted = base(kind, 6, C);
+            tdw::DatasetDescription shifted = base(kind, 6, C);
             shifted.compressed = compressed;
             shifted.fields["vertical_shift"] = 2;
             shifted.fields["horizontal_shift"] = -3;
@@ -69,7 +69,7 @@ std::vector<Seed> seeds()
             shifted.nibble = [](int r, int c) { return (r + c) % 3 == 0 ? 1 : 4; };
             out.push_back({shifted});
 
-            tdw::DatasetSpec extreme = base(kind, 3, C);
+            tdw::DatasetDescription extreme = base(kind, 3, C);
             extreme.compressed = compressed;
             extreme.fields["vertical_shift"] = 32767;
             extreme.fields["horizontal_shift"] = -32768;
@@ -79,27 +79,27 @@ std::vector<Seed> seeds()
 
     // Graphics runs longer than one pair (256 samples) and a narrow
     // compressed dataset whose header block is mostly padding.
-    tdw::DatasetSpec wide = base(tdw::kInfrared, 2, 300);
+    tdw::DatasetDescription wide = base(tdw::kInfrared, 2, 300);
     wide.compressed = true;
     wide.value = [](int r, int c) { return 1000 + ((r + c) % 50); };
     wide.nibble = [](int, int c) { return c < 280 ? 5 : 2; };
     out.push_back({wide});
 
-    tdw::DatasetSpec narrow = base(tdw::kVisible, 6, 8);
+    tdw::DatasetDescription narrow = base(tdw::kVisible, 6, 8);
     narrow.compressed = true;
     narrow.value = [](int r, int c) { return r * 8 + c + 1; };
     narrow.nibble = [](int r, int) { return r % 2 ? 8 : 0; };
     out.push_back({narrow});
 
     // A sea-surface-temperature product (units label without "brightness").
-    tdw::DatasetSpec sst = base(tdw::kInfrared, 4, C);
+    tdw::DatasetDescription sst = base(tdw::kInfrared, 4, C);
     sst.fields["channel_number"] = 201;
     sst.value = [](int r, int c) { return 900 + r * 40 + c; };
     out.push_back({sst});
 
     // Ancillary fields: each angle and the scan time.
     for (const std::int16_t channel : {101, 102, 103, 104, 105}) {
-        tdw::DatasetSpec s = base(tdw::kAncillary, 4, C);
+        tdw::DatasetDescription s = base(tdw::kAncillary, 4, C);
         s.fields["channel_number"] = channel;
         if (channel == 105)
             s.value = [](int r, int c) { return (r * 100 + c) % 2400 - 30; };
@@ -113,16 +113,16 @@ std::vector<Seed> seeds()
     }
 
     // Cloud bytes, plain and shifted.
-    tdw::DatasetSpec cloud = base(tdw::kCloud, 5, 140);
+    tdw::DatasetDescription cloud = base(tdw::kCloud, 5, 140);
     cloud.value = [](int r, int c) { return (r * 53 + c) % 256; };
     out.push_back({cloud});
-    tdw::DatasetSpec cloud_shift = cloud;
+    tdw::DatasetDescription cloud_shift = cloud;
     cloud_shift.fields["vertical_shift"] = 1;
     cloud_shift.fields["horizontal_shift"] = -7;
     out.push_back({cloud_shift});
 
     // The orbit start time the stamp prints.
-    tdw::DatasetSpec stamped = base(tdw::kInfrared, 3, C);
+    tdw::DatasetDescription stamped = base(tdw::kInfrared, 3, C);
     stamped.fields["orbit_start_year"] = 2001;
     stamped.fields["orbit_start_day"] = 59;
     stamped.fields["orbit_start_hour_minute"] = 2359;
@@ -155,9 +155,9 @@ int main(int argc, char** argv)
         int number = 0;
         for (const Seed& seed : seeds()) {
             char name[96];
-            std::snprintf(name, sizeof name, "/%02d-%s-%dx%d%s.tdf", number++, kind_name(seed.spec.data_id),
-                          seed.spec.rows, seed.spec.columns, seed.spec.compressed ? "-compressed" : "");
-            tdw::write_dataset(dir + name, seed.spec);
+            std::snprintf(name, sizeof name, "/%02d-%s-%dx%d%s.tdf", number++, kind_name(seed.desc.data_id),
+                          seed.desc.rows, seed.desc.columns, seed.desc.compressed ? "-compressed" : "");
+            tdw::write_dataset(dir + name, seed.desc);
         }
         std::printf("%d datasets in %s\n", number, dir.c_str());
     } catch (const std::exception& e) {

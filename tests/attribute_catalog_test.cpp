@@ -185,28 +185,28 @@ TEST(AttributeCatalog, StoredValuesOfEveryKind)
             return static_cast<std::int16_t>(0xD5FF);   // magic byte, unnamed code
         return static_cast<std::int16_t>(number % 2 ? -(number * 331) : number * 577);
     };
-    tdw::DatasetSpec spec;
-    spec.rows = 3;
-    spec.columns = 5;
-    spec.compressed = true;
-    spec.value = [](int r, int c) { return 100 * r + c; };
+    tdw::DatasetDescription desc;
+    desc.rows = 3;
+    desc.columns = 5;
+    desc.compressed = true;
+    desc.value = [](int r, int c) { return 100 * r + c; };
     for (int i = 0; i < TD_NUM_ATTRIBUTES; ++i)
-        spec.fields[listed[static_cast<std::size_t>(i)].name] = expected(listed[static_cast<std::size_t>(i)].name, i);
-    tdw::DatasetSpec plain = spec;
+        desc.fields[listed[static_cast<std::size_t>(i)].name] = expected(listed[static_cast<std::size_t>(i)].name, i);
+    tdw::DatasetDescription plain = desc;
     plain.compressed = false;
     plain.fields["compression_type"] = 0;
 
     struct Form {
         const char* what;
-        tdw::DatasetSpec spec;
+        tdw::DatasetDescription desc;
         bool read_data_first;
     };
     const Form forms[] = {{"plain", plain, false},
-                          {"compressed", spec, false},
-                          {"compressed, expanded", spec, true}};
+                          {"compressed", desc, false},
+                          {"compressed, expanded", desc, true}};
     for (const Form& form : forms) {
         const std::string path = dir.file("all.tdf");
-        tdw::write_dataset(path, form.spec);
+        tdw::write_dataset(path, form.desc);
         Opened ds(path);
         ASSERT_EQ(ds.status(), TD_NOERR) << form.what;
         if (form.read_data_first) {
@@ -220,7 +220,7 @@ TEST(AttributeCatalog, StoredValuesOfEveryKind)
             std::int16_t value = 0;
             ASSERT_EQ(td_attget_stored(ds.id(), 0, name.c_str(), &value), TD_NOERR)
                 << form.what << " " << name;
-            EXPECT_EQ(value, form.spec.fields.at(name)) << form.what << " " << name;
+            EXPECT_EQ(value, form.desc.fields.at(name)) << form.what << " " << name;
         }
     }
 }
@@ -229,10 +229,10 @@ TEST(AttributeCatalog, StoredValueBeyondTheEndOfACutFileFailsWithReadError)
 {
     tdtest::TempDir dir;
     const std::string path = dir.file("cut.tdf");
-    tdw::DatasetSpec spec;
-    spec.fields["ancillary_pixel_size"] = 77;
+    tdw::DatasetDescription desc;
+    desc.fields["ancillary_pixel_size"] = 77;
     // 72 bytes: everything the open reads, but not ancillary_start_block (72).
-    tdw::write_bytes(path, tdw::build_truncated(spec, 72));
+    tdw::write_bytes(path, tdw::build_truncated(desc, 72));
     Opened ds(path);
     ASSERT_EQ(ds.status(), TD_NOERR);
     std::int16_t value = 0;

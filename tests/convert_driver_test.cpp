@@ -45,30 +45,30 @@ class ConvertDriver : public testing::Test {
 protected:
     tdtest::TempDir dir;
 
-    std::string dataset(const std::string& name, tdw::DatasetSpec spec)
+    std::string dataset(const std::string& name, tdw::DatasetDescription desc)
     {
         const std::string path = dir.file(name);
-        tdw::write_dataset(path, spec);
+        tdw::write_dataset(path, desc);
         return path;
     }
 
-    static tdw::DatasetSpec infrared(int rows, int columns)
+    static tdw::DatasetDescription infrared(int rows, int columns)
     {
-        tdw::DatasetSpec spec;
-        spec.data_id = tdw::kInfrared;
-        spec.rows = static_cast<std::int16_t>(rows);
-        spec.columns = static_cast<std::int16_t>(columns);
-        spec.value = [](int r, int c) { return (r * 37 + c * 11) % 400 - 100; };
-        return spec;
+        tdw::DatasetDescription desc;
+        desc.data_id = tdw::kInfrared;
+        desc.rows = static_cast<std::int16_t>(rows);
+        desc.columns = static_cast<std::int16_t>(columns);
+        desc.value = [](int r, int c) { return (r * 37 + c * 11) % 400 - 100; };
+        return desc;
     }
 
-    static tdw::DatasetSpec of_kind(std::int16_t kind)
+    static tdw::DatasetDescription of_kind(std::int16_t kind)
     {
-        tdw::DatasetSpec spec;
-        spec.data_id = kind;
-        spec.rows = 6;
-        spec.columns = C;
-        return spec;
+        tdw::DatasetDescription desc;
+        desc.data_id = kind;
+        desc.rows = 6;
+        desc.columns = C;
+        return desc;
     }
 
     static tdtest::CommandResult run(const std::vector<std::string>& args,
@@ -83,11 +83,11 @@ TEST_F(ConvertDriver, FailuresReportTheirLineAndStatus)
 {
     const std::string ir = dataset("ir", infrared(4, C));
     const std::string vis = dataset("vis", of_kind(tdw::kVisible));
-    tdw::DatasetSpec no_rows = infrared(4, C);
+    tdw::DatasetDescription no_rows = infrared(4, C);
     no_rows.fields["rows"] = -1;
-    tdw::DatasetSpec no_columns = infrared(4, C);
+    tdw::DatasetDescription no_columns = infrared(4, C);
     no_columns.fields["columns"] = -1;
-    tdw::DatasetSpec bad_channel = infrared(4, C);
+    tdw::DatasetDescription bad_channel = infrared(4, C);
     bad_channel.fields["channel_number"] = 999;
     const std::string not_a_dataset = dir.file("text");
     tdw::write_bytes(not_a_dataset, {'h', 'e', 'l', 'l', 'o'});
@@ -208,11 +208,11 @@ TEST_F(ConvertDriver, OutputFileHoldsTheSameImage)
 // one its plain twin gives.  -u without -s changes nothing.
 TEST_F(ConvertDriver, CompressedAndPlainGiveTheSameImage)
 {
-    tdw::DatasetSpec spec = infrared(9, C);
-    spec.nibble = [](int r, int c) { return (r + c) % 3 == 0 ? 2 : 0; };
-    const std::string plain = dataset("plain", spec);
-    spec.compressed = true;
-    const std::string packed = dataset("packed", spec);
+    tdw::DatasetDescription desc = infrared(9, C);
+    desc.nibble = [](int r, int c) { return (r + c) % 3 == 0 ? 2 : 0; };
+    const std::string plain = dataset("plain", desc);
+    desc.compressed = true;
+    const std::string packed = dataset("packed", desc);
     const std::string packed_bytes = tdtest::read_file(packed);
 
     const auto a = run({"-2", "dyn", plain});
@@ -233,7 +233,7 @@ TEST_F(ConvertDriver, SizeAndPaletteFollowTheSettings)
 {
     const std::string ir = dataset("ir", infrared(8, C));
     const std::string cloud = dataset("cloud", of_kind(tdw::kCloud));
-    tdw::DatasetSpec scan = of_kind(tdw::kAncillary);
+    tdw::DatasetDescription scan = of_kind(tdw::kAncillary);
     scan.fields["channel_number"] = 105;
     const std::string scan_time = dataset("scan", scan);
     const std::string angle = dataset("angle", of_kind(tdw::kAncillary));
@@ -304,10 +304,10 @@ TEST_F(ConvertDriver, EmptyDimensionsGiveAnEmptyRaster)
     };
     for (const empty_case& c : {empty_case{0, C, C + 89 + 36, 22}, empty_case{5, 0, 89 + 36, 27}}) {
         SCOPED_TRACE(std::to_string(c.rows) + " x " + std::to_string(c.columns));
-        tdw::DatasetSpec spec = infrared(4, C);
-        spec.fields["rows"] = static_cast<std::int16_t>(c.rows);
-        spec.fields["columns"] = static_cast<std::int16_t>(c.columns);
-        const auto r = run({dataset("empty", spec)});
+        tdw::DatasetDescription desc = infrared(4, C);
+        desc.fields["rows"] = static_cast<std::int16_t>(c.rows);
+        desc.fields["columns"] = static_cast<std::int16_t>(c.columns);
+        const auto r = run({dataset("empty", desc)});
         ASSERT_EQ(r.exit_code, 0) << r.err;
         EXPECT_EQ(r.err, "");
         const image_ptr image = decode(r.out);
@@ -321,7 +321,7 @@ TEST_F(ConvertDriver, EmptyDimensionsGiveAnEmptyRaster)
 // plane entries are made either way.
 TEST_F(ConvertDriver, PlanesNeedAGraphicsVariable)
 {
-    tdw::DatasetSpec ir = infrared(3, C);
+    tdw::DatasetDescription ir = infrared(3, C);
     ir.nibble = [](int, int) { return 1; };
     const std::string with_graphics = dataset("ir", ir);
     const std::string cloud = dataset("cloud", of_kind(tdw::kCloud));
@@ -375,9 +375,9 @@ int open_descriptors()
 // slots, must each release the dataset, the output file and the image.
 TEST_F(ConvertDriver, RepeatedInProcessRunsReleaseEverything)
 {
-    tdw::DatasetSpec spec = infrared(5, C);
-    spec.nibble = [](int r, int) { return r & 1; };
-    const std::string ir = dataset("ir", spec);
+    tdw::DatasetDescription desc = infrared(5, C);
+    desc.nibble = [](int r, int) { return r & 1; };
+    const std::string ir = dataset("ir", desc);
     const std::string out = dir.file("out.gif");
     const int before = open_descriptors();
 

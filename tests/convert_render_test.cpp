@@ -120,27 +120,27 @@ std::vector<std::string> arguments(const settings& s, const std::string& path)
 }
 
 // Orbit start of every test dataset: 1999/05/12 14:23:05 UTC.
-tdw::DatasetSpec writer_spec(const dataset_desc& d)
+tdw::DatasetDescription writer_spec(const dataset_desc& d)
 {
-    tdw::DatasetSpec spec;
-    spec.data_id = d.what == kind::visible    ? tdw::kVisible
+    tdw::DatasetDescription desc;
+    desc.data_id = d.what == kind::visible    ? tdw::kVisible
                    : d.what == kind::infrared ? tdw::kInfrared
                    : d.what == kind::cloud    ? tdw::kCloud
                                               : tdw::kAncillary;
-    spec.rows = static_cast<std::int16_t>(d.rows);
-    spec.columns = static_cast<std::int16_t>(d.columns);
-    spec.compressed = d.compressed;
-    spec.value = d.value;
-    spec.nibble = d.nibble;
-    spec.fields = {{"calibration_type", d.calibration_type}, {"vertical_shift", d.vertical_shift},
+    desc.rows = static_cast<std::int16_t>(d.rows);
+    desc.columns = static_cast<std::int16_t>(d.columns);
+    desc.compressed = d.compressed;
+    desc.value = d.value;
+    desc.nibble = d.nibble;
+    desc.fields = {{"calibration_type", d.calibration_type}, {"vertical_shift", d.vertical_shift},
                    {"horizontal_shift", d.horizontal_shift}, {"orbit_start_year", 99},
                    {"orbit_start_day", 132}, {"orbit_start_hour_minute", 1423},
                    {"orbit_start_second", 5}};
     if (d.what == kind::scan_time)
-        spec.fields["channel_number"] = 105;
+        desc.fields["channel_number"] = 105;
     if (d.channel)
-        spec.fields["channel_number"] = d.channel;
-    return spec;
+        desc.fields["channel_number"] = d.channel;
+    return desc;
 }
 
 // The name of the data variable for the channels the cases use.

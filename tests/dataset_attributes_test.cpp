@@ -126,13 +126,13 @@ std::uint16_t word_at(const Bytes& bytes, int offset)
                                       bytes[static_cast<std::size_t>(offset) + 1]);
 }
 
-tdw::DatasetSpec spec_of(std::int16_t data_id,
+tdw::DatasetDescription description_of(std::int16_t data_id,
                          std::map<std::string, std::int16_t, std::less<>> fields = {})
 {
-    tdw::DatasetSpec spec;
-    spec.data_id = data_id;
-    spec.fields = std::move(fields);
-    return spec;
+    tdw::DatasetDescription desc;
+    desc.data_id = data_id;
+    desc.fields = std::move(fields);
+    return desc;
 }
 
 class Attributes : public tdtest::LibraryTest {
@@ -171,11 +171,11 @@ TEST_F(Attributes, ShortAndScaledFieldsThroughBothGetters)
 {
     // Every short and scaled field holds a value of its own; channel_pixel_size
     // must stay 2 for the infrared dataset to open.
-    tdw::DatasetSpec spec = spec_of(tdw::kInfrared);
+    tdw::DatasetDescription desc = description_of(tdw::kInfrared);
     for (const auto& a : attributes())
         if (a.kind != Kind::enumerated && std::string_view(a.name) != "channel_pixel_size")
-            spec.fields[a.name] = static_cast<std::int16_t>(-3000 + 7 * tdw::field_offset(a.name));
-    const Bytes bytes = tdw::build_dataset(spec);
+            desc.fields[a.name] = static_cast<std::int16_t>(-3000 + 7 * tdw::field_offset(a.name));
+    const Bytes bytes = tdw::build_dataset(desc);
     const int id = open_ok(bytes);
 
     for (const auto& a : attributes()) {
@@ -210,7 +210,7 @@ TEST_F(Attributes, EveryNamedValueOfEveryEnumeratedField)
         for (const Value& v : a.values) {
             SCOPED_TRACE(std::string(a.name) + " = " + v.name);
             const Bytes bytes = tdw::build_dataset(
-                spec_of(tdw::kInfrared, {{a.name, static_cast<std::int16_t>(v.code)}}));
+                description_of(tdw::kInfrared, {{a.name, static_cast<std::int16_t>(v.code)}}));
             const int id = open_ok(bytes);
             char text[TD_ATT_TEXT_SIZE];
             std::int16_t value = 0;
@@ -239,13 +239,13 @@ TEST_F(Attributes, CodesWithoutANameAndSignedFields)
     for (const auto& c : unnamed) {
         SCOPED_TRACE(std::string(c.field) + " " + std::to_string(c.code));
         const int id = open_ok(
-            tdw::build_dataset(spec_of(tdw::kInfrared, {{c.field, static_cast<std::int16_t>(c.code)}})));
+            tdw::build_dataset(description_of(tdw::kInfrared, {{c.field, static_cast<std::int16_t>(c.code)}})));
         char text[TD_ATT_TEXT_SIZE];
         EXPECT_EQ(td_attget_text(id, 0, c.field, text), TD_EBADATTVAL);
         ASSERT_EQ(td_close(id), TD_NOERR);
     }
 
-    const int id = open_ok(tdw::build_dataset(spec_of(
+    const int id = open_ok(tdw::build_dataset(description_of(
         tdw::kInfrared, {{"orbit_start_year", -1}, {"grid_ioffset", -32768}, {"end_row", 32767},
                          {"orbit_type", -1}})));
     std::int16_t value = 0;
@@ -272,9 +272,9 @@ TEST_F(Attributes, ValuesAreReadFromTheFileWhenAsked)
 {
     // A file shorter than the header opens when the fields read at open lie
     // within it; a field beyond the end fails until the file grows.
-    const tdw::DatasetSpec spec = spec_of(tdw::kInfrared, {{"orbit_start_year", 1999},
+    const tdw::DatasetDescription desc = description_of(tdw::kInfrared, {{"orbit_start_year", 1999},
                                                            {"orbit_type", 1}});
-    const Bytes whole = tdw::build_dataset(spec);
+    const Bytes whole = tdw::build_dataset(desc);
     const std::size_t cut = 64;
     const std::string path = dir.file("short");
     tdw::write_bytes(path, Bytes(whole.begin(), whole.begin() + cut));
@@ -356,10 +356,10 @@ void check_inquiries(int id, const Bytes& bytes, std::size_t length, std::int16_
 TEST_F(Attributes, FilesCutAtEveryLength)
 {
     for (const std::int16_t data_id : {tdw::kVisible, tdw::kInfrared, tdw::kAncillary, tdw::kCloud}) {
-        tdw::DatasetSpec spec = spec_of(data_id, {{"orbit_type", -1}, {"orbit_start_year", 2001},
+        tdw::DatasetDescription desc = description_of(data_id, {{"orbit_type", -1}, {"orbit_start_year", 2001},
                                                   {"orbit_end_millisecond", -5}});
-        spec.value = [](int r, int c) { return r + c; };
-        const Bytes whole = tdw::build_dataset(spec);
+        desc.value = [](int r, int c) { return r + c; };
+        const Bytes whole = tdw::build_dataset(desc);
         ASSERT_GE(whole.size(), 136u);
         // Bytes a successful open must find: data_id, rows, columns and the
         // pixel size of the data kind.
@@ -391,11 +391,11 @@ TEST_F(Attributes, HostileHeadersNeverCrash)
             for (const std::int16_t columns : lengths) {
                 SCOPED_TRACE(std::to_string(data_id) + ": " + std::to_string(rows) + " x " +
                              std::to_string(columns));
-                tdw::DatasetSpec spec = spec_of(tdw::kInfrared, {{"data_id", data_id},
+                tdw::DatasetDescription desc = description_of(tdw::kInfrared, {{"data_id", data_id},
                                                                  {"rows", rows},
                                                                  {"columns", columns},
                                                                  {"channel_number", 9}});
-                const Bytes bytes = tdw::build_dataset(spec);
+                const Bytes bytes = tdw::build_dataset(desc);
                 int status = -1;
                 const int id = open_bytes(bytes, status);
                 const bool known = data_id >= 0 && data_id <= 3;
@@ -420,18 +420,18 @@ TEST(Writer, PlainLayoutOfEveryDataKind)
     for (const Case c : {Case{tdw::kInfrared, 2}, Case{tdw::kVisible, 2},
                          Case{tdw::kAncillary, 2}, Case{tdw::kCloud, 1}}) {
         SCOPED_TRACE(c.data_id);
-        tdw::DatasetSpec spec = spec_of(c.data_id);
-        spec.rows = 3;
-        spec.columns = 150;  // W >= 150 bytes: the header fits in slot 0
-        spec.value = [&](int r, int col) {
+        tdw::DatasetDescription desc = description_of(c.data_id);
+        desc.rows = 3;
+        desc.columns = 150;  // W >= 150 bytes: the header fits in slot 0
+        desc.value = [&](int r, int col) {
             if (c.data_id == tdw::kCloud)
                 return (r * 37 + col) % 256;
             if (c.data_id == tdw::kAncillary)
                 return 65535 - r * 1000 - col;
             return (col % 2 ? -1 : 1) * (r * 600 + col);
         };
-        spec.nibble = [](int r, int col) { return (r + col) % 16; };
-        const Bytes bytes = tdw::build_dataset(spec);
+        desc.nibble = [](int r, int col) { return (r + col) % 16; };
+        const Bytes bytes = tdw::build_dataset(desc);
         const std::size_t width = 150u * static_cast<std::size_t>(c.pixel);
         ASSERT_EQ(bytes.size(), width * 4);
         EXPECT_EQ(word_at(bytes, 0), 0xD5D1);
@@ -444,7 +444,7 @@ TEST(Writer, PlainLayoutOfEveryDataKind)
             for (int col = 0; col < 150; col += 7) {
                 const std::size_t at = width * static_cast<std::size_t>(r + 1) +
                                        static_cast<std::size_t>(col * c.pixel);
-                const int value = spec.value(r, col);
+                const int value = desc.value(r, col);
                 if (c.data_id == tdw::kCloud) {
                     EXPECT_EQ(bytes[at], value);
                     continue;
@@ -478,9 +478,9 @@ TEST(Writer, SampleWordsFieldsAndNarrowRows)
 
     // Four 2-byte columns: W = 8 bytes, so the 136 header bytes cover the
     // first rows; the header wins and the file is never shorter than it.
-    tdw::DatasetSpec spec = spec_of(tdw::kInfrared, {{"reserved@20", 0x1234}});
-    spec.value = [](int, int) { return 100; };
-    Bytes bytes = tdw::build_dataset(spec);
+    tdw::DatasetDescription desc = description_of(tdw::kInfrared, {{"reserved@20", 0x1234}});
+    desc.value = [](int, int) { return 100; };
+    Bytes bytes = tdw::build_dataset(desc);
     ASSERT_EQ(bytes.size(), 136u);
     EXPECT_EQ(word_at(bytes, 8), 0);  // row 0, column 0 lies under the header
     EXPECT_EQ(word_at(bytes, 20), 0x1234);
@@ -489,8 +489,8 @@ TEST(Writer, SampleWordsFieldsAndNarrowRows)
     EXPECT_EQ(word_at(bytes, 112), 0xFFFE);
     EXPECT_THROW(tdw::set_field(bytes, "reserved@135", 1), std::out_of_range);
 
-    EXPECT_EQ(tdw::build_truncated(spec, 10).size(), 10u);
-    EXPECT_EQ(tdw::build_truncated(spec, 10000).size(), 136u);
+    EXPECT_EQ(tdw::build_truncated(desc, 10).size(), 10u);
+    EXPECT_EQ(tdw::build_truncated(desc, 10000).size(), 136u);
 }
 
 } // namespace

@@ -18,13 +18,13 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-tdw::DatasetSpec spec_of(std::int16_t data_id,
+tdw::DatasetDescription description_of(std::int16_t data_id,
                          std::map<std::string, std::int16_t, std::less<>> fields = {})
 {
-    tdw::DatasetSpec spec;
-    spec.data_id = data_id;
-    spec.fields = std::move(fields);
-    return spec;
+    tdw::DatasetDescription desc;
+    desc.data_id = data_id;
+    desc.fields = std::move(fields);
+    return desc;
 }
 
 class Front : public tdtest::LibraryTest {
@@ -50,52 +50,52 @@ TEST_F(Front, OpenStatusesAndNoTraceAfterFailure)
 {
     using tdw::build_dataset;
     const std::vector<OpenCase> cases{
-        {"infrared", build_dataset(spec_of(tdw::kInfrared)), TD_READONLY, TD_NOERR},
-        {"visible read-write", build_dataset(spec_of(tdw::kVisible)), TD_WRITE, TD_NOERR},
-        {"ancillary", build_dataset(spec_of(tdw::kAncillary)), TD_READONLY, TD_NOERR},
-        {"cloud", build_dataset(spec_of(tdw::kCloud)), TD_READONLY, TD_NOERR},
+        {"infrared", build_dataset(description_of(tdw::kInfrared)), TD_READONLY, TD_NOERR},
+        {"visible read-write", build_dataset(description_of(tdw::kVisible)), TD_WRITE, TD_NOERR},
+        {"ancillary", build_dataset(description_of(tdw::kAncillary)), TD_READONLY, TD_NOERR},
+        {"cloud", build_dataset(description_of(tdw::kCloud)), TD_READONLY, TD_NOERR},
         {"empty file", {}, TD_READONLY, TD_ENOMAGIC},
-        {"first byte 0", with_byte0(build_dataset(spec_of(tdw::kInfrared)), 0x00), TD_READONLY,
+        {"first byte 0", with_byte0(build_dataset(description_of(tdw::kInfrared)), 0x00), TD_READONLY,
          TD_EMAGIC},
-        {"first byte 0xD4", with_byte0(build_dataset(spec_of(tdw::kInfrared)), 0xD4), TD_WRITE,
+        {"first byte 0xD4", with_byte0(build_dataset(description_of(tdw::kInfrared)), 0xD4), TD_WRITE,
          TD_EMAGIC},
         {"magic byte alone", {0xD5}, TD_READONLY, TD_EREADATT},
-        {"cut before data_id", tdw::build_truncated(spec_of(tdw::kInfrared), 51), TD_READONLY,
+        {"cut before data_id", tdw::build_truncated(description_of(tdw::kInfrared), 51), TD_READONLY,
          TD_EREADATT},
-        {"cut before channel_pixel_size", tdw::build_truncated(spec_of(tdw::kInfrared), 63),
+        {"cut before channel_pixel_size", tdw::build_truncated(description_of(tdw::kInfrared), 63),
          TD_READONLY, TD_EREADATT},
-        {"cut before ancillary_pixel_size", tdw::build_truncated(spec_of(tdw::kAncillary), 71),
+        {"cut before ancillary_pixel_size", tdw::build_truncated(description_of(tdw::kAncillary), 71),
          TD_READONLY, TD_EREADATT},
-        {"cloud cut after columns", tdw::build_truncated(spec_of(tdw::kCloud), 52), TD_READONLY,
+        {"cloud cut after columns", tdw::build_truncated(description_of(tdw::kCloud), 52), TD_READONLY,
          TD_NOERR},
         {"visible pixel size 1",
-         build_dataset(spec_of(tdw::kVisible, {{"channel_pixel_size", 1}})), TD_READONLY,
+         build_dataset(description_of(tdw::kVisible, {{"channel_pixel_size", 1}})), TD_READONLY,
          TD_EPIXSIZE},
         {"infrared pixel size 4",
-         build_dataset(spec_of(tdw::kInfrared, {{"channel_pixel_size", 4}})), TD_READONLY,
+         build_dataset(description_of(tdw::kInfrared, {{"channel_pixel_size", 4}})), TD_READONLY,
          TD_EPIXSIZE},
         {"infrared ignores ancillary_pixel_size",
-         build_dataset(spec_of(tdw::kInfrared, {{"ancillary_pixel_size", 1}})), TD_READONLY,
+         build_dataset(description_of(tdw::kInfrared, {{"ancillary_pixel_size", 1}})), TD_READONLY,
          TD_NOERR},
         {"ancillary pixel size -1",
-         build_dataset(spec_of(tdw::kAncillary, {{"ancillary_pixel_size", -1}})), TD_READONLY,
+         build_dataset(description_of(tdw::kAncillary, {{"ancillary_pixel_size", -1}})), TD_READONLY,
          TD_EPIXSIZE},
         {"ancillary ignores channel_pixel_size",
-         build_dataset(spec_of(tdw::kAncillary, {{"channel_pixel_size", 1}})), TD_READONLY,
+         build_dataset(description_of(tdw::kAncillary, {{"channel_pixel_size", 1}})), TD_READONLY,
          TD_NOERR},
         {"cloud pixel sizes 0",
-         build_dataset(spec_of(tdw::kCloud, {{"channel_pixel_size", 0}, {"ancillary_pixel_size", 0}})),
+         build_dataset(description_of(tdw::kCloud, {{"channel_pixel_size", 0}, {"ancillary_pixel_size", 0}})),
          TD_READONLY, TD_NOERR},
         {"cloud pixel sizes -7",
-         build_dataset(spec_of(tdw::kCloud, {{"channel_pixel_size", -7}, {"ancillary_pixel_size", 9}})),
+         build_dataset(description_of(tdw::kCloud, {{"channel_pixel_size", -7}, {"ancillary_pixel_size", 9}})),
          TD_READONLY, TD_NOERR},
-        {"data_id 4", build_dataset(spec_of(4)), TD_READONLY, TD_EDATAID},
-        {"data_id -1", build_dataset(spec_of(-1)), TD_READONLY, TD_EDATAID},
-        {"data_id -32768", build_dataset(spec_of(-32768)), TD_READONLY, TD_EDATAID},
-        {"mode 2", build_dataset(spec_of(tdw::kInfrared)), 2, TD_EMODE},
-        {"mode -1", build_dataset(spec_of(tdw::kInfrared)), -1, TD_EMODE},
+        {"data_id 4", build_dataset(description_of(4)), TD_READONLY, TD_EDATAID},
+        {"data_id -1", build_dataset(description_of(-1)), TD_READONLY, TD_EDATAID},
+        {"data_id -32768", build_dataset(description_of(-32768)), TD_READONLY, TD_EDATAID},
+        {"mode 2", build_dataset(description_of(tdw::kInfrared)), 2, TD_EMODE},
+        {"mode -1", build_dataset(description_of(tdw::kInfrared)), -1, TD_EMODE},
     };
-    const std::string good = write("good", spec_of(tdw::kInfrared));
+    const std::string good = write("good", description_of(tdw::kInfrared));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string path = write("case", c.bytes);
@@ -125,7 +125,7 @@ TEST_F(Front, MissingPathOrDirectory)
     const int status = td_open(dir.path().c_str(), TD_READONLY, &id);
     EXPECT_TRUE(status == TD_EACCESS || status == TD_ENOMAGIC) << status;
     // Absent path or id place: refused before anything is opened.
-    const std::string good = write("good", spec_of(tdw::kInfrared));
+    const std::string good = write("good", description_of(tdw::kInfrared));
     EXPECT_EQ(td_open(nullptr, TD_READONLY, &id), TD_EACCESS);
     EXPECT_EQ(td_open(good.c_str(), TD_READONLY, nullptr), TD_EACCESS);
     EXPECT_EQ(open_ok(good), 0);
@@ -133,7 +133,7 @@ TEST_F(Front, MissingPathOrDirectory)
 
 TEST_F(Front, HundredSlotsLowestFreeReusedFullTableTouchesNothing)
 {
-    const std::string good = write("good", spec_of(tdw::kInfrared));
+    const std::string good = write("good", description_of(tdw::kInfrared));
     for (int expected = 0; expected < TD_MAX_DATASETS; ++expected)
         ASSERT_EQ(open_ok(good), expected);
 
@@ -159,7 +159,7 @@ TEST_F(Front, HundredSlotsLowestFreeReusedFullTableTouchesNothing)
 
 TEST_F(Front, CloseTwiceAndClosedIdNamesNothing)
 {
-    const std::string good = write("good", spec_of(tdw::kInfrared));
+    const std::string good = write("good", description_of(tdw::kInfrared));
     const int id = open_ok(good);
     EXPECT_EQ(td_close(id), TD_NOERR);
     EXPECT_EQ(td_close(id), TD_EBADID);
@@ -169,7 +169,7 @@ TEST_F(Front, CloseTwiceAndClosedIdNamesNothing)
 
 TEST_F(Front, InvalidIdsFailEverywhere)
 {
-    const std::string good = write("good", spec_of(tdw::kInfrared));
+    const std::string good = write("good", description_of(tdw::kInfrared));
     ASSERT_EQ(open_ok(good), 0);
     for (const int id : {-1, 100, 1, 57, INT_MIN, INT_MAX}) {
         SCOPED_TRACE(id);
@@ -190,16 +190,16 @@ TEST_F(Front, InvalidIdsFailEverywhere)
 
 TEST_F(Front, EnddefOutsideDefineMode)
 {
-    const int id = open_ok(write("good", spec_of(tdw::kInfrared)), TD_WRITE);
+    const int id = open_ok(write("good", description_of(tdw::kInfrared)), TD_WRITE);
     EXPECT_EQ(td_enddef(id), TD_ENOTINDEFINE);
     EXPECT_EQ(td_close(id), TD_NOERR);
 }
 
 TEST_F(Front, ClosingNeverWritesAnUnexpandedDataset)
 {
-    tdw::DatasetSpec spec = spec_of(tdw::kInfrared, {{"orbit_start_year", 1999}});
-    spec.value = [](int r, int c) { return r * 10 - c; };
-    const std::string path = write("ir", spec);
+    tdw::DatasetDescription desc = description_of(tdw::kInfrared, {{"orbit_start_year", 1999}});
+    desc.value = [](int r, int c) { return r * 10 - c; };
+    const std::string path = write("ir", desc);
     const std::string before = tdtest::read_file(path);
     for (const int mode : {TD_READONLY, TD_WRITE}) {
         const int id = open_ok(path, mode);
@@ -215,15 +215,15 @@ TEST_F(Front, CloseRecompressesOnlyExpandedReadWriteDatasets)
     // Row widths below and above the 1024-byte header block.
     for (const std::int16_t columns : {100, 600}) {
         SCOPED_TRACE(columns);
-        tdw::DatasetSpec spec = spec_of(tdw::kInfrared, {{"orbit_start_year", 1999}});
-        spec.compressed = true;
-        spec.rows = 3;
-        spec.columns = columns;
-        spec.value = [](int r, int c) { return (r * 131 + c * 17) % 400 - 200; };
-        spec.nibble = [](int r, int c) { return (r + c / 50) % 16; };
+        tdw::DatasetDescription desc = description_of(tdw::kInfrared, {{"orbit_start_year", 1999}});
+        desc.compressed = true;
+        desc.rows = 3;
+        desc.columns = columns;
+        desc.value = [](int r, int c) { return (r * 131 + c * 17) % 400 - 200; };
+        desc.nibble = [](int r, int c) { return (r + c / 50) % 16; };
         Bytes bytes;
         try {
-            bytes = tdw::build_dataset(spec);
+            bytes = tdw::build_dataset(desc);
         } catch (const std::logic_error&) {
             GTEST_SKIP() << "the writer was built without the compressed layout";
         }
@@ -277,10 +277,10 @@ TEST_F(Front, CloseRecompressesOnlyExpandedReadWriteDatasets)
 
 TEST_F(Front, DimensionIdsNamesAndLengths)
 {
-    tdw::DatasetSpec spec = spec_of(tdw::kInfrared);
-    spec.rows = 3;
-    spec.columns = 70;
-    const int id = open_ok(write("ir", spec));
+    tdw::DatasetDescription desc = description_of(tdw::kInfrared);
+    desc.rows = 3;
+    desc.columns = 70;
+    const int id = open_ok(write("ir", desc));
 
     int dimid = -1;
     EXPECT_EQ(td_dimid(id, "rows", &dimid), TD_NOERR);
@@ -319,7 +319,7 @@ TEST_F(Front, UndefinedAndNegativeDimensions)
              {-1, 5}, {5, -1}, {-2, -32768}, {0, 0}, {32767, 1}, {-1, -1}}) {
         SCOPED_TRACE(std::to_string(c.rows) + "x" + std::to_string(c.columns));
         const int id = open_ok(
-            write("d", spec_of(tdw::kCloud, {{"rows", c.rows}, {"columns", c.columns}})));
+            write("d", description_of(tdw::kCloud, {{"rows", c.rows}, {"columns", c.columns}})));
         const std::int16_t lengths[2] = {c.rows, c.columns};
         const char* names[2] = {"rows", "columns"};
         for (int d = 0; d < 2; ++d) {
@@ -362,7 +362,7 @@ TEST_F(Front, VariablesOfEveryDataKind)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.channel_name);
-        const int id = open_ok(write("v", spec_of(c.data_id, {{"channel_number", c.channel}})));
+        const int id = open_ok(write("v", description_of(c.data_id, {{"channel_number", c.channel}})));
 
         int varid = -1;
         EXPECT_EQ(td_varid(id, c.channel_name, &varid), TD_NOERR);
@@ -409,7 +409,7 @@ TEST_F(Front, ChannelWithoutAName)
 {
     for (const std::int16_t channel : {0, 7, 106, 400, -1}) {
         SCOPED_TRACE(channel);
-        const int id = open_ok(write("v", spec_of(tdw::kInfrared, {{"channel_number", channel}})));
+        const int id = open_ok(write("v", description_of(tdw::kInfrared, {{"channel_number", channel}})));
         char name[TD_VAR_NAME_SIZE];
         std::int16_t type = -1;
         EXPECT_EQ(td_varinq(id, 0, name, &type, nullptr, nullptr, nullptr), TD_ECHANNEL);

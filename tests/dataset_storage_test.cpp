@@ -269,16 +269,16 @@ Image random_image(int rows, int columns, unsigned seed)
     return im;
 }
 
-tdw::DatasetSpec spec_of(const Image& im, bool compressed, std::int16_t data_id = tdw::kInfrared)
+tdw::DatasetDescription description_of(const Image& im, bool compressed, std::int16_t data_id = tdw::kInfrared)
 {
-    tdw::DatasetSpec spec;
-    spec.data_id = data_id;
-    spec.rows = static_cast<std::int16_t>(im.rows);
-    spec.columns = static_cast<std::int16_t>(im.columns);
-    spec.compressed = compressed;
-    spec.value = [&im](int r, int c) { return im.value(r, c); };
-    spec.nibble = [&im](int r, int c) { return im.nibble(r, c); };
-    return spec;
+    tdw::DatasetDescription desc;
+    desc.data_id = data_id;
+    desc.rows = static_cast<std::int16_t>(im.rows);
+    desc.columns = static_cast<std::int16_t>(im.columns);
+    desc.compressed = compressed;
+    desc.value = [&im](int r, int c) { return im.value(r, c); };
+    desc.nibble = [&im](int r, int c) { return im.nibble(r, c); };
+    return desc;
 }
 
 class Compressed : public tdtest::LibraryTest {
@@ -322,7 +322,7 @@ TEST_F(Compressed, RandomImagesRoundTripByteForByte)
     unsigned seed = 1;
     for (const auto& shape : shapes) {
         const Image im = random_image(shape.rows, shape.columns, seed++);
-        const Bytes file = tdw::build_dataset(spec_of(im, true));
+        const Bytes file = tdw::build_dataset(description_of(im, true));
         const std::string path = write("ir" + std::to_string(seed) + ".tdf", file);
 
         const int id = open_ok(path, TD_WRITE);
@@ -342,7 +342,7 @@ TEST_F(Compressed, RecompressionRewritesChangedData)
     changed.values[123] = -2047;
     changed.values[124] = 2047;
     changed.nibbles[300] = 15;
-    const std::string path = write("ir.tdf", tdw::build_dataset(spec_of(im, true)));
+    const std::string path = write("ir.tdf", tdw::build_dataset(description_of(im, true)));
     const int id = open_ok(path, TD_WRITE);
     ASSERT_EQ(first_read(id), TD_NOERR);
     td::Dataset* ds = td::find_dataset(id);
@@ -351,14 +351,14 @@ TEST_F(Compressed, RecompressionRewritesChangedData)
                                  {9, 50}),
               TD_NOERR);
     ASSERT_EQ(td_close(id), TD_NOERR);
-    const Bytes expect = tdw::build_dataset(spec_of(changed, true));
+    const Bytes expect = tdw::build_dataset(description_of(changed, true));
     EXPECT_EQ(tdtest::read_file(path), std::string(expect.begin(), expect.end()));
 }
 
 TEST_F(Compressed, RecompressionKeepsPermissionsAndLinks)
 {
     const Image im = random_image(5, 80, 17);
-    const Bytes file = tdw::build_dataset(spec_of(im, true));
+    const Bytes file = tdw::build_dataset(description_of(im, true));
     const std::string path = write("ir.tdf", file);
     ASSERT_EQ(chmod(path.c_str(), 0640), 0);
     const std::string link = dir.file("link.tdf");
@@ -383,7 +383,7 @@ TEST_F(Compressed, RecompressionKeepsPermissionsAndLinks)
 TEST_F(Compressed, RecompressionKeepsHardLinksAndLongNames)
 {
     const Image im = random_image(4, 70, 23);
-    const Bytes file = tdw::build_dataset(spec_of(im, true));
+    const Bytes file = tdw::build_dataset(description_of(im, true));
     const std::string expected(file.begin(), file.end());
 
     const std::string path = write("ir.tdf", file);
@@ -412,7 +412,7 @@ TEST_F(Compressed, RecompressionKeepsHardLinksAndLongNames)
 TEST_F(Compressed, ReadOnlyDatasetIsUntouchedAndLeavesNothingBehind)
 {
     const Image im = random_image(30, 40, 5);
-    const Bytes file = tdw::build_dataset(spec_of(im, true));
+    const Bytes file = tdw::build_dataset(description_of(im, true));
     const std::string path = write("vis.tdf", file);
     const int before = anonymous_files();
 
@@ -435,7 +435,7 @@ TEST_F(Compressed, ReadOnlyDatasetIsUntouchedAndLeavesNothingBehind)
 TEST_F(Compressed, CorruptStreamsAreRefused)
 {
     const Image im = random_image(4, 20, 9);
-    const Bytes good = tdw::build_dataset(spec_of(im, true));
+    const Bytes good = tdw::build_dataset(description_of(im, true));
 
     struct Case {
         const char* what;
@@ -487,7 +487,7 @@ TEST_F(Compressed, CorruptStreamsAreRefused)
 TEST_F(Compressed, RandomlyDamagedStreamsFailCleanly)
 {
     const Image im = random_image(7, 45, 13);
-    const Bytes good = tdw::build_dataset(spec_of(im, true));
+    const Bytes good = tdw::build_dataset(description_of(im, true));
     std::mt19937 rng(99);
     for (int round = 0; round < 200; ++round) {
         Bytes bad = good;
@@ -512,7 +512,7 @@ TEST_F(Compressed, RandomlyDamagedStreamsFailCleanly)
 TEST_F(Compressed, FailedExpansionStartsAgainOnTheNextRead)
 {
     const Image im = random_image(6, 33, 21);
-    const Bytes good = tdw::build_dataset(spec_of(im, true));
+    const Bytes good = tdw::build_dataset(description_of(im, true));
     const std::string path = write("ir.tdf", Bytes(good.begin(), good.end() - 3));
     const int id = open_ok(path, TD_READONLY);
     EXPECT_EQ(first_read(id), TD_EREADDATA);
@@ -545,7 +545,7 @@ TEST_F(Compressed, GraphicsPairsMayCrossRows)
     int n = 0;
     for (const auto& c : cases) {
         Image im{3, 10, std::vector<int>(30, 1), std::vector<int>(30, 0)};
-        Bytes file = tdw::build_dataset(spec_of(im, true));
+        Bytes file = tdw::build_dataset(description_of(im, true));
         file.resize(1024);
         file.insert(file.end(), {0x80, 0x01});
         file.insert(file.end(), 29, 0x00);
@@ -568,11 +568,11 @@ TEST_F(Compressed, NarrowRowsKeepTheHeader)
     // W = 20 bytes: row 0 would lie over the header fields in a copy that
     // put it at byte W.
     const Image im = random_image(12, 10, 31);
-    tdw::DatasetSpec spec = spec_of(im, true);
-    spec.fields = {{"vertical_shift", 1}, {"horizontal_shift", -2}, {"orbit_start_year", 1999},
+    tdw::DatasetDescription desc = description_of(im, true);
+    desc.fields = {{"vertical_shift", 1}, {"horizontal_shift", -2}, {"orbit_start_year", 1999},
                    {"orbit_start_hour_minute", 1234}, {"orbit_end_millisecond", 777},
                    {"calibration_type", 0}};
-    const Bytes file = tdw::build_dataset(spec);
+    const Bytes file = tdw::build_dataset(desc);
     const std::string path = write("narrow.tdf", file);
     const int id = open_ok(path, TD_WRITE);
     ASSERT_EQ(first_read(id), TD_NOERR);
@@ -606,7 +606,7 @@ TEST_F(Compressed, NarrowRowsKeepTheHeader)
 TEST_F(Compressed, FailedRecompressionKeepsThePreviousFile)
 {
     const Image im = random_image(8, 64, 41);
-    const Bytes file = tdw::build_dataset(spec_of(im, true));
+    const Bytes file = tdw::build_dataset(description_of(im, true));
     const std::string path = write("ir.tdf", file);
     const int id = open_ok(path, TD_WRITE);
     ASSERT_EQ(first_read(id), TD_NOERR);
@@ -639,13 +639,13 @@ TEST_F(Compressed, DataAreaOfADatasetLeavingDefineMode)
     };
     int n = 0;
     for (const auto& c : cases) {
-        tdw::DatasetSpec spec;
-        spec.data_id = c.data_id;
-        spec.rows = c.rows;
-        spec.columns = c.columns;
-        spec.fields = {{"compression_type", static_cast<std::int16_t>(c.compressed ? 2 : 0)}};
+        tdw::DatasetDescription desc;
+        desc.data_id = c.data_id;
+        desc.rows = c.rows;
+        desc.columns = c.columns;
+        desc.fields = {{"compression_type", static_cast<std::int16_t>(c.compressed ? 2 : 0)}};
         // Just the header fields, as a dataset being defined would have.
-        Bytes header = tdw::build_dataset(spec);
+        Bytes header = tdw::build_dataset(desc);
         header.resize(136);
         const std::string path = write("new" + std::to_string(n++) + ".tdf", header);
         const int id = open_ok(path, TD_WRITE);

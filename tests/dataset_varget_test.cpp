@@ -44,20 +44,20 @@ protected:
     int open_row(std::int16_t data_id, const std::vector<int>& values, Fields fields = {},
                  bool compressed = false, std::size_t min_columns = 136)
     {
-        tdw::DatasetSpec spec;
-        spec.data_id = data_id;
-        spec.rows = 1;
-        spec.columns = static_cast<std::int16_t>(std::max(values.size(), min_columns));
-        spec.compressed = compressed;
-        spec.fields = std::move(fields);
-        spec.value = [values](int, int c) {
+        tdw::DatasetDescription desc;
+        desc.data_id = data_id;
+        desc.rows = 1;
+        desc.columns = static_cast<std::int16_t>(std::max(values.size(), min_columns));
+        desc.compressed = compressed;
+        desc.fields = std::move(fields);
+        desc.value = [values](int, int c) {
             return std::size_t(c) < values.size() ? values[static_cast<std::size_t>(c)] : 0;
         };
-        spec.nibble = [](int, int c) { return c % 16; };
-        return open_spec(spec);
+        desc.nibble = [](int, int c) { return c % 16; };
+        return open_spec(desc);
     }
 
-    int open_spec(const tdw::DatasetSpec& spec) { return open_bytes(tdw::build_dataset(spec)); }
+    int open_spec(const tdw::DatasetDescription& desc) { return open_bytes(tdw::build_dataset(desc)); }
 
     int open_bytes(const Bytes& bytes)
     {
@@ -151,7 +151,7 @@ TEST_F(Varget, StatusesInTheirOrder)
     const int anc_type1 = open_row(tdw::kAncillary, {1, 2, 3, 4}, {{"compression_type", 1}});
     const int cloud_type1 = open_row(tdw::kCloud, {1, 2, 3, 4}, {{"compression_type", 1}});
     const int ir_type1 = open_row(tdw::kInfrared, {1, 2, 3, 4}, {{"compression_type", 1}});
-    tdw::DatasetSpec cut;
+    tdw::DatasetDescription cut;
     cut.data_id = tdw::kVisible;
     cut.columns = 4;
     const int cut_header = open_bytes(tdw::build_truncated(cut, 64));   // compression_type missing
@@ -221,12 +221,12 @@ TEST_F(Varget, StatusesInTheirOrder)
 TEST_F(Varget, HostileDimensionsRefuseEveryBlock)
 {
     for (const std::int16_t rows : {0, -1, -5, -32768}) {
-        tdw::DatasetSpec spec;
-        spec.data_id = tdw::kInfrared;
-        spec.rows = 2;
-        spec.columns = 3;
-        spec.fields = {{"rows", rows}};
-        const int id = open_spec(spec);
+        tdw::DatasetDescription desc;
+        desc.data_id = tdw::kInfrared;
+        desc.rows = 2;
+        desc.columns = 3;
+        desc.fields = {{"rows", rows}};
+        const int id = open_spec(desc);
         std::vector<float> out(4);
         const std::uint32_t start[2]{0, 0}, count[2]{1, 1};
         EXPECT_EQ(td_varget_float(id, 0, start, count, out.data()), TD_EINDEX) << rows;
@@ -236,13 +236,13 @@ TEST_F(Varget, HostileDimensionsRefuseEveryBlock)
 
 TEST_F(Varget, ShiftMovesTheDataVariableOnly)
 {
-    tdw::DatasetSpec spec;
-    spec.data_id = tdw::kInfrared;
-    spec.rows = 3;
-    spec.columns = 70;
-    spec.fields = {{"calibration_type", 0}, {"vertical_shift", 1}, {"horizontal_shift", -3}};
-    spec.value = [](int r, int c) { return 1 + 100 * r + c; };  // raw count 100r + c
-    spec.nibble = [](int r, int c) { return (r + c) % 16; };
+    tdw::DatasetDescription desc;
+    desc.data_id = tdw::kInfrared;
+    desc.rows = 3;
+    desc.columns = 70;
+    desc.fields = {{"calibration_type", 0}, {"vertical_shift", 1}, {"horizontal_shift", -3}};
+    desc.value = [](int r, int c) { return 1 + 100 * r + c; };  // raw count 100r + c
+    desc.nibble = [](int r, int c) { return (r + c) % 16; };
     constexpr float bad = TD_BAD_VALUE;
     std::vector<float> row2, graphics0;
     for (int c = 0; c < 70; ++c) {
@@ -250,8 +250,8 @@ TEST_F(Varget, ShiftMovesTheDataVariableOnly)
         graphics0.push_back(float(c % 16));
     }
     for (const bool compressed : {false, true}) {
-        spec.compressed = compressed;
-        const int id = open_spec(spec);
+        desc.compressed = compressed;
+        const int id = open_spec(desc);
         // Row 0 shows nothing stored: zero samples, the bad value.
         EXPECT_EQ(bit_patterns(floats(id, 0, 0, 70)), bit_patterns(std::vector<float>(70, bad)));
         // Row 2 shows stored row 1 from column 3 on, then zeros.
@@ -261,11 +261,11 @@ TEST_F(Varget, ShiftMovesTheDataVariableOnly)
     }
 
     // Scan time has no missing value: outside the image it is 0 hours.
-    spec.compressed = false;
-    spec.data_id = tdw::kAncillary;
-    spec.fields = {{"channel_number", 105}, {"vertical_shift", 1}};
-    spec.value = [](int, int) { return 1230; };
-    const int id = open_spec(spec);
+    desc.compressed = false;
+    desc.data_id = tdw::kAncillary;
+    desc.fields = {{"channel_number", 105}, {"vertical_shift", 1}};
+    desc.value = [](int, int) { return 1230; };
+    const int id = open_spec(desc);
     EXPECT_EQ(floats(id, 0, 0, 70), std::vector<float>(70, 0.0f));
     EXPECT_EQ(floats(id, 0, 1, 70), std::vector<float>(70, 12.5f));
 }

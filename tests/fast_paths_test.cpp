@@ -83,15 +83,15 @@ TEST_F(FastPathFiles, RowsWithAndWithoutPlaneBitsReadBackExactly)
 {
     for (const bool compressed : {false, true}) {
         SCOPED_TRACE(compressed ? "compressed" : "plain");
-        tdw::DatasetSpec spec;
-        spec.data_id = tdw::kInfrared;
-        spec.rows = 9;
-        spec.columns = 700;  // rows wider than the 1024-byte header block
-        spec.compressed = compressed;
-        spec.fields["calibration_type"] = 0;  // raw counts: value - 1
-        spec.value = value_at;
-        spec.nibble = nibble_at;
-        tdw::write_dataset(path_, spec);
+        tdw::DatasetDescription desc;
+        desc.data_id = tdw::kInfrared;
+        desc.rows = 9;
+        desc.columns = 700;  // rows wider than the 1024-byte header block
+        desc.compressed = compressed;
+        desc.fields["calibration_type"] = 0;  // raw counts: value - 1
+        desc.value = value_at;
+        desc.nibble = nibble_at;
+        tdw::write_dataset(path_, desc);
 
         int id = -1;
         ASSERT_EQ(td_open(path_.c_str(), TD_READONLY, &id), TD_NOERR);
@@ -119,13 +119,13 @@ TEST_F(FastPathFiles, RowsWithAndWithoutPlaneBitsReadBackExactly)
 // file fails, and once the rest of the file is appended it reads.
 TEST_F(FastPathFiles, RowAppendedAfterAFailedReadIsSeen)
 {
-    tdw::DatasetSpec spec;
-    spec.data_id = tdw::kInfrared;
-    spec.rows = 4;
-    spec.columns = 600;
-    spec.fields["calibration_type"] = 0;
-    spec.value = value_at;
-    const std::vector<std::uint8_t> whole = tdw::build_dataset(spec);
+    tdw::DatasetDescription desc;
+    desc.data_id = tdw::kInfrared;
+    desc.rows = 4;
+    desc.columns = 600;
+    desc.fields["calibration_type"] = 0;
+    desc.value = value_at;
+    const std::vector<std::uint8_t> whole = tdw::build_dataset(desc);
     const std::size_t cut = whole.size() - 100;
     tdw::write_bytes(path_, std::vector<std::uint8_t>(whole.begin(), whole.begin() + long(cut)));
 

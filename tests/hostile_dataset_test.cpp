@@ -37,15 +37,15 @@ protected:
     }
 };
 
-tdw::DatasetSpec compressed(int rows, int columns)
+tdw::DatasetDescription compressed(int rows, int columns)
 {
-    tdw::DatasetSpec spec;
-    spec.data_id = tdw::kInfrared;
-    spec.rows = static_cast<std::int16_t>(rows);
-    spec.columns = static_cast<std::int16_t>(columns);
-    spec.compressed = true;
-    spec.value = [](int r, int c) { return 900 + r + c; };
-    return spec;
+    tdw::DatasetDescription desc;
+    desc.data_id = tdw::kInfrared;
+    desc.rows = static_cast<std::int16_t>(rows);
+    desc.columns = static_cast<std::int16_t>(columns);
+    desc.compressed = true;
+    desc.value = [](int r, int c) { return 900 + r + c; };
+    return desc;
 }
 
 // Reads one row of `columns` values.  The buffer holds at most a row of the
@@ -67,10 +67,10 @@ TEST_F(HostileDataset, CompressedDataWithBadDimensionsRefusesEveryRead)
     };
     for (const dims d : {dims{-2, 70}, dims{70, -2}, dims{-32768, -32768}, dims{0, 70}, dims{4, 0}}) {
         SCOPED_TRACE(std::to_string(d.rows) + "x" + std::to_string(d.columns));
-        tdw::DatasetSpec spec = compressed(4, 70);
-        spec.fields["rows"] = d.rows;
-        spec.fields["columns"] = d.columns;
-        const int id = open(tdw::build_dataset(spec));
+        tdw::DatasetDescription desc = compressed(4, 70);
+        desc.fields["rows"] = d.rows;
+        desc.fields["columns"] = d.columns;
+        const int id = open(tdw::build_dataset(desc));
         for (int attempt = 0; attempt < 2; ++attempt) {
             for (const int varid : {0, 1}) {
                 EXPECT_EQ(read_row(id, varid, 0, 1), TD_EINDEX);
@@ -90,11 +90,11 @@ TEST_F(HostileDataset, StreamFarTooShortForItsRows)
 {
     for (const bool wide : {false, true}) {
         SCOPED_TRACE(wide ? "32767 x 32767" : "32767 x 70");
-        tdw::DatasetSpec spec = compressed(4, 70);
-        spec.fields["rows"] = 32767;
+        tdw::DatasetDescription desc = compressed(4, 70);
+        desc.fields["rows"] = 32767;
         if (wide)
-            spec.fields["columns"] = 32767;
-        const int id = open(tdw::build_dataset(spec));
+            desc.fields["columns"] = 32767;
+        const int id = open(tdw::build_dataset(desc));
         const std::uint32_t columns = wide ? 32767 : 70;
         EXPECT_EQ(read_row(id, 0, 0, columns), TD_EREADDATA);
         EXPECT_EQ(read_row(id, 1, 32766, columns), TD_EREADDATA);
@@ -109,8 +109,8 @@ TEST_F(HostileDataset, StreamFarTooShortForItsRows)
 TEST_F(HostileDataset, GraphicsRunsPastTheImageEnd)
 {
     const int rows = 3, columns = 70;
-    tdw::DatasetSpec spec = compressed(rows, columns);
-    Bytes header_and_data = tdw::build_dataset(spec);
+    tdw::DatasetDescription desc = compressed(rows, columns);
+    Bytes header_and_data = tdw::build_dataset(desc);
     // Without nibbles every row's graphics are one pair (0, 69): 2 bytes a
     // row at the end of the file.
     header_and_data.resize(header_and_data.size() - 2 * rows);

@@ -55,7 +55,7 @@ protected:
         return path;
     }
 
-    std::string write(const tdw::DatasetSpec& spec) { return write(tdw::build_dataset(spec)); }
+    std::string write(const tdw::DatasetDescription& desc) { return write(tdw::build_dataset(desc)); }
 
     // Runs the conversion in this process as main does, with -o into the
     // scratch directory, and decodes the image it wrote.
@@ -81,30 +81,30 @@ protected:
     }
 };
 
-tdw::DatasetSpec infrared(int rows, int columns)
+tdw::DatasetDescription infrared(int rows, int columns)
 {
-    tdw::DatasetSpec spec;
-    spec.data_id = tdw::kInfrared;
-    spec.rows = static_cast<std::int16_t>(rows);
-    spec.columns = static_cast<std::int16_t>(columns);
-    spec.value = [](int r, int c) { return 1000 + r * 10 + c; };
-    spec.nibble = [](int r, int c) { return (r + c) % 16; };
-    return spec;
+    tdw::DatasetDescription desc;
+    desc.data_id = tdw::kInfrared;
+    desc.rows = static_cast<std::int16_t>(rows);
+    desc.columns = static_cast<std::int16_t>(columns);
+    desc.value = [](int r, int c) { return 1000 + r * 10 + c; };
+    desc.nibble = [](int r, int c) { return (r + c) % 16; };
+    return desc;
 }
 
-tdw::DatasetSpec with(tdw::DatasetSpec spec, const char* field, std::int16_t value)
+tdw::DatasetDescription with(tdw::DatasetDescription desc, const char* field, std::int16_t value)
 {
-    spec.fields[field] = value;
-    return spec;
+    desc.fields[field] = value;
+    return desc;
 }
 
 // A compressed infrared dataset of `rows` x C whose stream is replaced by
 // `stream` after the 1024-byte header block.
 Bytes compressed_with_stream(int rows, const Bytes& stream)
 {
-    tdw::DatasetSpec spec = infrared(rows, C);
-    spec.compressed = true;
-    Bytes bytes = tdw::build_dataset(spec);
+    tdw::DatasetDescription desc = infrared(rows, C);
+    desc.compressed = true;
+    Bytes bytes = tdw::build_dataset(desc);
     bytes.resize(1024);
     bytes.insert(bytes.end(), stream.begin(), stream.end());
     return bytes;
@@ -122,7 +122,7 @@ struct failure_case {
 // with and its one failure line.
 TEST_F(Hostile, DatasetsFailWithTheirLineAndStatus)
 {
-    tdw::DatasetSpec compressed = infrared(4, C);
+    tdw::DatasetDescription compressed = infrared(4, C);
     compressed.compressed = true;
     const Bytes good = tdw::build_dataset(compressed);
 
@@ -131,7 +131,7 @@ TEST_F(Hostile, DatasetsFailWithTheirLineAndStatus)
     // A header that claims many more rows than the stream holds.  The
     // decoder reads on into the graphics pairs, here (0, 69) in every row,
     // whose bytes are delta codes of 0 and -5, until the stream ends.
-    tdw::DatasetSpec even = infrared(4, C);
+    tdw::DatasetDescription even = infrared(4, C);
     even.compressed = true;
     even.nibble = {};
     even.fields["rows"] = 3000;
@@ -223,11 +223,11 @@ TEST_F(Hostile, ExtremeShiftsGiveAnImageOfMissingData)
         for (const auto& c : cases) {
             SCOPED_TRACE(std::to_string(c.vertical) + "," + std::to_string(c.horizontal) +
                          (compressed ? " compressed" : " plain"));
-            tdw::DatasetSpec spec = infrared(4, C);
-            spec.compressed = compressed;
-            spec.fields["vertical_shift"] = c.vertical;
-            spec.fields["horizontal_shift"] = c.horizontal;
-            const run_result r = convert({"-c", "5", "-b", "1,2,3", write(spec)});
+            tdw::DatasetDescription desc = infrared(4, C);
+            desc.compressed = compressed;
+            desc.fields["vertical_shift"] = c.vertical;
+            desc.fields["horizontal_shift"] = c.horizontal;
+            const run_result r = convert({"-c", "5", "-b", "1,2,3", write(desc)});
             ASSERT_EQ(r.status, 0) << r.err;
             ASSERT_TRUE(r.image);
             const int bad = 5 + 2;
@@ -319,10 +319,10 @@ class LargestImage : public Hostile {
 protected:
     std::string path()
     {
-        tdw::DatasetSpec spec = infrared(4, C);
-        spec.fields["rows"] = 32767;
-        spec.fields["columns"] = 32767;
-        return write(spec);
+        tdw::DatasetDescription desc = infrared(4, C);
+        desc.fields["rows"] = 32767;
+        desc.fields["columns"] = 32767;
+        return write(desc);
     }
 };
 

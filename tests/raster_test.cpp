@@ -71,8 +71,8 @@ image_ptr make_image(int rows, int columns, int n, palette& pal,
 // A dataset written by the writer and open read-only for the test.
 class open_dataset {
 public:
-    explicit open_dataset(const tdw::DatasetSpec& spec) {
-        tdw::write_dataset(path_, spec);
+    explicit open_dataset(const tdw::DatasetDescription& desc) {
+        tdw::write_dataset(path_, desc);
         status_ = td_open(path_.c_str(), TD_READONLY, &id_);
     }
     ~open_dataset() {
@@ -102,30 +102,30 @@ std::function<int(int, int)> padded(std::function<int(int, int)> f, int columns)
 
 // Raw counts of an infrared dataset: stored value v gives count v - 1, and 0
 // gives the bad value.
-tdw::DatasetSpec raw_infrared(int rows, int columns, std::function<int(int, int)> value,
+tdw::DatasetDescription raw_infrared(int rows, int columns, std::function<int(int, int)> value,
                               std::function<int(int, int)> nibble = {}, bool compressed = false) {
-    tdw::DatasetSpec spec;
-    spec.data_id = tdw::kInfrared;
-    spec.rows = static_cast<std::int16_t>(rows);
-    spec.columns = static_cast<std::int16_t>(std::max(columns, kMinColumns));
-    spec.compressed = compressed;
-    spec.fields["calibration_type"] = 0;
-    spec.value = padded(std::move(value), columns);
+    tdw::DatasetDescription desc;
+    desc.data_id = tdw::kInfrared;
+    desc.rows = static_cast<std::int16_t>(rows);
+    desc.columns = static_cast<std::int16_t>(std::max(columns, kMinColumns));
+    desc.compressed = compressed;
+    desc.fields["calibration_type"] = 0;
+    desc.value = padded(std::move(value), columns);
     if (nibble)
-        spec.nibble = padded(std::move(nibble), columns);
-    return spec;
+        desc.nibble = padded(std::move(nibble), columns);
+    return desc;
 }
 
 // Scan times: the stored signed word w gives w / 100 hours and w % 100
 // minutes, which reaches exact negative and fractional values.
-tdw::DatasetSpec scan_times(const std::vector<int>& words) {
-    tdw::DatasetSpec spec;
-    spec.data_id = tdw::kAncillary;
-    spec.rows = 1;
-    spec.columns = static_cast<std::int16_t>(std::max<std::size_t>(words.size(), kMinColumns));
-    spec.fields["channel_number"] = 105;
-    spec.value = [words](int, int c) { return c < static_cast<int>(words.size()) ? words[c] : 0; };
-    return spec;
+tdw::DatasetDescription scan_times(const std::vector<int>& words) {
+    tdw::DatasetDescription desc;
+    desc.data_id = tdw::kAncillary;
+    desc.rows = 1;
+    desc.columns = static_cast<std::int16_t>(std::max<std::size_t>(words.size(), kMinColumns));
+    desc.fields["channel_number"] = 105;
+    desc.value = [words](int, int c) { return c < static_cast<int>(words.size()) ? words[c] : 0; };
+    return desc;
 }
 
 tdf::raster_params params_for(const palette& pal, int rows, int columns, int dataset, float min,

@@ -66,16 +66,16 @@ struct start_time {
     int year, day, hour_minute, second;
 };
 
-tdw::DatasetSpec stamped(const start_time& t, std::int16_t data_id = tdw::kInfrared) {
-    tdw::DatasetSpec spec;
-    spec.data_id = data_id;
-    spec.rows = kRows;
-    spec.columns = 8;
-    spec.fields["orbit_start_year"] = static_cast<std::int16_t>(t.year);
-    spec.fields["orbit_start_day"] = static_cast<std::int16_t>(t.day);
-    spec.fields["orbit_start_hour_minute"] = static_cast<std::int16_t>(t.hour_minute);
-    spec.fields["orbit_start_second"] = static_cast<std::int16_t>(t.second);
-    return spec;
+tdw::DatasetDescription stamped(const start_time& t, std::int16_t data_id = tdw::kInfrared) {
+    tdw::DatasetDescription desc;
+    desc.data_id = data_id;
+    desc.rows = kRows;
+    desc.columns = 8;
+    desc.fields["orbit_start_year"] = static_cast<std::int16_t>(t.year);
+    desc.fields["orbit_start_day"] = static_cast<std::int16_t>(t.day);
+    desc.fields["orbit_start_hour_minute"] = static_cast<std::int16_t>(t.hour_minute);
+    desc.fields["orbit_start_second"] = static_cast<std::int16_t>(t.second);
+    return desc;
 }
 
 // Writes and opens a dataset, stamps a fresh image and returns it.
@@ -84,10 +84,10 @@ struct stamp_run {
     image_ptr image;
 };
 
-stamp_run run_stamp(const tdw::DatasetSpec& spec, bool utc) {
+stamp_run run_stamp(const tdw::DatasetDescription& desc, bool utc) {
     tdtest::TempDir dir;
     const std::string path = dir.file("stamp.tdf");
-    tdw::write_dataset(path, spec);
+    tdw::write_dataset(path, desc);
     int id = -1;
     stamp_run run;
     run.image = make_image();
@@ -200,9 +200,9 @@ TEST(DrawStamp, LongStampIsCutTo79Characters) {
 }
 
 TEST(DrawStamp, VariableNameInCapitalsWithBlanks) {
-    auto spec = stamped({99, 132, 1423, 5}, tdw::kAncillary);
-    spec.fields["channel_number"] = 105;
-    auto run = run_stamp(spec, true);
+    auto desc = stamped({99, 132, 1423, 5}, tdw::kAncillary);
+    desc.fields["channel_number"] = 105;
+    auto run = run_stamp(desc, true);
     ASSERT_EQ(run.status, 0);
     auto want = expected("HESK-14 SCAN TIME 1999/05/12 14:23:05 UTC");
     EXPECT_EQ(differences(run.image.get(), want.get()), 0);
@@ -214,10 +214,10 @@ TEST(DrawStamp, FailedReadsAreReportedInOrder) {
     EXPECT_EQ(tdf::draw_stamp(image.get(), gdFontSmall, 0, 1, 99, 0, true), TD_EBADID);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "tdftogif: variable 0: invalid dataset id\n");
 
-    auto spec = stamped({99, 132, 1423, 5});
-    spec.fields["satellite_id"] = static_cast<std::int16_t>(0xD5FF);  // magic byte kept, no name
+    auto desc = stamped({99, 132, 1423, 5});
+    desc.fields["satellite_id"] = static_cast<std::int16_t>(0xD5FF);  // magic byte kept, no name
     testing::internal::CaptureStderr();
-    auto run = run_stamp(spec, true);
+    auto run = run_stamp(desc, true);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(run.status, TD_EBADATTVAL);
     EXPECT_EQ(err, std::string("tdftogif: satellite_id: ") + td_strerror(TD_EBADATTVAL) + "\n");

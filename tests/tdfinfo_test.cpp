@@ -54,10 +54,10 @@ std::string compare_text_and_json(const tdtest::TempDir& dir, const std::string&
 
 bool compressed_writer_available()
 {
-    tdw::DatasetSpec spec;
-    spec.compressed = true;
+    tdw::DatasetDescription desc;
+    desc.compressed = true;
     try {
-        static_cast<void>(tdw::build_dataset(spec));
+        static_cast<void>(tdw::build_dataset(desc));
         return true;
     } catch (const std::logic_error&) {
         return false;
@@ -88,25 +88,25 @@ const KindCase kKinds[] = {
     {"cloud", tdw::kCloud, 401, false, "cloud (byte)", "cloud", "plain"},
 };
 
-tdw::DatasetSpec kind_spec(const KindCase& c)
+tdw::DatasetDescription kind_spec(const KindCase& c)
 {
-    tdw::DatasetSpec spec;
-    spec.data_id = c.data_id;
-    spec.rows = 6;
-    spec.columns = 70;
-    spec.compressed = c.compressed;
-    spec.fields["channel_number"] = c.channel;
-    spec.fields["start_latitude"] = 3905;          // 30.5078125
-    spec.fields["end_latitude"] = -1;              // -0.0078125
-    spec.fields["start_longitude"] = -32768;       // -256.0
-    spec.fields["resolution"] = 314;               // 3.14
-    spec.fields["polar_hemisphere"] = -1;
-    spec.fields["orbit_start_year"] = 2024;
-    spec.fields["orbit_type"] = -1;                // ascending
-    spec.fields["orbit_time"] = 7;                 // no name
-    spec.fields["projection_type"] = 1;            // mercator
-    spec.value = [](int r, int c) { return (r * 37 + c) % 200; };
-    return spec;
+    tdw::DatasetDescription desc;
+    desc.data_id = c.data_id;
+    desc.rows = 6;
+    desc.columns = 70;
+    desc.compressed = c.compressed;
+    desc.fields["channel_number"] = c.channel;
+    desc.fields["start_latitude"] = 3905;          // 30.5078125
+    desc.fields["end_latitude"] = -1;              // -0.0078125
+    desc.fields["start_longitude"] = -32768;       // -256.0
+    desc.fields["resolution"] = 314;               // 3.14
+    desc.fields["polar_hemisphere"] = -1;
+    desc.fields["orbit_start_year"] = 2024;
+    desc.fields["orbit_type"] = -1;                // ascending
+    desc.fields["orbit_time"] = 7;                 // no name
+    desc.fields["projection_type"] = 1;            // mercator
+    desc.value = [](int r, int c) { return (r * 37 + c) % 200; };
+    return desc;
 }
 
 TEST(Tdfinfo, DescribesEveryKindPlainAndCompressedAndJsonAgrees)
@@ -207,15 +207,15 @@ struct BrokenCase {
     const char* message;
 };
 
-std::vector<std::uint8_t> with_field(tdw::DatasetSpec spec, const char* name, std::int16_t value)
+std::vector<std::uint8_t> with_field(tdw::DatasetDescription desc, const char* name, std::int16_t value)
 {
-    spec.fields[name] = value;
-    return tdw::build_dataset(spec);
+    desc.fields[name] = value;
+    return tdw::build_dataset(desc);
 }
 
 std::vector<BrokenCase> broken_cases()
 {
-    tdw::DatasetSpec ir;
+    tdw::DatasetDescription ir;
     std::vector<std::uint8_t> wrong_magic = tdw::build_dataset(ir);
     wrong_magic[0] = 0x89;
     return {
@@ -282,7 +282,7 @@ TEST(Tdfinfo, GoesOnAfterAFailureAndEndsWithTheFirstStatus)
     // the open must give its slot back.
     std::vector<std::string> many;
     const std::string cut = dir.file("cut.tdf");
-    tdw::write_bytes(cut, tdw::build_truncated(tdw::DatasetSpec{}, 72));
+    tdw::write_bytes(cut, tdw::build_truncated(tdw::DatasetDescription{}, 72));
     for (int i = 0; i < TD_MAX_DATASETS + 5; ++i)
         many.push_back(cut);
     many.push_back(good1);

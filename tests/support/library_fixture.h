@@ -25,10 +25,10 @@ protected:
             (void)td_close(id);
     }
 
-    std::string write(const std::string& name, const tdw::DatasetSpec& spec)
+    std::string write(const std::string& name, const tdw::DatasetDescription& desc)
     {
         const std::string path = dir.file(name);
-        tdw::write_dataset(path, spec);
+        tdw::write_dataset(path, desc);
         return path;
     }
 

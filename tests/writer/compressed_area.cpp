@@ -22,16 +22,16 @@ struct VectorSink {
 
 } // namespace
 
-void append_compressed_stream(std::vector<std::uint8_t>& bytes, const DatasetSpec& spec)
+void append_compressed_stream(std::vector<std::uint8_t>& bytes, const DatasetDescription& desc)
 {
     VectorSink sink{bytes};
-    const int rows = spec.rows < 0 ? 0 : spec.rows;
-    const int columns = spec.columns < 0 ? 0 : spec.columns;
+    const int rows = desc.rows < 0 ? 0 : desc.rows;
+    const int columns = desc.columns < 0 ? 0 : desc.columns;
 
     td::codec::ValueEncoder values;
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < columns; ++c) {
-            const int v = spec.value ? spec.value(r, c) : 0;
+            const int v = desc.value ? desc.value(r, c) : 0;
             if (v < -td::codec::kMaxMagnitude || v > td::codec::kMaxMagnitude)
                 throw std::invalid_argument("data value out of range for the compressed form: " +
                                             std::to_string(v));
@@ -42,7 +42,7 @@ void append_compressed_stream(std::vector<std::uint8_t>& bytes, const DatasetSpe
     for (int r = 0; r < rows; ++r) {
         for (int c = 0; c < columns; ++c)
             nibbles[static_cast<std::size_t>(c)] =
-                static_cast<std::uint8_t>((spec.nibble ? spec.nibble(r, c) : 0) & 0x0F);
+                static_cast<std::uint8_t>((desc.nibble ? desc.nibble(r, c) : 0) & 0x0F);
         (void)td::codec::encode_graphics_row(nibbles, sink);
     }
 }

@@ -10,7 +10,7 @@
 namespace tdw::detail {
 
 // Appends the compressed stream (data section, then graphics section) of
-// the spec's samples to `bytes`, which holds the 1024-byte header block.
-void append_compressed_stream(std::vector<std::uint8_t>& bytes, const DatasetSpec& spec);
+// the desc's samples to `bytes`, which holds the 1024-byte header block.
+void append_compressed_stream(std::vector<std::uint8_t>& bytes, const DatasetDescription& desc);
 
 } // namespace tdw::detail

@@ -118,18 +118,18 @@ void put_be16(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint16_t wo
 }
 
 // The stored form of one sample of the data variable.
-void put_sample(std::vector<std::uint8_t>& bytes, std::size_t at, const DatasetSpec& spec,
+void put_sample(std::vector<std::uint8_t>& bytes, std::size_t at, const DatasetDescription& desc,
                 int row, int column)
 {
-    const int value = spec.value ? spec.value(row, column) : 0;
-    if (spec.data_id == kCloud) {
+    const int value = desc.value ? desc.value(row, column) : 0;
+    if (desc.data_id == kCloud) {
         if (value < 0 || value > 255)
             throw std::invalid_argument("cloud sample outside 0..255");
         bytes[at] = static_cast<std::uint8_t>(value);
         return;
     }
-    if (spec.data_id == kVisible || spec.data_id == kInfrared) {
-        const int nibble = spec.nibble ? spec.nibble(row, column) : 0;
+    if (desc.data_id == kVisible || desc.data_id == kInfrared) {
+        const int nibble = desc.nibble ? desc.nibble(row, column) : 0;
         put_be16(bytes, at, sample_word(value, nibble));
         return;
     }
@@ -138,21 +138,21 @@ void put_sample(std::vector<std::uint8_t>& bytes, std::size_t at, const DatasetS
     put_be16(bytes, at, static_cast<std::uint16_t>(value & 0xFFFF));
 }
 
-// Header fields in the order they are applied: defaults, then the spec's own.
-std::vector<std::pair<int, std::int16_t>> header_words(const DatasetSpec& spec)
+// Header fields in the order they are applied: defaults, then the desc's own.
+std::vector<std::pair<int, std::int16_t>> header_words(const DatasetDescription& desc)
 {
     std::vector<std::pair<int, std::int16_t>> words{
         {field_offset("satellite_id"), static_cast<std::int16_t>(0xD5D1)},
         {field_offset("calibration_type"), 2},
-        {field_offset("channel_number"), default_channel(spec.data_id)},
-        {field_offset("data_id"), spec.data_id},
-        {field_offset("rows"), spec.rows},
-        {field_offset("columns"), spec.columns},
+        {field_offset("channel_number"), default_channel(desc.data_id)},
+        {field_offset("data_id"), desc.data_id},
+        {field_offset("rows"), desc.rows},
+        {field_offset("columns"), desc.columns},
         {field_offset("channel_pixel_size"), 2},
         {field_offset("ancillary_pixel_size"), 2},
-        {field_offset("compression_type"), static_cast<std::int16_t>(spec.compressed ? 2 : 0)},
+        {field_offset("compression_type"), static_cast<std::int16_t>(desc.compressed ? 2 : 0)},
     };
-    for (const auto& [name, value] : spec.fields)
+    for (const auto& [name, value] : desc.fields)
         words.emplace_back(field_offset(name), value);
     return words;
 }
@@ -176,18 +176,18 @@ std::size_t dimension_or_zero(std::int16_t n)
 // slot of W bytes per row.  The 136 defined header bytes are always present;
 // when W is smaller they overlap row 0 (and further rows), and the header
 // wins: it is written last.
-std::vector<std::uint8_t> build_plain(const DatasetSpec& spec)
+std::vector<std::uint8_t> build_plain(const DatasetDescription& desc)
 {
-    const auto ps = static_cast<std::size_t>(pixel_size_of(spec.data_id));
-    const std::size_t rows = dimension_or_zero(spec.rows);
-    const std::size_t columns = dimension_or_zero(spec.columns);
+    const auto ps = static_cast<std::size_t>(pixel_size_of(desc.data_id));
+    const std::size_t rows = dimension_or_zero(desc.rows);
+    const std::size_t columns = dimension_or_zero(desc.columns);
     const std::size_t width = columns * ps;
-    const auto words = header_words(spec);
+    const auto words = header_words(desc);
 
     std::vector<std::uint8_t> bytes(std::max(width * (rows + 1), header_end(words)), 0);
     for (std::size_t r = 0; r < rows; ++r)
         for (std::size_t c = 0; c < columns; ++c)
-            put_sample(bytes, width * (r + 1) + c * ps, spec, static_cast<int>(r),
+            put_sample(bytes, width * (r + 1) + c * ps, desc, static_cast<int>(r),
                        static_cast<int>(c));
     // The defined header bytes win over data rows lying under them.
     std::fill_n(bytes.begin(), kDefinedBytes, std::uint8_t{0});
@@ -196,25 +196,25 @@ std::vector<std::uint8_t> build_plain(const DatasetSpec& spec)
     return bytes;
 }
 
-std::vector<std::uint8_t> build_compressed(const DatasetSpec& spec)
+std::vector<std::uint8_t> build_compressed(const DatasetDescription& desc)
 {
-    if (spec.data_id != kVisible && spec.data_id != kInfrared)
+    if (desc.data_id != kVisible && desc.data_id != kInfrared)
         throw std::invalid_argument("only visible and infrared datasets can be compressed");
-    const std::vector<std::uint8_t> plain = build_plain(spec);
+    const std::vector<std::uint8_t> plain = build_plain(desc);
     // The header block carries the first min(W, 1024) bytes of slot 0, and
     // never fewer than the header fields that were set.
-    const std::size_t end = header_end(header_words(spec));
+    const std::size_t end = header_end(header_words(desc));
     if (end > static_cast<std::size_t>(kCompressedHeaderBytes))
         throw std::invalid_argument("header field beyond the 1024-byte header block");
     const std::size_t carried = std::min<std::size_t>(
-        std::max(dimension_or_zero(spec.columns) * 2, end), kCompressedHeaderBytes);
+        std::max(dimension_or_zero(desc.columns) * 2, end), kCompressedHeaderBytes);
 
     std::vector<std::uint8_t> bytes(kCompressedHeaderBytes, 0);
     std::copy_n(plain.begin(), carried, bytes.begin());
 #ifdef TDW_NO_COMPRESSED_AREA
     throw std::logic_error("the compressed layout is not built into this writer");
 #else
-    detail::append_compressed_stream(bytes, spec);
+    detail::append_compressed_stream(bytes, desc);
     return bytes;
 #endif
 }
@@ -257,9 +257,9 @@ std::uint16_t sample_word(int value, int nibble)
     return static_cast<std::uint16_t>(sign | (magnitude << 4) | static_cast<unsigned>(nibble));
 }
 
-std::vector<std::uint8_t> build_dataset(const DatasetSpec& spec)
+std::vector<std::uint8_t> build_dataset(const DatasetDescription& desc)
 {
-    return spec.compressed ? build_compressed(spec) : build_plain(spec);
+    return desc.compressed ? build_compressed(desc) : build_plain(desc);
 }
 
 void write_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
@@ -274,14 +274,14 @@ void write_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes
         throw std::runtime_error("cannot write " + path);
 }
 
-void write_dataset(const std::string& path, const DatasetSpec& spec)
+void write_dataset(const std::string& path, const DatasetDescription& desc)
 {
-    write_bytes(path, build_dataset(spec));
+    write_bytes(path, build_dataset(desc));
 }
 
-std::vector<std::uint8_t> build_truncated(const DatasetSpec& spec, std::size_t length)
+std::vector<std::uint8_t> build_truncated(const DatasetDescription& desc, std::size_t length)
 {
-    std::vector<std::uint8_t> bytes = build_dataset(spec);
+    std::vector<std::uint8_t> bytes = build_dataset(desc);
     if (length < bytes.size())
         bytes.resize(length);
     return bytes;

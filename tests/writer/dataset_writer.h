@@ -20,7 +20,7 @@ inline constexpr std::int16_t kInfrared = 1;
 inline constexpr std::int16_t kAncillary = 2;
 inline constexpr std::int16_t kCloud = 3;
 
-struct DatasetSpec {
+struct DatasetDescription {
     std::int16_t data_id = kInfrared;
     std::int16_t rows = 4;
     std::int16_t columns = 4;
@@ -52,15 +52,15 @@ struct DatasetSpec {
 // but never fewer than the header fields set, in a 1024-byte header block.
 
 // The bytes of a whole dataset file.
-std::vector<std::uint8_t> build_dataset(const DatasetSpec& spec);
+std::vector<std::uint8_t> build_dataset(const DatasetDescription& desc);
 
 // Writes a dataset file; throws std::runtime_error when it cannot.
-void write_dataset(const std::string& path, const DatasetSpec& spec);
+void write_dataset(const std::string& path, const DatasetDescription& desc);
 void write_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 // Broken files: the first `length` bytes of a dataset (the whole file when
 // it is shorter), and a file of no bytes at all.
-std::vector<std::uint8_t> build_truncated(const DatasetSpec& spec, std::size_t length);
+std::vector<std::uint8_t> build_truncated(const DatasetDescription& desc, std::size_t length);
 void write_empty(const std::string& path);
 
 // Sets the 16-bit big-endian header field `name` (an attribute name, "rows",

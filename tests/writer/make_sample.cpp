@@ -142,14 +142,14 @@ int main(int argc, char** argv)
             scene.rows = parse_size(argv[2]);
             scene.columns = parse_size(argv[3]);
         }
-        tdw::DatasetSpec spec;
-        spec.data_id = tdw::kInfrared;
-        spec.rows = static_cast<std::int16_t>(scene.rows);
-        spec.columns = static_cast<std::int16_t>(scene.columns);
-        spec.compressed = true;
-        spec.value = [&scene](int r, int c) { return scene.value(r, c); };
-        spec.nibble = [&scene](int r, int c) { return scene.nibble(r, c); };
-        spec.fields = {
+        tdw::DatasetDescription desc;
+        desc.data_id = tdw::kInfrared;
+        desc.rows = static_cast<std::int16_t>(scene.rows);
+        desc.columns = static_cast<std::int16_t>(scene.columns);
+        desc.compressed = true;
+        desc.value = [&scene](int r, int c) { return scene.value(r, c); };
+        desc.nibble = [&scene](int r, int c) { return scene.nibble(r, c); };
+        desc.fields = {
             {"satellite_id", static_cast<std::int16_t>(0xD5D1)},  // hesk-14
             {"satellite_type", 1},                                 // afternoon
             {"data_set_type", 1},                                  // lac
@@ -185,7 +185,7 @@ int main(int argc, char** argv)
             {"orbit_end_second", 9},
             {"orbit_end_millisecond", 250},
         };
-        tdw::write_dataset(argv[1], spec);
+        tdw::write_dataset(argv[1], desc);
     } catch (const std::exception& e) {
         std::cerr << "make_sample: " << e.what() << "\n";
         return 1;
