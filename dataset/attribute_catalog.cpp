@@ -40,15 +40,12 @@ int attribute_inquire(int id, int varid, int attnum, char* name, std::int16_t* k
 
 int attribute_stored(int id, int varid, const char* name, std::int16_t* value)
 {
-    Dataset* ds = find_dataset(id);
-    if (ds == nullptr)
-        return TD_EBADID;
-    int attribute = 0;
-    if (const int status = find_data_attribute(varid, name, attribute); status != TD_NOERR)
+    FoundAttribute found;
+    if (const int status = find_data_attribute(id, varid, name, found); status != TD_NOERR)
         return status;
-    const Attribute& entry = attribute_table()[static_cast<std::size_t>(attribute)];
+    const Attribute& entry = *found.entry;
     std::int16_t stored = 0;
-    if (read_field(ds->current, entry.offset, stored) != 0)
+    if (read_field(found.dataset->current, entry.offset, stored) != 0)
         return TD_EREADATT;
     if (value != nullptr)
         *value = stored;

@@ -12,18 +12,22 @@
 
 namespace td {
 
-int find_data_attribute(int varid, const char* name, int& attribute) noexcept
+int find_data_attribute(int id, int varid, const char* name, FoundAttribute& found) noexcept
 {
+    found.dataset = find_dataset(id);
+    if (found.dataset == nullptr)
+        return TD_EBADID;
     if (varid == kGraphicsVariable)
         return TD_EBADATT;
     if (varid != kDataVariable)
         return TD_EBADVARID;
     if (name == nullptr)
         return TD_EBADATT;
-    const auto found = find_attribute(name);
-    if (!found)
+    const auto number = find_attribute(name);
+    if (!number)
         return TD_EBADATT;
-    attribute = *found;
+    found.number = *number;
+    found.entry = &attribute_table()[static_cast<std::size_t>(*number)];
     return TD_NOERR;
 }
 
@@ -154,22 +158,18 @@ int variable_inquire(int id, int varid, char* name, std::int16_t* type, int* ndi
     return TD_NOERR;
 }
 
-
 int attribute_text(int id, int varid, const char* name, char* text)
 {
-    Dataset* ds = find_dataset(id);
-    if (ds == nullptr)
-        return TD_EBADID;
-    int attribute = 0;
-    if (const int status = find_data_attribute(varid, name, attribute); status != TD_NOERR)
+    FoundAttribute found;
+    if (const int status = find_data_attribute(id, varid, name, found); status != TD_NOERR)
         return status;
-    const Attribute& entry = attribute_table()[static_cast<std::size_t>(attribute)];
+    const Attribute& entry = *found.entry;
     if (entry.kind != FieldKind::enumerated)
         return TD_EATTTYPE;
     std::int16_t code = 0;
-    if (read_field(ds->current, entry.offset, code) != 0)
+    if (read_field(found.dataset->current, entry.offset, code) != 0)
         return TD_EREADATT;
-    const auto value_name = name_of_code(attribute, code);
+    const auto value_name = name_of_code(found.number, code);
     if (!value_name)
         return TD_EBADATTVAL;
     if (text != nullptr)
@@ -179,15 +179,12 @@ int attribute_text(int id, int varid, const char* name, char* text)
 
 int attribute_short(int id, int varid, const char* name, std::int16_t* value)
 {
-    Dataset* ds = find_dataset(id);
-    if (ds == nullptr)
-        return TD_EBADID;
-    int attribute = 0;
-    if (const int status = find_data_attribute(varid, name, attribute); status != TD_NOERR)
+    FoundAttribute found;
+    if (const int status = find_data_attribute(id, varid, name, found); status != TD_NOERR)
         return status;
-    const Attribute& entry = attribute_table()[static_cast<std::size_t>(attribute)];
+    const Attribute& entry = *found.entry;
     std::int16_t stored = 0;
-    if (read_field(ds->current, entry.offset, stored) != 0)
+    if (read_field(found.dataset->current, entry.offset, stored) != 0)
         return TD_EREADATT;
     if (entry.kind != FieldKind::plain_short)
         return TD_EATTTYPE;
