@@ -126,14 +126,7 @@ std::uint16_t word_at(const Bytes& bytes, int offset)
                                       bytes[static_cast<std::size_t>(offset) + 1]);
 }
 
-tdw::DatasetDescription description_of(std::int16_t data_id,
-                         std::map<std::string, std::int16_t, std::less<>> fields = {})
-{
-    tdw::DatasetDescription desc;
-    desc.data_id = data_id;
-    desc.fields = std::move(fields);
-    return desc;
-}
+using tdtest::description_of;
 
 class Attributes : public tdtest::LibraryTest {
 protected:

@@ -18,14 +18,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-tdw::DatasetDescription description_of(std::int16_t data_id,
-                         std::map<std::string, std::int16_t, std::less<>> fields = {})
-{
-    tdw::DatasetDescription desc;
-    desc.data_id = data_id;
-    desc.fields = std::move(fields);
-    return desc;
-}
+using tdtest::description_of;
 
 class Front : public tdtest::LibraryTest {
 protected:

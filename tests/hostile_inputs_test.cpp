@@ -14,6 +14,7 @@
 
 #include "dataset_writer.h"
 #include "driver.h"
+#include "gif_image.h"
 #include "options.h"
 #include "run_command.h"
 
@@ -32,10 +33,7 @@ using Bytes = std::vector<std::uint8_t>;
 // Rows of 140 bytes hold the 136 header bytes in row slot 0.
 constexpr int C = 70;
 
-struct image_deleter {
-    void operator()(gdImagePtr image) const noexcept { gdImageDestroy(image); }
-};
-using image_ptr = std::unique_ptr<gdImage, image_deleter>;
+using tdtest::image_ptr;
 
 struct run_result {
     int status = 0;

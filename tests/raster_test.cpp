@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "gif_image.h"
 #include "dataset_writer.h"
 #include "raster.h"
 #include "run_command.h"
@@ -38,10 +39,7 @@ TEST(RoundNearest, HalvesGoAwayFromZero) {
         EXPECT_EQ(round_nearest(c.x), c.want) << c.x;
 }
 
-struct image_deleter {
-    void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
-using image_ptr = std::unique_ptr<gdImage, image_deleter>;
+using tdtest::image_ptr;
 
 // Palette of the tests, laid out as the converter lays it out: black, white,
 // n data colours, the bad colour, eight plane colours.

@@ -10,16 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "gif_image.h"
 #include "scale.h"
 
 namespace {
 
 using tdf::tic;
 
-struct image_deleter {
-    void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
-using image_ptr = std::unique_ptr<gdImage, image_deleter>;
+using tdtest::image_ptr;
 
 // A palette image with background 0 and foreground 1, as the driver makes it.
 image_ptr make_image(int width, int height) {
@@ -34,14 +32,7 @@ image_ptr make_scale_image(int rows, int columns, int widest) {
     return make_image(columns + 89 + 9 * widest, rows + 22);
 }
 
-// Number of pixels that differ between two images of the same size.
-int differences(gdImagePtr a, gdImagePtr b) {
-    int n = 0;
-    for (int y = 0; y < gdImageSY(a); ++y)
-        for (int x = 0; x < gdImageSX(a); ++x)
-            n += gdImageGetPixel(a, x, y) != gdImageGetPixel(b, x, y);
-    return n;
-}
+using tdtest::differences;
 
 struct box {
     int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;

@@ -12,16 +12,14 @@
 #include <string>
 
 #include "dataset_writer.h"
+#include "gif_image.h"
 #include "run_command.h"
 #include "stamp.h"
 #include "tidewell.h"
 
 namespace {
 
-struct image_deleter {
-    void operator()(gdImagePtr im) const { gdImageDestroy(im); }
-};
-using image_ptr = std::unique_ptr<gdImage, image_deleter>;
+using tdtest::image_ptr;
 
 // The time text of a time that has no calendar date here (escaped: no
 // trigraphs).
@@ -54,13 +52,7 @@ image_ptr expected(const std::string& text) {
     return im;
 }
 
-int differences(gdImagePtr a, gdImagePtr b) {
-    int n = 0;
-    for (int y = 0; y < gdImageSY(a); ++y)
-        for (int x = 0; x < gdImageSX(a); ++x)
-            n += gdImageGetPixel(a, x, y) != gdImageGetPixel(b, x, y);
-    return n;
-}
+using tdtest::differences;
 
 struct start_time {
     int year, day, hour_minute, second;

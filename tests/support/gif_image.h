@@ -37,6 +37,16 @@ inline std::ostream& operator<<(std::ostream& os, const colour& c)
     return os << "(" << c.r << "," << c.g << "," << c.b << ")";
 }
 
+// Number of pixels that differ between two images of the same size.
+inline int differences(gdImagePtr a, gdImagePtr b)
+{
+    int n = 0;
+    for (int y = 0; y < gdImageSY(a); ++y)
+        for (int x = 0; x < gdImageSX(a); ++x)
+            n += gdImageGetPixel(a, x, y) != gdImageGetPixel(b, x, y);
+    return n;
+}
+
 inline colour entry(gdImagePtr image, int index)
 {
     return {gdImageRed(image, index), gdImageGreen(image, index), gdImageBlue(image, index)};

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dataset_writer.h"
@@ -14,6 +17,17 @@
 #include "tidewell.h"
 
 namespace tdtest {
+
+// A dataset of a kind with some header fields set, the writer's defaults
+// for the rest.
+inline tdw::DatasetDescription description_of(
+    std::int16_t data_id, std::map<std::string, std::int16_t, std::less<>> fields = {})
+{
+    tdw::DatasetDescription desc;
+    desc.data_id = data_id;
+    desc.fields = std::move(fields);
+    return desc;
+}
 
 class LibraryTest : public ::testing::Test {
 protected:
