@@ -18,6 +18,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gd.h>
 #include <gdfontg.h>
 #include <gdfonts.h>
@@ -78,6 +82,46 @@ int fail(const char* name, const char* message, int status)
 int fail_status(const char* name, int status)
 {
     return fail(name, td_strerror(status), status);
+}
+
+// Whether an open output file is the dataset itself (through any name: the
+// same path, a symbolic or a hard link).  Writing the image there would
+// destroy the data being read.
+bool is_input(int output_fd, const char* input) noexcept
+{
+    struct stat out {}, in {};
+    return fstat(output_fd, &out) == 0 && S_ISREG(out.st_mode) && ::stat(input, &in) == 0 &&
+           out.st_dev == in.st_dev && out.st_ino == in.st_ino;
+}
+
+constexpr const char* kOutputIsInput = "output file is the input dataset";
+
+// The output stream: the file named by -o, or standard output.  The file is
+// opened without being truncated, compared with the dataset, and only then
+// emptied, so that -o naming the dataset leaves it whole; a file that had
+// to be created cannot be the dataset, so nothing is left behind either.
+int open_output(const cmd_options& options, const char* input, file_ptr& file)
+{
+    if (!options.output)
+        return is_input(STDOUT_FILENO, input) ? fail("standard output", kOutputIsInput, -4) : 0;
+    const int fd = ::open(options.output, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return fail(options.output, "can't create output file", -4);
+    if (is_input(fd, input)) {
+        ::close(fd);
+        return fail(options.output, kOutputIsInput, -4);
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0)) {
+        ::close(fd);
+        return fail(options.output, "can't create output file", -4);
+    }
+    file.reset(fdopen(fd, "wb"));
+    if (!file) {
+        ::close(fd);
+        return fail(options.output, "can't create output file", -4);
+    }
+    return 0;
 }
 
 int clamp_component(int value) noexcept
@@ -204,11 +248,8 @@ int convert(cmd_options& options)
     }
 
     file_ptr output_file;
-    if (options.output) {
-        output_file.reset(std::fopen(options.output, "wb"));
-        if (!output_file)
-            return fail(options.output, "can't create output file", -4);
-    }
+    if (const int s = open_output(options, input, output_file); s != 0)
+        return s;
     std::FILE* const out = output_file ? output_file.get() : stdout;
 
     int rows = 0;
