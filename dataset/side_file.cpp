@@ -2,12 +2,13 @@
 #include "side_file.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
-#include <random>
 #include <string_view>
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -33,9 +34,12 @@ std::string folder_of(const std::string& path)
 // hard to guess; a name that is taken is never used (O_EXCL, linkat).
 std::string side_name(const std::string& folder)
 {
-    static std::mt19937_64 pick{std::random_device{}()};
+    unsigned long long pick = 0;
+    if (getrandom(&pick, sizeof pick, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof pick))
+        pick = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+               (static_cast<unsigned long long>(getpid()) << 32);
     char suffix[17];
-    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(pick()));
+    std::snprintf(suffix, sizeof suffix, "%016llx", pick);
     return folder + "/.tdf-" + suffix;
 }
 
