@@ -1,7 +1,7 @@
 #!/bin/sh
 # fault_trials.sh BUILD [N] - the data-safety fault cases repeated N times
 # (default 100), with the counts of datasets intact.  Not run by ctest: at
-# 100 trials it takes about a minute.
+# 100 trials it takes a few minutes.
 #
 #   - kills at random moments of a read-write open that changes a
 #     compressed dataset and closes it (own file, second hard link, folder

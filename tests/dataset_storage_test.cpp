@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -364,14 +365,25 @@ TEST_F(Compressed, RecompressionRewritesChangedData)
     EXPECT_EQ(tdtest::read_file(path), std::string(expect.begin(), expect.end()));
 }
 
-TEST_F(Compressed, RecompressionKeepsPermissionsAndLinks)
+// The replaced dataset keeps its mode, owner and group (a process that may
+// give them), its extended attributes (where the file system keeps them) and
+// the symbolic link through which it was opened.
+TEST_F(Compressed, RecompressionKeepsPermissionsOwnerAttributesAndLinks)
 {
     const Image im = random_image(5, 80, 17);
     const Bytes file = tdw::build_dataset(description_of(im, true));
     const std::string path = write("ir.tdf", file);
     ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    const bool as_root = geteuid() == 0;
+    if (as_root) {
+        ASSERT_EQ(chown(path.c_str(), 4321, 8765), 0);
+    }
+    const std::string note = "kept";
+    const bool attributes = setxattr(path.c_str(), "user.tdf.note", note.data(), note.size(), 0) == 0;
     const std::string link = dir.file("link.tdf");
     ASSERT_EQ(symlink("ir.tdf", link.c_str()), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
 
     const int id = open_ok(link, TD_WRITE);
     ASSERT_EQ(write_all(id, expected_words(im)), TD_NOERR);
@@ -381,7 +393,15 @@ TEST_F(Compressed, RecompressionKeepsPermissionsAndLinks)
     ASSERT_EQ(lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_NE(st.st_ino, before.st_ino);   // a new file, renamed into place
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_uid, before.st_uid);
+    EXPECT_EQ(st.st_gid, before.st_gid);
+    if (attributes) {
+        char value[16] = {};
+        EXPECT_EQ(getxattr(path.c_str(), "user.tdf.note", value, sizeof value), ssize_t(note.size()));
+        EXPECT_EQ(std::string(value), note);
+    }
     EXPECT_EQ(tdtest::read_file(path), std::string(file.begin(), file.end()));
     EXPECT_EQ(directory_entries(dir.path()), (std::vector<std::string>{"ir.tdf", "link.tdf"}));
 }
