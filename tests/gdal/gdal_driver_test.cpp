@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -285,14 +286,16 @@ TEST_F(DriverTest, TwoThreadsReadTwoDatasets)
         SCOPED_TRACE(capacity);
         CPLSetConfigOption("TIDEWELL_MAX_OPEN_DATASETS", capacity);
         std::atomic<int> mismatches{0};
+        std::latch start(2);
         auto reader = [&](int n) {
             const Dataset ds(paths[n]);
+            start.arrive_and_wait();
             if (ds.handle == nullptr) {
                 ++mismatches;
                 return;
             }
             std::vector<float> row;
-            for (int pass = 0; pass < 3; ++pass)
+            for (int pass = 0; pass < 5; ++pass)
                 for (int r = 0; r < expected[n].rows; ++r) {
                     GDALFlushCache(ds.handle);   // every row is read from the file again
                     if (read_window(ds, GDT_Float32, 0, r, expected[n].columns, 1, row) != CE_None ||
