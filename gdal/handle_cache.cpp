@@ -17,8 +17,11 @@ namespace tdgdal {
 
 namespace {
 
-constexpr int kDefaultCapacity = 16;
-constexpr int kMaxCapacity = 64;   // well below the library's 100 slots
+// The plugin has the library's table of 100 slots to itself (it links its
+// own copy); a few stay free for Identify's brief opens.  64 open ids let
+// a mosaic 64 tiles wide be read without reopening tiles between swaths.
+constexpr int kDefaultCapacity = 64;
+constexpr int kMaxCapacity = 90;
 
 struct CachedId {
     std::string key;
@@ -104,14 +107,8 @@ std::unique_lock<std::mutex> lock_library()
 
 int cache_capacity()
 {
-    const int n = std::atoi(CPLGetConfigOption("TIDEWELL_MAX_OPEN_DATASETS", "16"));
+    const int n = std::atoi(CPLGetConfigOption("TIDEWELL_MAX_OPEN_DATASETS", "0"));
     return n < 1 ? kDefaultCapacity : std::min(n, kMaxCapacity);
-}
-
-int cached_ids()
-{
-    const auto lock = lock_library();
-    return static_cast<int>(state().open.size());
 }
 
 Source::Source(std::string path, const FileIdentity& identity)

@@ -68,10 +68,7 @@ private:
 };
 
 // The most ids kept open at once: the configuration option
-// TIDEWELL_MAX_OPEN_DATASETS (1 to 64), 16 by default.
+// TIDEWELL_MAX_OPEN_DATASETS (1 to 90), 64 by default.
 int cache_capacity();
-
-// Open ids held by the cache right now (for tests and debugging).
-int cached_ids();
 
 } // namespace tdgdal
