@@ -34,12 +34,38 @@ struct LibraryState {
     std::vector<CachedId> open;          // at most cache_capacity() entries
     std::map<std::string, int> sources;  // live Sources per key
     std::uint64_t clock = 0;
+    bool exiting = false;                // the library's own state is gone
 };
 
+// Never destroyed: GDAL may close datasets after the static objects of
+// this module are gone (GDALDestroyDriverManager in an exit handler), and
+// they must still find the lock and the cache.
 LibraryState& state()
 {
-    static LibraryState instance;
-    return instance;
+    union Storage {
+        LibraryState value;
+        Storage() : value() {}
+        ~Storage() {}
+    };
+    static Storage storage;
+    return storage.value;
+}
+
+// Marks the process as exiting before the library's table of open
+// datasets is destroyed at exit; from then on nothing is closed.  Made
+// right after a td_ call, so after the library's own state: static
+// objects are destroyed in the reverse order, this one first.
+struct ExitGuard {
+    ~ExitGuard()
+    {
+        const std::lock_guard lock(state().mutex);
+        state().exiting = true;
+    }
+};
+
+void guard_exit()
+{
+    static ExitGuard guard;
 }
 
 std::string key_of(const std::string& path, const FileIdentity& identity)
@@ -70,6 +96,7 @@ int open_with_room(LibraryState& s, const std::string& path, int& id)
         evict_oldest(s);
     for (;;) {
         const int status = td_open(path.c_str(), TD_READONLY, &id);
+        guard_exit();
         // The table is full only if something else in this process shares
         // the library; give back what the cache holds before giving up.
         if (status != TD_EMAXDS || !evict_oldest(s))
@@ -122,6 +149,8 @@ Source::~Source()
 {
     LibraryState& s = state();
     const auto lock = lock_library();
+    if (s.exiting)
+        return;
     const auto users = s.sources.find(key_);
     if (users != s.sources.end() && --users->second > 0)
         return;
@@ -139,6 +168,8 @@ int Source::with_id(const std::function<int(int id)>& read) const
 {
     LibraryState& s = state();
     const auto lock = lock_library();
+    if (s.exiting)
+        return TD_EBADID;
     const auto cached = std::find_if(s.open.begin(), s.open.end(),
                                      [&](const CachedId& c) { return c.key == key_; });
     if (cached != s.open.end()) {

@@ -61,8 +61,8 @@ std::string absolute_path(const std::string& path)
 // read at open are acceptable.
 bool library_accepts(const std::string& path)
 {
-    const auto lock = lock_library();
     int id = -1;
+    const auto lock = lock_library();
     if (td_open(path.c_str(), TD_READONLY, &id) != TD_NOERR)
         return false;
     static_cast<void>(td_close(id));
@@ -190,6 +190,13 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
         dataset->oOvManager.Initialize(dataset.get(), open_info->pszFilename);
     }
     return dataset.release();
+}
+
+TidewellDataset::~TidewellDataset()
+{
+    // Statistics and user georeferencing go to the .aux.xml file while this
+    // object is whole.
+    GDALPamDataset::FlushCache(true);
 }
 
 CPLErr TidewellDataset::GetGeoTransform(double* transform)

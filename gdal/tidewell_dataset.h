@@ -22,6 +22,7 @@ class TidewellDataset final : public GDALPamDataset {
 public:
     static int Identify(GDALOpenInfo* open_info);
     static GDALDataset* Open(GDALOpenInfo* open_info);
+    ~TidewellDataset() override;
 
     CPLErr GetGeoTransform(double* transform) override;
     const OGRSpatialReference* GetSpatialRef() const override;
