@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
+#include <optional>
 #include <cstring>
 #include <latch>
 #include <string>
@@ -137,37 +137,27 @@ TEST(OrbitStartTime, IsoTextOrNothing)
     }
 }
 
-TEST(GridGeotransform, CornerPixelCentres)
+// The grids the fixtures of the tool tests do not reach: rows running
+// north, and grids that cannot be placed.
+TEST(GridGeotransform, EdgeCases)
 {
-    constexpr double kR = 6378137.0;
-    const auto merc_y = [&](double lat) { return kR * std::log(std::tan(M_PI / 4 + lat * M_PI / 360)); };
     struct Case {
         const char* projection;
         tdgdal::CornerCentres corners;
         int rows, columns;
-        bool placed;
-        std::array<double, 6> expected;
+        std::optional<std::array<double, 6>> expected;
     };
-    const double mx0 = kR * -80.0 * M_PI / 180, mx1 = kR * -60.0 * M_PI / 180;
-    const double mw = (mx1 - mx0) / 4, mh = (merc_y(30) - merc_y(45)) / 2;
     const Case cases[] = {
-        {"linear", {45, 30, -80, -60}, 16, 21, true, {-80.5, 1, 0, 45.5, 0, -1}},
-        {"linear", {10, 20, 0, 5}, 11, 6, true, {-0.5, 1, 0, 9.5, 0, 1}},          // rows run north
-        {"linear", {0, -10, 170, -170}, 11, 21, true, {169.5, 1, 0, 0.5, 0, -1}},  // across 180
-        {"mercator", {45, 30, -80, -60}, 3, 5, true,
-         {mx0 - mw / 2, mw, 0, merc_y(45) - mh / 2, 0, mh}},
-        {"polar", {45, 30, -80, -60}, 16, 21, false, {}},
-        {"unmapped", {45, 30, -80, -60}, 16, 21, false, {}},
-        {"linear", {45, 30, -80, -60}, 1, 21, false, {}},     // one row: no spacing
-        {"linear", {45, 45, -80, -60}, 16, 21, false, {}},
-        {"mercator", {90, 30, -80, -60}, 16, 21, false, {}},
+        {"linear", {10, 20, 0, 5}, 11, 6, std::array<double, 6>{-0.5, 1, 0, 9.5, 0, 1}},
+        {"linear", {45, 30, -80, -60}, 1, 21, std::nullopt},     // one row: no spacing
+        {"linear", {45, 30, -80, -60}, 16, 1, std::nullopt},
+        {"linear", {45, 45, -80, -60}, 16, 21, std::nullopt},
+        {"linear", {45, 30, -80, -80}, 16, 21, std::nullopt},
+        {"mercator", {90, 30, -80, -60}, 16, 21, std::nullopt},  // the pole is at infinity
     };
-    for (const Case& c : cases) {
-        const auto transform = tdgdal::grid_geotransform(c.projection, c.corners, c.rows, c.columns);
-        ASSERT_EQ(transform.has_value(), c.placed) << c.projection << " " << c.rows;
-        for (std::size_t i = 0; c.placed && i < 6; ++i)
-            EXPECT_NEAR((*transform)[i], c.expected[i], 1e-6) << c.projection << " term " << i;
-    }
+    for (const Case& c : cases)
+        EXPECT_EQ(tdgdal::grid_geotransform(c.projection, c.corners, c.rows, c.columns), c.expected)
+            << c.projection << " " << c.corners.start_latitude << " " << c.rows << "x" << c.columns;
 }
 
 TEST_F(DriverTest, PixelsAreTheLibraryReads)
