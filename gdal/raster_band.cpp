@@ -1,6 +1,7 @@
 // raster_band.cpp - reading the rows of a Tidewell variable into GDAL.
 #include <algorithm>
 #include <cstdint>
+#include <string>
 
 #include "tidewell.h"
 #include "tidewell_dataset.h"
@@ -56,8 +57,10 @@ CPLErr TidewellRasterBand::read_rows(int row, int count, void* out)
         return CE_None;
     // Reported after the library lock is released: an error handler may
     // call back into GDAL.
-    CPLError(CE_Failure, CPLE_FileIO, "%s: %s row %d: %s", dataset.source().path().c_str(),
-             GetDescription(), row, status_message(status).c_str());
+    const std::string rows = count == 1 ? "row " + std::to_string(row)
+                                        : "rows " + std::to_string(row) + " to " + std::to_string(row + count - 1);
+    CPLError(CE_Failure, CPLE_FileIO, "%s: %s %s: %s", dataset.source().path().c_str(), GetDescription(),
+             rows.c_str(), status_message(status).c_str());
     return CE_Failure;
 }
 
