@@ -5,7 +5,7 @@
 // first and last rows and the longitude of the first and last columns.
 // These four values are taken as the centres of the corner pixels, so a
 // grid of n columns spans n - 1 pixel widths between them and half a pixel
-// more on either side.  Columns run east: an end longitude at or west of
+// more on either side.  Columns run east: an end longitude west of
 // the start longitude means the grid crosses the antimeridian.  Mercator
 // grids are spherical Mercator on WGS 84 coordinates (EPSG:3857).  Polar
 // and unmapped datasets, and grids of a single row or column (no spacing

@@ -60,7 +60,7 @@ def expected_geotransform(attributes, epsg):
     """Corner pixel centres from the header, half a pixel out to the edges."""
     lat0, lat1 = attributes["start_latitude"], attributes["end_latitude"]
     lon0, lon1 = attributes["start_longitude"], attributes["end_longitude"]
-    if lon1 <= lon0:
+    if lon1 < lon0:
         lon1 += 360.0
     if epsg == 3857:
         lon0, lon1 = (RADIUS * math.radians(v) for v in (lon0, lon1))
