@@ -54,3 +54,4 @@ bench: deps
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tdbench
 	$(BENCH_BUILD)/bench/tdbench --work $(BENCH_BUILD)/bench-data --reps $(BENCH_REPS) --sizes $(BENCH_SIZES) \
 	  --commit "$$(git rev-parse --short HEAD 2>/dev/null || echo unknown)$$(git diff --quiet HEAD -- 2>/dev/null || echo +uncommitted)"
+	sh bench/gdal_bench.sh $(BENCH_BUILD) $(BENCH_REPS)
