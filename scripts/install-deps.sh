@@ -4,7 +4,7 @@
 # Usage: scripts/install-deps.sh [extra-package ...]
 set -eu
 
-packages="cmake make g++ pkg-config libgd-dev libgtest-dev man-db python3 valgrind $*"
+packages="cmake make g++ pkg-config libgd-dev libgtest-dev man-db python3 valgrind parallel jq rsync $*"
 missing=""
 for p in $packages; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
