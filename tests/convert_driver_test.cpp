@@ -204,7 +204,7 @@ TEST_F(ConvertDriver, OutputFileHoldsTheSameImage)
 }
 
 
-// A compressed dataset is expanded on its first row read; the image is the
+// A compressed dataset is read in place, row by row; the image is the
 // one its plain twin gives.  -u without -s changes nothing.
 TEST_F(ConvertDriver, CompressedAndPlainGiveTheSameImage)
 {
