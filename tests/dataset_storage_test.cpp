@@ -10,10 +10,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "codec.h"
 #include "compression.h"
 #include "dataset_writer.h"
 #include "library_fixture.h"
@@ -248,14 +250,16 @@ struct Image {
     int nibble(int r, int c) const { return nibbles[static_cast<std::size_t>(r * columns + c)]; }
 };
 
-Image random_image(int rows, int columns, unsigned seed)
+// One value in `jump_one_in` jumps anywhere (an absolute code); the others
+// step from the one before.
+Image random_image(int rows, int columns, unsigned seed, unsigned jump_one_in = 4)
 {
     Image im{rows, columns, {}, {}};
     std::mt19937 rng(seed);
     std::uniform_int_distribution<int> any(-2047, 2047), step(-63, 63), nib(0, 15), run(1, 700);
     int v = any(rng);
     for (int i = 0; i < rows * columns; ++i) {
-        v = (rng() % 4 == 0) ? any(rng) : std::clamp(v + step(rng), -2047, 2047);
+        v = (rng() % jump_one_in == 0) ? any(rng) : std::clamp(v + step(rng), -2047, 2047);
         im.values.push_back(v);
     }
     // Row 1 starts close to the end of row 0: its first code is a delta.
@@ -279,6 +283,33 @@ tdw::DatasetDescription description_of(const Image& im, bool compressed, std::in
     desc.value = [&im](int r, int c) { return im.value(r, c); };
     desc.nibble = [&im](int r, int c) { return im.nibble(r, c); };
     return desc;
+}
+
+// The compressed file with its graphics section written again as runs of
+// up to 256 samples that go on over row ends, as a reader must accept
+// (the writer never makes them).
+Bytes with_runs_over_row_ends(Bytes file, const Image& im)
+{
+    struct Sink {
+        Bytes& bytes;
+        std::size_t count = 0;
+        bool put_byte(unsigned char b)
+        {
+            bytes.push_back(b);
+            ++count;
+            return true;
+        }
+    };
+    const std::vector<std::uint8_t> all(im.nibbles.begin(), im.nibbles.end());
+    Bytes rows_section;
+    Sink per_row{rows_section};
+    for (int r = 0; r < im.rows; ++r)
+        (void)td::codec::encode_graphics_row(std::span(all).subspan(std::size_t(r * im.columns), std::size_t(im.columns)),
+                                             per_row);
+    file.resize(file.size() - per_row.count);
+    Sink whole{file};
+    (void)td::codec::encode_graphics_row(std::span(all), whole);
+    return file;
 }
 
 class Compressed : public tdtest::LibraryTest {
@@ -349,6 +380,57 @@ TEST_F(Compressed, RandomImagesRoundTripByteForByte)
             << shape.rows << "x" << shape.columns;
     }
     EXPECT_EQ(directory_entries(dir.path()).size(), std::size(shapes));
+}
+
+// Blocks of random place and size, read in random order, give exactly what
+// the plain copy of the same image gives: both variables, the data variable
+// under its shift, noisy and smooth data (long runs of delta codes), rows
+// wider than the header block, graphics runs that go on over row ends.
+TEST_F(Compressed, RandomBlocksMatchThePlainCopy)
+{
+    struct Case {
+        const char* what;
+        int rows, columns;
+        unsigned jump_one_in;
+        std::int16_t vertical, horizontal, calibration;
+        bool runs_over_row_ends;
+    };
+    const Case cases[] = {
+        {"noisy", 23, 300, 4, 0, 0, 2, false},
+        {"smooth and shifted", 40, 70, 300, 3, -5, 0, false},
+        {"wide rows", 9, 1030, 60, -2, 7, 2, false},
+        {"runs over row ends", 31, 90, 30, 1, 1, 0, true},
+    };
+    std::mt19937 rng(2024);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Image im = random_image(c.rows, c.columns, rng(), c.jump_one_in);
+        tdw::DatasetDescription desc = description_of(im, false);
+        desc.fields = {{"vertical_shift", c.vertical}, {"horizontal_shift", c.horizontal},
+                       {"calibration_type", c.calibration}};
+        const int plain = open_ok(write(std::string(c.what) + ".plain", tdw::build_dataset(desc)));
+        desc.compressed = true;
+        Bytes packed = tdw::build_dataset(desc);
+        if (c.runs_over_row_ends)
+            packed = with_runs_over_row_ends(packed, im);
+        const int compressed = open_ok(write(std::string(c.what) + ".packed", packed));
+
+        const auto below = [&rng](int n) { return static_cast<std::uint32_t>(rng() % static_cast<unsigned>(n)); };
+        for (int k = 0; k < 80; ++k) {
+            const std::uint32_t row = below(c.rows), column = below(c.columns);
+            const std::uint32_t start[2]{row, column};
+            const std::uint32_t count[2]{1 + below(c.rows - int(row)), 1 + below(c.columns - int(column))};
+            for (const int varid : {0, 1}) {
+                std::vector<float> a(std::size_t{count[0]} * count[1]), b(a.size());
+                ASSERT_EQ(td_varget_float(plain, varid, start, count, a.data()), TD_NOERR);
+                ASSERT_EQ(td_varget_float(compressed, varid, start, count, b.data()), TD_NOERR);
+                ASSERT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(float)), 0)
+                    << "variable " << varid << " at " << row << "," << column << " count " << count[0] << "x"
+                    << count[1];
+            }
+        }
+        EXPECT_FALSE(td::find_dataset(compressed)->expanded);
+    }
 }
 
 TEST_F(Compressed, RecompressionRewritesChangedData)
