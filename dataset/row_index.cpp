@@ -115,6 +115,8 @@ int RowIndex::build(Stream& file, std::int32_t rows, std::int32_t columns)
     rows_ = rows;
     columns_ = columns;
     starts_ = std::move(starts);
+    row_bytes_.clear();
+    row_words_.clear();
     return TD_NOERR;
 }
 
@@ -150,7 +152,7 @@ int RowIndex::decode_row(Stream& file, std::int32_t r, Part part, std::span<std:
 }
 
 int RowIndex::read_block(Stream& file, std::span<std::uint16_t> words, const Index2& start,
-                         const Index2& count, const NavShift* shift, Part part) const
+                         const Index2& count, const NavShift* shift, Part part)
 {
     const std::size_t total = std::size_t{count[0]} * count[1];
     if (!built() || words.size() < total)
@@ -162,15 +164,15 @@ int RowIndex::read_block(Stream& file, std::span<std::uint16_t> words, const Ind
     const auto& [first, n, lead] = w;
 
     const auto width = static_cast<std::size_t>(columns_);
-    std::vector<std::uint8_t> bytes(2 * width);
-    std::vector<std::uint16_t> row(width);
+    row_bytes_.resize(2 * width);
+    row_words_.resize(width);
     const auto from = static_cast<std::ptrdiff_t>(first[1]);
     for (std::int64_t i = 0; i < n[0]; ++i) {
-        if (const int status = decode_row(file, static_cast<std::int32_t>(first[0] + i), part, bytes, row);
+        if (const int status = decode_row(file, static_cast<std::int32_t>(first[0] + i), part, row_bytes_, row_words_);
             status != TD_NOERR)
             return status;
         const auto at = static_cast<std::size_t>((lead[0] + i) * std::int64_t{count[1]} + lead[1]);
-        std::copy_n(row.begin() + from, n[1], words.begin() + static_cast<std::ptrdiff_t>(at));
+        std::copy_n(row_words_.begin() + from, n[1], words.begin() + static_cast<std::ptrdiff_t>(at));
     }
     return TD_NOERR;
 }

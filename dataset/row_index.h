@@ -46,7 +46,7 @@ class RowIndex {
 public:
     // Whether the stream has been walked and indexed.
     [[nodiscard]] bool built() const noexcept { return !starts_.empty(); }
-    void clear() noexcept { starts_ = {}; }
+    void clear() noexcept { *this = RowIndex{}; }
 
     // Walks the whole compressed stream of a dataset of rows x columns
     // samples, checking every code and pair.  Returns 0, 32 (the stream is
@@ -61,12 +61,14 @@ public:
     // uncompressed data area, with the same shift, but fills in only one
     // part of each sample word (the data value, or the graphics nibble) and
     // leaves the other bits zero.  Returns 0, 32 (a short read), or 46 when
-    // the file no longer holds the stream that was indexed.
+    // the file no longer holds the stream that was indexed.  The row
+    // buffers stay with the index for the next read, so that a row-by-row
+    // reader does not allocate (and fault in) them afresh for every row.
     // Start and count are (row, column), as Index2 of storage.h.
     [[nodiscard]] int read_block(Stream& file, std::span<std::uint16_t> words,
                                  const std::array<std::uint32_t, 2>& start,
                                  const std::array<std::uint32_t, 2>& count, const NavShift* shift,
-                                 Part part) const;
+                                 Part part);
 
 private:
     // Decodes one whole row into the part of its sample words that `part`
@@ -79,6 +81,10 @@ private:
     // rows + 1 entries once built; the last one holds the ends of the data
     // and graphics sections.
     std::vector<RowStart> starts_;
+    // One row: its compressed bytes (room for the largest, 2 x columns) and
+    // its decoded sample words.
+    std::vector<std::uint8_t> row_bytes_;
+    std::vector<std::uint16_t> row_words_;
 };
 
 } // namespace td
