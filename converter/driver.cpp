@@ -152,8 +152,8 @@ int dimension_lengths(int dataset, int& rows, int& columns)
 // Reads the last data row once before the image is made.  A header can ask
 // for up to 32767 x 32767 samples on a file that holds a few bytes; the image
 // for it would take a gigabyte before the first row read found the data
-// missing.  If the last row can be read, every row can (a compressed dataset
-// is expanded whole by this first read), so a dataset whose data area falls
+// missing.  If the last row can be read, every row can (the first read of a
+// compressed dataset checks its whole stream), so a dataset whose data area falls
 // short fails here with the line and status its row reads would give,
 // without the allocation.
 int probe_last_row(int dataset, int rows, int columns, const char* variable)

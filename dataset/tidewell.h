@@ -137,7 +137,10 @@ const char *td_strerror(int status);
  * receives count[0] x count[1] values, row-major.  The data variable comes
  * back calibrated (counts, albedo %, degrees Celsius, degrees, hours or byte
  * values) with TD_BAD_VALUE for missing samples; the graphics variable as
- * its plane bits.  The first read of a compressed dataset expands it. */
+ * its plane bits.  The first read of a compressed dataset checks its whole
+ * stream and notes where each row begins (12 bytes a row); reads then decode
+ * only the rows they cover, from the dataset file itself: no temporary file
+ * is written. */
 int td_varget_float(int id, int varid, const uint32_t start[2],
                     const uint32_t count[2], float *out);
 int td_varget_byte(int id, int varid, const uint32_t start[2],
