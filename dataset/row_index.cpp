@@ -19,7 +19,7 @@ namespace {
 class SequentialReader {
 public:
     SequentialReader(Stream& file, std::int64_t offset, std::size_t widest)
-        : file_(file), buffer_(kChunkBytes + widest), offset_(offset)
+        : file_(file), buffer_(kChunkBytes + widest), first_(offset), offset_(offset)
     {
     }
 
@@ -31,7 +31,8 @@ public:
             end_ -= pos_;
             pos_ = 0;
             const std::size_t room = buffer_.size() - end_;
-            const std::size_t got = file_.read_at(offset_ + static_cast<std::int64_t>(end_), buffer_.data() + end_, room);
+            const std::size_t got =
+                file_.read_at(offset_ + static_cast<std::int64_t>(end_), buffer_.data() + end_, room);
             end_ += got;
             at_end_ = got < room;
         }
@@ -40,16 +41,17 @@ public:
 
     void advance(std::size_t n) noexcept { pos_ += n; }
 
-    // Bytes taken so far since the reader's first offset.
-    [[nodiscard]] std::int64_t taken(std::int64_t first) const noexcept
+    // Bytes taken so far, from the offset the reader started at.
+    [[nodiscard]] std::int64_t taken() const noexcept
     {
-        return offset_ + static_cast<std::int64_t>(pos_) - first;
+        return offset_ + static_cast<std::int64_t>(pos_) - first_;
     }
 
 private:
     static constexpr std::size_t kChunkBytes = 64 * 1024;
     Stream& file_;
     std::vector<std::uint8_t> buffer_;
+    std::int64_t first_;        // file offset the reader started at
     std::int64_t offset_;       // file offset of buffer_[0]
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
@@ -81,7 +83,8 @@ int RowIndex::build(Stream& file, std::int32_t rows, std::int32_t columns)
     const std::size_t widest = 2 * n;
     std::vector<RowStart> starts(static_cast<std::size_t>(rows) + 1);
     SequentialReader in(file, kHeaderBlockBytes, widest);
-    const auto offset = [&in] { return static_cast<std::uint32_t>(in.taken(kHeaderBlockBytes)); };
+    // Offsets in the stream; see row_index.h for why 32 bits hold them.
+    const auto offset = [&in] { return static_cast<std::uint32_t>(in.taken()); };
 
     // Data section: every row's codes, each value checked.
     int previous = 0;
@@ -105,7 +108,8 @@ int RowIndex::build(Stream& file, std::int32_t rows, std::int32_t columns)
         // it is read in, so at most 255 repetitions are ever carried.
         s.carry = static_cast<std::uint8_t>(carry.repeats);
         s.nibble = carry.nibble;
-        const codec::RowScan scan = codec::decode_graphics_row(in.view(widest), n, carry, static_cast<std::uint8_t*>(nullptr));
+        const codec::RowScan scan =
+            codec::decode_graphics_row(in.view(widest), n, carry, static_cast<std::uint8_t*>(nullptr));
         if (scan.status != codec::DecodeStatus::ok)
             return decode_status(scan.status);
         in.advance(scan.consumed);
@@ -168,8 +172,8 @@ int RowIndex::read_block(Stream& file, std::span<std::uint16_t> words, const Ind
     row_words_.resize(width);
     const auto from = static_cast<std::ptrdiff_t>(first[1]);
     for (std::int64_t i = 0; i < n[0]; ++i) {
-        if (const int status = decode_row(file, static_cast<std::int32_t>(first[0] + i), part, row_bytes_, row_words_);
-            status != TD_NOERR)
+        const auto r = static_cast<std::int32_t>(first[0] + i);
+        if (const int status = decode_row(file, r, part, row_bytes_, row_words_); status != TD_NOERR)
             return status;
         const auto at = static_cast<std::size_t>((lead[0] + i) * std::int64_t{count[1]} + lead[1]);
         std::copy_n(row_words_.begin() + from, n[1], words.begin() + static_cast<std::ptrdiff_t>(at));

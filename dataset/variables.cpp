@@ -1,6 +1,6 @@
 // variables.cpp - block reads of the data and graphics variables, with the
-// in-place reading of compressed data, the navigational shift of the data variable
-// and the conversion of stored samples.
+// in-place reading of compressed data, the navigational shift of the data
+// variable and the conversion of stored samples.
 #include "variables.h"
 
 #include <algorithm>
