@@ -1,17 +1,19 @@
-// expand_memory - peak memory and time of expanding, reading and
+// expand_memory - peak memory and time of reading, expanding and
 // recompressing a large compressed dataset.  Run each step under
 // /usr/bin/time -v to see the peak resident set:
 //
 //   expand_memory make PATH [SIZE]   write a SIZE x SIZE compressed infrared
 //                                    dataset (default 4096)
 //   expand_memory read PATH          open read-only, read every row of the
-//                                    data and graphics variables, close
-//   expand_memory rewrite PATH       open read-write, read one row (which
-//                                    expands the dataset), write it back as
-//                                    it was through the library's own
-//                                    write (which marks the dataset
-//                                    changed), close (which compresses it
-//                                    again into a new file)
+//                                    data and graphics variables (in place,
+//                                    through the row index), close
+//   expand_memory rewrite PATH       open read-write, expand the dataset as
+//                                    the library's write paths do, read
+//                                    every row, write row 0 back as it was
+//                                    through the library's own write (which
+//                                    marks the dataset changed), close
+//                                    (which compresses it again into a new
+//                                    file)
 //   expand_memory idle               nothing: the baseline of the process
 #include <chrono>
 #include <cstdint>
@@ -54,6 +56,9 @@ int read_all(const std::string& path, int mode, bool every_row)
     int id = -1;
     if (const int s = td_open(path.c_str(), mode, &id); s != TD_NOERR)
         return fail("td_open", s);
+    if (mode == TD_WRITE)
+        if (const int s = td::td_decompress(id); s != TD_NOERR)
+            return fail("expansion", s);
     int rows = 0, columns = 0, dim = 0;
     if (td_dimid(id, "rows", &dim) != TD_NOERR || td_diminq(id, dim, nullptr, &rows) != TD_NOERR ||
         td_dimid(id, "columns", &dim) != TD_NOERR || td_diminq(id, dim, nullptr, &columns) != TD_NOERR)

@@ -7,18 +7,18 @@
 // call, or between two calls:
 //   open    td_open
 //   setup   after td_open up to the image's creation (output file,
-//           inquiries, ticks, gdImageCreate), without the row read and
-//           expansion the driver makes there before it creates the image
+//           inquiries, ticks, gdImageCreate), without the row read the
+//           driver makes there before it creates the image
 //   scale   palette, frames, ticks and units label before the raster, and
 //           the colour bar and time stamp after it
-//   expand  td_decompress (the expansion of a compressed dataset)
+//   index   the first read's pass over a compressed stream (RowIndex::build)
 //   reads   td_varget_float and td_varget_byte wherever they are called,
-//           without the expansion
+//           without the index pass
 //   colour  draw_data without its reads: the pixel loop
 //   gif     gdImageGif and the close of the output file
 //   close   td_close
 // At exit one line goes to standard error:
-//   tdf-phases: open=S setup=S scale=S expand=S reads=S colour=S gif=S close=S inside=S
+//   tdf-phases: open=S setup=S scale=S index=S reads=S colour=S gif=S close=S inside=S
 // with S in seconds; inside is the time from static initialisation to exit.
 #include <chrono>
 #include <cstdint>
@@ -27,6 +27,7 @@
 #include <gd.h>
 
 #include "raster.h"
+#include "registry.h"
 #include "tidewell.h"
 
 namespace {
@@ -45,9 +46,9 @@ struct Phases {
     clock_type::time_point data_start{};
     clock_type::time_point data_end{};
     clock_type::time_point gif_start{};
-    clock_type::duration open{}, setup{}, scale{}, expand{}, data{}, gif{}, close{};
+    clock_type::duration open{}, setup{}, scale{}, index{}, data{}, gif{}, close{};
     // Row reads inside draw_data, and before it (the driver's look at the
-    // last row, which is also where a compressed dataset is expanded).
+    // last row, which is also where a compressed dataset is indexed).
     clock_type::duration reads_in_data{}, reads_before_data{};
     bool in_data = false;
 
@@ -57,10 +58,10 @@ struct Phases {
     {
         const double inside = seconds(clock_type::now() - started);
         std::fprintf(stderr,
-                     "tdf-phases: open=%.6f setup=%.6f scale=%.6f expand=%.6f reads=%.6f colour=%.6f "
+                     "tdf-phases: open=%.6f setup=%.6f scale=%.6f index=%.6f reads=%.6f colour=%.6f "
                      "gif=%.6f close=%.6f inside=%.6f\n",
-                     seconds(open), seconds(setup - reads_before_data), seconds(scale), seconds(expand),
-                     seconds(reads_in_data + reads_before_data - expand), seconds(data - reads_in_data),
+                     seconds(open), seconds(setup - reads_before_data), seconds(scale), seconds(index),
+                     seconds(reads_in_data + reads_before_data - index), seconds(data - reads_in_data),
                      seconds(gif), seconds(close),
                      inside);
     }
@@ -88,8 +89,10 @@ int __real_td_varget_float(int id, int varid, const uint32_t start[2], const uin
 int __real_td_varget_byte(int id, int varid, const uint32_t start[2], const uint32_t count[2], uint8_t* out);
 gdImagePtr __real_gdImageCreate(int sx, int sy);
 void __real_gdImageGif(gdImagePtr image, FILE* out);
-// td::td_decompress(int) and tdf::draw_data(gdImagePtr, const tdf::raster_params&).
-int __real__ZN2td13td_decompressEi(int id);
+// td::RowIndex::build(td::Stream&, int, int) and
+// tdf::draw_data(gdImagePtr, const tdf::raster_params&).
+int __real__ZN2td8RowIndex5buildERNS_6StreamEii(td::RowIndex* index, td::Stream& file, std::int32_t rows,
+                                                std::int32_t columns);
 int __real__ZN3tdf9draw_dataEP13gdImageStructRKNS_13raster_paramsE(gdImagePtr image,
                                                                    const tdf::raster_params& params);
 
@@ -132,9 +135,11 @@ int __wrap_td_varget_byte(int id, int varid, const uint32_t start[2], const uint
     return timed(phases.reads(), [&] { return __real_td_varget_byte(id, varid, start, count, out); });
 }
 
-int __wrap__ZN2td13td_decompressEi(int id)
+int __wrap__ZN2td8RowIndex5buildERNS_6StreamEii(td::RowIndex* index, td::Stream& file, std::int32_t rows,
+                                                std::int32_t columns)
 {
-    return timed(phases.expand, [&] { return __real__ZN2td13td_decompressEi(id); });
+    return timed(phases.index,
+                 [&] { return __real__ZN2td8RowIndex5buildERNS_6StreamEii(index, file, rows, columns); });
 }
 
 void __wrap_gdImageGif(gdImagePtr image, FILE* out)

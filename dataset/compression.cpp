@@ -81,21 +81,6 @@ private:
     std::size_t used_ = 0;
 };
 
-[[nodiscard]] int decode_status(codec::DecodeStatus s) noexcept
-{
-    switch (s) {
-    case codec::DecodeStatus::ok:
-        return TD_NOERR;
-    case codec::DecodeStatus::truncated:
-        return TD_EREADDATA;
-    case codec::DecodeStatus::delta_first:
-        return TD_ECOMPBYTE0;
-    case codec::DecodeStatus::out_of_range:
-        return TD_ECOMPFILE;
-    }
-    return TD_EINTERNAL;
-}
-
 // Appends zero bytes until the stream, positioned at its end, is `length`
 // bytes long.
 [[nodiscard]] bool pad_to(Stream& stream, std::int64_t length)

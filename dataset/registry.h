@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "row_index.h"
 #include "stream.h"
 #include "tidewell.h"
 
@@ -41,6 +42,12 @@ struct Dataset {
     std::int16_t rows = -1;         // -1: undefined
     std::int16_t columns = -1;      // -1: undefined
     std::int16_t pixel_size = 0;    // bytes per stored sample: 2, or 1 for cloud
+
+    // Reading a compressed dataset in place, without expanding it: where
+    // each row begins in the compressed stream of `current`.  Built by the
+    // first variable read, which checks the whole stream; empty before, and
+    // unused while the dataset is expanded.
+    RowIndex row_index;
 };
 
 struct LibraryState {

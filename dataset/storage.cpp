@@ -50,6 +50,30 @@ BlockLayout layout_of(const Dataset& ds) noexcept
     return BlockLayout{ds.pixel_size, ds.rows, ds.columns, data_origin(ds)};
 }
 
+BlockWindow block_window(std::int32_t rows, std::int32_t columns, const Index2& start, const Index2& count,
+                         const NavShift* shift) noexcept
+{
+    const std::array<std::int64_t, 2> dims{rows, columns};
+    BlockWindow w;
+    for (std::size_t k = 0; k < 2; ++k) {
+        if (shift == nullptr) {
+            w.first[k] = start[k];
+            w.n[k] = count[k];
+            continue;
+        }
+        // Exact arithmetic: the stored index seen at output index 0 and at
+        // the last output index of this dimension.
+        const std::int64_t s = std::int64_t{start[k]} - (k == 0 ? shift->vertical : shift->horizontal);
+        const std::int64_t e = s + std::int64_t{count[k]} - 1;
+        if (s > dims[k] - 1 || e < 0)
+            return BlockWindow{};
+        w.lead[k] = std::max<std::int64_t>(0, -s);
+        w.first[k] = std::max<std::int64_t>(0, s);
+        w.n[k] = std::min(e, dims[k] - 1) - w.first[k] + 1;
+    }
+    return w;
+}
+
 int td_read_block(Stream& stream, std::span<std::byte> dst, const BlockLayout& layout,
                   const Index2& start, const Index2& count, const NavShift* shift)
 {
@@ -59,27 +83,10 @@ int td_read_block(Stream& stream, std::span<std::byte> dst, const BlockLayout& l
         return TD_EINTERNAL;
     std::fill_n(dst.begin(), total, std::byte{0});
 
-    const std::array<std::int64_t, 2> dims{layout.rows, layout.columns};
-    std::array<std::int64_t, 2> first{}, n{}, lead{};
-    for (std::size_t k = 0; k < 2; ++k) {
-        if (shift == nullptr) {
-            first[k] = start[k];
-            n[k] = count[k];
-            continue;
-        }
-        // Exact arithmetic: the stored index seen at output index 0 and at
-        // the last output index of this dimension.
-        const std::int64_t s = std::int64_t{start[k]} - (k == 0 ? shift->vertical : shift->horizontal);
-        const std::int64_t e = s + std::int64_t{count[k]} - 1;
-        if (s > dims[k] - 1 || e < 0)
-            return TD_NOERR;
-        lead[k] = std::max<std::int64_t>(0, -s);
-        first[k] = std::max<std::int64_t>(0, s);
-        const std::int64_t last = std::min(e, dims[k] - 1);
-        n[k] = last - first[k] + 1;
-    }
-    if (n[0] <= 0 || n[1] <= 0)
+    const BlockWindow w = block_window(layout.rows, layout.columns, start, count, shift);
+    if (w.empty())
         return TD_NOERR;
+    const auto& [first, n, lead] = w;
 
     // Each run of stored samples goes straight from the file into the
     // destination, leaving the stream's buffer to the header fields.

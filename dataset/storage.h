@@ -36,6 +36,18 @@ struct NavShift {
     std::int16_t horizontal = 0;
 };
 
+// The part of a block that lies over stored samples: output element
+// (lead[0] + i, lead[1] + j) shows stored sample (first[0] + i, first[1] + j)
+// for i < n[0] and j < n[1]; every other output element is zero.  Without a
+// shift that is the whole block.
+struct BlockWindow {
+    std::array<std::int64_t, 2> first{}, n{}, lead{};
+    [[nodiscard]] bool empty() const noexcept { return n[0] <= 0 || n[1] <= 0; }
+};
+
+[[nodiscard]] BlockWindow block_window(std::int32_t rows, std::int32_t columns, const Index2& start,
+                                       const Index2& count, const NavShift* shift) noexcept;
+
 // Bytes in the header slot of the temporary copy (at least the whole header
 // block of the compressed form).
 inline constexpr std::int64_t kHeaderBlockBytes = 1024;

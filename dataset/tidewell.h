@@ -25,7 +25,7 @@ extern "C" {
 
 /* Access modes of td_open. */
 #define TD_READONLY 0  /* read the dataset; never written back */
-#define TD_WRITE    1  /* read-write: a compressed dataset is recompressed on close */
+#define TD_WRITE    1  /* read-write: a changed compressed dataset is recompressed on close */
 
 /* Value type codes of variables (td_varinq, data reads). */
 #define TD_BYTE  0     /* unsigned 8-bit */
@@ -98,12 +98,18 @@ extern "C" {
 #define TD_EATTRO        51  /* attribute is read-only */
 
 /* Open the dataset at path with mode TD_READONLY or TD_WRITE; *id receives
- * the dataset id (the lowest free slot, 0 to 99). */
+ * the dataset id (the lowest free slot, 0 to 99).  Only a regular file (or
+ * a symbolic link to one) is opened; anything else fails with TD_EACCESS
+ * at once. */
 int td_open(const char *path, int mode, int *id);
 
-/* Close a dataset.  A read-write dataset that was expanded from its
- * compressed form is compressed back into its file first.  On failure the
- * dataset stays open. */
+/* Close a dataset.  A read-write compressed dataset whose data the library
+ * changed is compressed into a complete new file that replaces it; one that
+ * was not changed is left as it was.  Where the new file cannot take the
+ * dataset's place keeping its identity (another hard link, an owner, group
+ * or attribute that cannot be given, no room), the close fails with
+ * TD_EUNCOMPFILE (TD_EWRITEDATA without room) and the file is unchanged.
+ * On failure the dataset stays open. */
 int td_close(int id);
 
 /* Leave define mode (datasets opened here are always in data mode). */
@@ -137,7 +143,10 @@ const char *td_strerror(int status);
  * receives count[0] x count[1] values, row-major.  The data variable comes
  * back calibrated (counts, albedo %, degrees Celsius, degrees, hours or byte
  * values) with TD_BAD_VALUE for missing samples; the graphics variable as
- * its plane bits.  The first read of a compressed dataset expands it. */
+ * its plane bits.  The first read of a compressed dataset checks its whole
+ * stream and notes where each row begins (12 bytes a row); reads then decode
+ * only the rows they cover, from the dataset file itself: no temporary file
+ * is written. */
 int td_varget_float(int id, int varid, const uint32_t start[2],
                     const uint32_t count[2], float *out);
 int td_varget_byte(int id, int varid, const uint32_t start[2],

@@ -1,6 +1,6 @@
 // variables.cpp - block reads of the data and graphics variables, with the
-// expansion of compressed data, the navigational shift of the data variable
-// and the conversion of stored samples.
+// in-place reading of compressed data, the navigational shift of the data
+// variable and the conversion of stored samples.
 #include "variables.h"
 
 #include <algorithm>
@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "calibration.h"
-#include "compression.h"
 #include "header_fields.h"
 #include "inquire.h"
 #include "registry.h"
@@ -54,6 +53,23 @@ int deliver_bytes(std::span<const std::uint8_t> bytes, void* out, int value_type
     return TD_ERANGE;
 }
 
+// Whether reads of the dataset decode its compressed stream in place.
+bool reads_in_place(const Dataset& ds) noexcept
+{
+    return !ds.expanded && ds.row_index.built();
+}
+
+// Reads the stored sample words of a block of a visible, infrared or
+// ancillary dataset, from its data area or, for a compressed dataset read
+// in place, from its stream (only the part of each word that `part` names).
+int read_words(Dataset& ds, std::span<std::uint16_t> words, const Index2& start, const Index2& count,
+               const NavShift* shift, RowIndex::Part part)
+{
+    if (reads_in_place(ds))
+        return ds.row_index.read_block(ds.current, words, start, count, shift, part);
+    return td_read_block(ds.current, std::as_writable_bytes(words), layout_of(ds), start, count, shift);
+}
+
 int read_graphics(Dataset& ds, const Index2& start, const Index2& count, std::size_t n, void* out,
                   int value_type)
 {
@@ -61,8 +77,7 @@ int read_graphics(Dataset& ds, const Index2& start, const Index2& count, std::si
         return TD_EBADVARID;
     std::vector<std::uint16_t> words(n);
     std::vector<std::uint8_t> nibbles(n);
-    if (const int status = td_read_block(ds.current, std::as_writable_bytes(std::span(words)),
-                                         layout_of(ds), start, count, nullptr);
+    if (const int status = read_words(ds, words, start, count, nullptr, RowIndex::Part::nibbles);
         status != TD_NOERR)
         return status;
     td_unpack_words({}, nibbles, words);
@@ -102,8 +117,7 @@ int read_data(Dataset& ds, const Index2& start, const Index2& count, std::size_t
     }
 
     std::vector<std::uint16_t> words(n);
-    if (const int status = td_read_block(ds.current, std::as_writable_bytes(std::span(words)),
-                                         layout_of(ds), start, count, &shift);
+    if (const int status = read_words(ds, words, start, count, &shift, RowIndex::Part::values);
         status != TD_NOERR)
         return status;
     if (value_type != TD_FLOAT)
@@ -130,15 +144,26 @@ int varget(int id, int varid, const Index2& start, const Index2& count, void* ou
     if (!block_in_bounds(*ds, start, count))
         return TD_EINDEX;
 
-    if (!ds->expanded && (ds->data_id == 0 || ds->data_id == 1) && ds->pixel_size == 2) {
+    // A compressed dataset is read in place.  Its first read walks and
+    // checks the whole stream, so a damaged stream fails there, whichever
+    // variable is read; a failed walk leaves nothing behind and the next
+    // read starts it again.  An expanded dataset (the library's own write
+    // paths) is read from its uncompressed copy.
+    if (ds->expanded) {
+        ds->row_index.clear();
+    } else if ((ds->data_id == 0 || ds->data_id == 1) && ds->pixel_size == 2) {
         std::int16_t compression = 0;
         if (read_field(ds->current, kOffsetCompressionType, compression) != 0)
             return TD_EREADATT;
         if (compression == 2) {
-            if (const int status = td_decompress(id); status != TD_NOERR)
-                return status;
+            if (!ds->row_index.built())
+                if (const int status = ds->row_index.build(ds->current, ds->rows, ds->columns);
+                    status != TD_NOERR)
+                    return status;
         } else if (compression != 0) {
             return TD_ECOMPTYPE;
+        } else {
+            ds->row_index.clear();
         }
     }
 

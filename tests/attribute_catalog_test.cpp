@@ -157,7 +157,7 @@ TEST(AttributeCatalog, RefusesBadIdsVariablesAndNumbers)
 
 // Every attribute holds a distinct stored value; td_attget_stored gives it
 // back whatever the kind, in the plain form, in the compressed form, and
-// after a compressed dataset has been expanded by a data read.
+// after a data read of a compressed dataset.
 TEST(AttributeCatalog, StoredValuesOfEveryKind)
 {
     tdtest::TempDir dir;
@@ -203,7 +203,7 @@ TEST(AttributeCatalog, StoredValuesOfEveryKind)
     };
     const Form forms[] = {{"plain", plain, false},
                           {"compressed", desc, false},
-                          {"compressed, expanded", desc, true}};
+                          {"compressed, after a data read", desc, true}};
     for (const Form& form : forms) {
         const std::string path = dir.file("all.tdf");
         tdw::write_dataset(path, form.desc);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -264,7 +265,7 @@ TEST_F(ConvertDriver, OutputFileHoldsTheSameImage)
 }
 
 
-// A compressed dataset is expanded on its first row read; the image is the
+// A compressed dataset is read in place, row by row; the image is the
 // one its plain twin gives.  -u without -s changes nothing.
 TEST_F(ConvertDriver, CompressedAndPlainGiveTheSameImage)
 {
@@ -286,6 +287,38 @@ TEST_F(ConvertDriver, CompressedAndPlainGiveTheSameImage)
     expect_same_pixels(ia.get(), ib.get());
     // Opened read-only: the dataset file is left as it was.
     EXPECT_EQ(tdtest::read_file(packed), packed_bytes);
+}
+
+// Reading a compressed dataset takes no temporary space: a 4096 x 4096
+// conversion (both variables) succeeds with /tmp, where TMPDIR points too,
+// a 1 MiB file system.  That needs a private mount namespace, so root and
+// unshare(1); elsewhere the test is skipped.  The converter is run through
+// a descriptor opened before the mount, and the files are named from the
+// working directory, in case the test's directories lie under /tmp.
+TEST_F(ConvertDriver, CompressedConversionNeedsNoTemporarySpace)
+{
+    const std::string unshare = "/usr/bin/unshare";
+    if (geteuid() != 0 || !tdtest::file_exists(unshare))
+        GTEST_SKIP() << "needs root and " << unshare;
+    const auto probe = tdtest::run_command(unshare, {"-m", "/bin/sh", "-c", "mount -t tmpfs -o size=1m tdfprobe /tmp"});
+    if (probe.exit_code != 0)
+        GTEST_SKIP() << "no private mount namespace here: " << probe.err;
+
+    tdw::DatasetDescription desc = infrared(4096, 4096);
+    desc.compressed = true;
+    desc.nibble = [](int r, int c) { return (r + 3 * c) % 251 < 3 ? 2 : 0; };
+    dataset("big.tdf", desc);
+    const std::string script = "set -e; exec 3<\"$1\"; mount -t tmpfs -o size=1m tdftmp /tmp; "
+                               "TMPDIR=/tmp exec /proc/self/fd/3 -2 dyn -o big.gif big.tdf";
+    tdtest::CommandOptions options;
+    options.cwd = dir.path();
+    const auto r = tdtest::run_command(unshare, {"-m", "/bin/sh", "-c", script, "sh", tdtest::tdftogif_path()},
+                                       options);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const image_ptr image = decode(tdtest::read_file(dir.file("big.gif")));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(gdImageSY(image.get()), 4096 + 22);
 }
 
 // Image size and palette for the settings that shape them.

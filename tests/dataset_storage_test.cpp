@@ -11,10 +11,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "codec.h"
 #include "compression.h"
 #include "dataset_writer.h"
 #include "library_fixture.h"
@@ -249,14 +251,16 @@ struct Image {
     int nibble(int r, int c) const { return nibbles[static_cast<std::size_t>(r * columns + c)]; }
 };
 
-Image random_image(int rows, int columns, unsigned seed)
+// One value in `jump_one_in` jumps anywhere (an absolute code); the others
+// step from the one before.
+Image random_image(int rows, int columns, unsigned seed, unsigned jump_one_in = 4)
 {
     Image im{rows, columns, {}, {}};
     std::mt19937 rng(seed);
     std::uniform_int_distribution<int> any(-2047, 2047), step(-63, 63), nib(0, 15), run(1, 700);
     int v = any(rng);
     for (int i = 0; i < rows * columns; ++i) {
-        v = (rng() % 4 == 0) ? any(rng) : std::clamp(v + step(rng), -2047, 2047);
+        v = (rng() % jump_one_in == 0) ? any(rng) : std::clamp(v + step(rng), -2047, 2047);
         im.values.push_back(v);
     }
     // Row 1 starts close to the end of row 0: its first code is a delta.
@@ -282,6 +286,33 @@ tdw::DatasetDescription description_of(const Image& im, bool compressed, std::in
     return desc;
 }
 
+// The compressed file with its graphics section written again as runs of
+// up to 256 samples that go on over row ends, as a reader must accept
+// (the writer never makes them).
+Bytes with_runs_over_row_ends(Bytes file, const Image& im)
+{
+    struct Sink {
+        Bytes& bytes;
+        std::size_t count = 0;
+        bool put_byte(unsigned char b)
+        {
+            bytes.push_back(b);
+            ++count;
+            return true;
+        }
+    };
+    const std::vector<std::uint8_t> all(im.nibbles.begin(), im.nibbles.end());
+    Bytes rows_section;
+    Sink per_row{rows_section};
+    for (int r = 0; r < im.rows; ++r)
+        (void)td::codec::encode_graphics_row(std::span(all).subspan(std::size_t(r * im.columns), std::size_t(im.columns)),
+                                             per_row);
+    file.resize(file.size() - per_row.count);
+    Sink whole{file};
+    (void)td::codec::encode_graphics_row(std::span(all), whole);
+    return file;
+}
+
 class Compressed : public tdtest::LibraryTest {
 protected:
     // Reads one graphics byte: the first data read of the dataset.
@@ -304,16 +335,26 @@ protected:
                                  {Index2::value_type(ds->rows), Index2::value_type(ds->columns)});
     }
 
-    // The sample words of the expanded copy, row by row.
-    static std::vector<std::uint16_t> expanded_words(int id)
+    // The sample words of the whole image, row by row: from the expanded
+    // copy, or decoded in place through the row index.
+    static std::vector<std::uint16_t> stored_words(int id)
     {
         td::Dataset* ds = td::find_dataset(id);
-        EXPECT_TRUE(ds != nullptr && ds->expanded);
-        std::vector<std::uint16_t> words(std::size_t(ds->rows) * std::size_t(ds->columns));
-        EXPECT_EQ(td::td_read_block(ds->current, std::as_writable_bytes(std::span(words)), td::layout_of(*ds),
-                                    {0, 0}, {Index2::value_type(ds->rows), Index2::value_type(ds->columns)},
-                                    nullptr),
-                  TD_NOERR);
+        EXPECT_TRUE(ds != nullptr && (ds->expanded || ds->row_index.built()));
+        const std::size_t n = std::size_t(ds->rows) * std::size_t(ds->columns);
+        const Index2 all{Index2::value_type(ds->rows), Index2::value_type(ds->columns)};
+        std::vector<std::uint16_t> words(n), nibbles(n);
+        if (ds->expanded) {
+            EXPECT_EQ(td::td_read_block(ds->current, std::as_writable_bytes(std::span(words)), td::layout_of(*ds),
+                                        {0, 0}, all, nullptr),
+                      TD_NOERR);
+            return words;
+        }
+        using Part = td::RowIndex::Part;
+        EXPECT_EQ(ds->row_index.read_block(ds->current, words, {0, 0}, all, nullptr, Part::values), TD_NOERR);
+        EXPECT_EQ(ds->row_index.read_block(ds->current, nibbles, {0, 0}, all, nullptr, Part::nibbles), TD_NOERR);
+        for (std::size_t i = 0; i < n; ++i)
+            words[i] |= nibbles[i];
         return words;
     }
 
@@ -340,13 +381,65 @@ TEST_F(Compressed, RandomImagesRoundTripByteForByte)
 
         const int id = open_ok(path, TD_WRITE);
         ASSERT_EQ(first_read(id), TD_NOERR);
-        EXPECT_EQ(expanded_words(id), expected_words(im)) << shape.rows << "x" << shape.columns;
+        EXPECT_EQ(stored_words(id), expected_words(im)) << shape.rows << "x" << shape.columns;
         ASSERT_EQ(write_all(id, expected_words(im)), TD_NOERR);
+        EXPECT_EQ(stored_words(id), expected_words(im)) << shape.rows << "x" << shape.columns;
         ASSERT_EQ(td_close(id), TD_NOERR);
         EXPECT_EQ(tdtest::read_file(path), std::string(file.begin(), file.end()))
             << shape.rows << "x" << shape.columns;
     }
     EXPECT_EQ(directory_entries(dir.path()).size(), std::size(shapes));
+}
+
+// Blocks of random place and size, read in random order, give exactly what
+// the plain copy of the same image gives: both variables, the data variable
+// under its shift, noisy and smooth data (long runs of delta codes), rows
+// wider than the header block, graphics runs that go on over row ends.
+TEST_F(Compressed, RandomBlocksMatchThePlainCopy)
+{
+    struct Case {
+        const char* what;
+        int rows, columns;
+        unsigned jump_one_in;
+        std::int16_t vertical, horizontal, calibration;
+        bool runs_over_row_ends;
+    };
+    const Case cases[] = {
+        {"noisy", 23, 300, 4, 0, 0, 2, false},
+        {"smooth and shifted", 40, 70, 300, 3, -5, 0, false},
+        {"wide rows", 9, 1030, 60, -2, 7, 2, false},
+        {"runs over row ends", 31, 90, 30, 1, 1, 0, true},
+    };
+    std::mt19937 rng(2024);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Image im = random_image(c.rows, c.columns, rng(), c.jump_one_in);
+        tdw::DatasetDescription desc = description_of(im, false);
+        desc.fields = {{"vertical_shift", c.vertical}, {"horizontal_shift", c.horizontal},
+                       {"calibration_type", c.calibration}};
+        const int plain = open_ok(write(std::string(c.what) + ".plain", tdw::build_dataset(desc)));
+        desc.compressed = true;
+        Bytes packed = tdw::build_dataset(desc);
+        if (c.runs_over_row_ends)
+            packed = with_runs_over_row_ends(packed, im);
+        const int compressed = open_ok(write(std::string(c.what) + ".packed", packed));
+
+        const auto below = [&rng](int n) { return static_cast<std::uint32_t>(rng() % static_cast<unsigned>(n)); };
+        for (int k = 0; k < 80; ++k) {
+            const std::uint32_t row = below(c.rows), column = below(c.columns);
+            const std::uint32_t start[2]{row, column};
+            const std::uint32_t count[2]{1 + below(c.rows - int(row)), 1 + below(c.columns - int(column))};
+            for (const int varid : {0, 1}) {
+                std::vector<float> a(std::size_t{count[0]} * count[1]), b(a.size());
+                ASSERT_EQ(td_varget_float(plain, varid, start, count, a.data()), TD_NOERR);
+                ASSERT_EQ(td_varget_float(compressed, varid, start, count, b.data()), TD_NOERR);
+                ASSERT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(float)), 0)
+                    << "variable " << varid << " at " << row << "," << column << " count " << count[0] << "x"
+                    << count[1];
+            }
+        }
+        EXPECT_FALSE(td::find_dataset(compressed)->expanded);
+    }
 }
 
 TEST_F(Compressed, RecompressionRewritesChangedData)
@@ -461,8 +554,10 @@ TEST_F(Compressed, ReadOnlyDatasetIsUntouchedAndLeavesNothingBehind)
         const std::uint32_t start[2]{r, 0};
         ASSERT_EQ(td_varget_float(id, 0, start, count, row.data()), TD_NOERR);
     }
-    // The copy exists only as an open, nameless file.
-    EXPECT_EQ(anonymous_files(), before + 1);
+    // Read in place: no copy, not even a nameless one.
+    EXPECT_TRUE(td::find_dataset(id)->row_index.built());
+    EXPECT_FALSE(td::find_dataset(id)->expanded);
+    EXPECT_EQ(anonymous_files(), before);
     EXPECT_EQ(directory_entries(dir.path()), std::vector<std::string>{"vis.tdf"});
     ASSERT_EQ(td_close(id), TD_NOERR);
     EXPECT_EQ(anonymous_files(), before);
@@ -513,7 +608,8 @@ TEST_F(Compressed, CorruptStreamsAreRefused)
         std::vector<float> row(20);
         const std::uint32_t start[2]{0, 0}, count[2]{1, 20};
         EXPECT_EQ(td_varget_float(id, 0, start, count, row.data()), c.status) << c.what;
-        // Nothing expanded; the next read tries again and fails alike.
+        // Nothing indexed or expanded; the next read tries again and fails alike.
+        EXPECT_FALSE(td::find_dataset(id)->row_index.built()) << c.what;
         EXPECT_FALSE(td::find_dataset(id)->expanded) << c.what;
         EXPECT_EQ(first_read(id), c.status) << c.what;
         EXPECT_EQ(td_close(id), TD_NOERR) << c.what;
@@ -542,7 +638,7 @@ TEST_F(Compressed, RandomlyDamagedStreamsFailCleanly)
         EXPECT_TRUE(status == TD_NOERR || status == TD_EREADDATA || status == TD_ECOMPFILE ||
                     status == TD_ECOMPBYTE0)
             << "round " << round << ": " << status;
-        EXPECT_EQ(td::find_dataset(id)->expanded, status == TD_NOERR);
+        EXPECT_EQ(td::find_dataset(id)->row_index.built(), status == TD_NOERR);
         EXPECT_EQ(td_close(id), TD_NOERR);
     }
 }
@@ -557,7 +653,7 @@ TEST_F(Compressed, FailedExpansionStartsAgainOnTheNextRead)
     // The file is completed in place; the open dataset sees it from byte 0.
     tdw::write_bytes(path, good);
     ASSERT_EQ(first_read(id), TD_NOERR);
-    EXPECT_EQ(expanded_words(id), expected_words(im));
+    EXPECT_EQ(stored_words(id), expected_words(im));
 }
 
 TEST_F(Compressed, GraphicsPairsMayCrossRows)
@@ -613,30 +709,34 @@ TEST_F(Compressed, NarrowRowsKeepTheHeader)
     const Bytes file = tdw::build_dataset(desc);
     const std::string path = write("narrow.tdf", file);
     const int id = open_ok(path, TD_WRITE);
-    ASSERT_EQ(first_read(id), TD_NOERR);
-
     struct Field {
         const char* name;
         std::int16_t value;
     };
-    for (const Field f : {Field{"vertical_shift", 1}, Field{"horizontal_shift", -2},
-                          Field{"orbit_start_year", 1999}, Field{"orbit_start_hour_minute", 1234},
-                          Field{"orbit_end_millisecond", 777}}) {
-        std::int16_t v = 0;
-        EXPECT_EQ(td_attget_short(id, 0, f.name, &v), TD_NOERR) << f.name;
-        EXPECT_EQ(v, f.value) << f.name;
+    // Read in place, then from the expanded copy that the library's own
+    // write made (so that close compresses it again).
+    for (const bool expanded : {false, true}) {
+        SCOPED_TRACE(expanded ? "expanded" : "in place");
+        ASSERT_EQ(expanded ? write_all(id, expected_words(im)) : first_read(id), TD_NOERR);
+        for (const Field f : {Field{"vertical_shift", 1}, Field{"horizontal_shift", -2},
+                              Field{"orbit_start_year", 1999}, Field{"orbit_start_hour_minute", 1234},
+                              Field{"orbit_end_millisecond", 777}}) {
+            std::int16_t v = 0;
+            EXPECT_EQ(td_attget_short(id, 0, f.name, &v), TD_NOERR) << f.name;
+            EXPECT_EQ(v, f.value) << f.name;
+        }
+        // Raw counts, shifted down 1 and left 2: output (r, c) is stored
+        // (r - 1, c + 2).
+        std::vector<float> row(10);
+        const std::uint32_t start[2]{3, 0}, count[2]{1, 10};
+        ASSERT_EQ(td_varget_float(id, 0, start, count, row.data()), TD_NOERR);
+        for (int c = 0; c < 10; ++c) {
+            const int v = c + 2 < 10 ? im.value(2, c + 2) : 0;
+            const float expect = (v >= 1 && v <= 1024) ? float(v - 1) : TD_BAD_VALUE;
+            EXPECT_EQ(row[std::size_t(c)], expect) << c;
+        }
+        EXPECT_EQ(stored_words(id), expected_words(im));
     }
-    // Raw counts, shifted down 1 and left 2: output (r, c) is stored
-    // (r - 1, c + 2).
-    std::vector<float> row(10);
-    const std::uint32_t start[2]{3, 0}, count[2]{1, 10};
-    ASSERT_EQ(td_varget_float(id, 0, start, count, row.data()), TD_NOERR);
-    for (int c = 0; c < 10; ++c) {
-        const int v = c + 2 < 10 ? im.value(2, c + 2) : 0;
-        const float expect = (v >= 1 && v <= 1024) ? float(v - 1) : TD_BAD_VALUE;
-        EXPECT_EQ(row[std::size_t(c)], expect) << c;
-    }
-    EXPECT_EQ(expanded_words(id), expected_words(im));
     ASSERT_EQ(td_close(id), TD_NOERR);
     EXPECT_EQ(tdtest::read_file(path), std::string(file.begin(), file.end()));
 }

@@ -270,14 +270,16 @@ TEST_F(Varget, ShiftMovesTheDataVariableOnly)
     EXPECT_EQ(floats(id, 0, 1, 70), std::vector<float>(70, 12.5f));
 }
 
-TEST_F(Varget, FirstReadOfEitherVariableExpands)
+TEST_F(Varget, FirstReadOfEitherVariableIndexesTheStream)
 {
     const std::vector<int> values{1, 500, -3, 2047, 984, 2};
     for (const int first_varid : {0, 1}) {
         const int id = open_row(tdw::kInfrared, values, {}, true);
-        EXPECT_FALSE(td::find_dataset(id)->expanded);
+        const td::Dataset* ds = td::find_dataset(id);
+        EXPECT_FALSE(ds->row_index.built());
         floats(id, first_varid, 0, 6);
-        EXPECT_TRUE(td::find_dataset(id)->expanded);
+        EXPECT_TRUE(ds->row_index.built());
+        EXPECT_FALSE(ds->expanded);
         const auto data = floats(id, 0, 0, 6);
         EXPECT_EQ(bit_patterns(data), bit_patterns({-95.149994f, -45.249992f, TD_BAD_VALUE, 69.450005f,
                                                     0.0f, -95.049995f}));

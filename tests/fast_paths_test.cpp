@@ -1,17 +1,21 @@
 // The library's fast paths against the plain rules they stand for: the
-// compile-time calibration tables, row reads beside buffered header reads,
-// and the expansion that leaves rows without plane bits as they are.
+// compile-time calibration tables, whole-row decoding of compressed data,
+// row reads beside buffered header reads, and the expansion that leaves
+// rows without plane bits as they are.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
 
 #include "calibration.h"
+#include "codec.h"
 #include "dataset_writer.h"
 #include "tidewell.h"
 
@@ -56,6 +60,104 @@ TEST(FastPaths, CalibrationTablesMatchTheConversionsForEveryWord)
                 ADD_FAILURE() << "word " << i << " calibration " << s.calibration_type << " data_id "
                               << s.data_id << ": " << out[i];
         EXPECT_EQ(mismatches, 0);
+    }
+}
+
+// A row of data codes decoded at once (sixteen delta codes at a time where
+// they allow it), with and without its values wanted, against the
+// code-by-code decoder: the same values, bytes taken, last value and
+// refusal.  Runs of deltas that touch a range end exactly, then random
+// streams along the range ends, with and without the first code of the
+// section, cut short or followed by other bytes.
+TEST(FastPaths, RowDecodingMatchesTheCodeByCodeDecoder)
+{
+    using td::codec::DecodeStatus;
+    struct Stream {
+        std::vector<std::uint8_t> codes;
+        std::size_t n;
+        int previous;
+        bool first;
+    };
+    const auto deltas = [](std::initializer_list<std::pair<int, int>> runs) {
+        std::vector<std::uint8_t> codes;
+        for (const auto& [d, times] : runs)
+            codes.insert(codes.end(), std::size_t(times), static_cast<std::uint8_t>(d < 0 ? 0x40 | -d : d));
+        return codes;
+    };
+    std::vector<Stream> streams = {
+        {deltas({{1, 16}}), 16, 2032, false},           // ends on 2048
+        {deltas({{1, 16}}), 16, 2031, false},           // ends on 2047
+        {deltas({{-1, 16}}), 16, -2032, false},         // ends on -2048
+        {deltas({{1, 8}, {-1, 8}}), 16, 2040, false},   // touches 2048 and comes back
+        {deltas({{1, 8}, {-1, 8}}), 16, 2039, false},   // touches 2047
+        {deltas({{-1, 8}, {1, 8}}), 16, -2040, false},  // touches -2048
+        {deltas({{63, 16}, {-63, 16}}), 32, 1000, false},
+    };
+
+    std::mt19937 rng(11);
+    for (int round = 0; round < 3000; ++round) {
+        Stream s{{}, 1 + rng() % 70, static_cast<int>(rng() % 4095) - 2047, round % 7 == 0};
+        // Mostly deltas, small or large, walking towards the range end
+        // nearest the value, towards 0, or either way but never past a
+        // limit (the range end, or one beyond it); an absolute code now and
+        // then, near an end or anywhere.
+        const unsigned walk = rng() % 3, widest = round % 2 ? 4 : 64;
+        const int limit = 2047 + int(rng() % 2);
+        int v = s.previous;
+        for (std::size_t c = 0; c < s.n + 4; ++c) {
+            const unsigned pick = rng() % 64;
+            if (pick == 0 || (s.first && c == 0)) {
+                v = (pick % 2 ? 2047 - int(rng() % 40) : int(rng() % 4095) - 2047) * (rng() % 2 ? 1 : -1);
+                const int m = v < 0 ? -v : v;
+                s.codes.push_back(static_cast<std::uint8_t>(0x80 | (v < 0 ? 0x08 : 0) | (m >> 8)));
+                s.codes.push_back(static_cast<std::uint8_t>(m & 0xFF));
+            } else {
+                int d = static_cast<int>(rng() % widest);
+                const bool outwards = walk == 0 || (walk == 2 && rng() % 2);
+                const bool down = (v < 0) == outwards;
+                if (walk == 2 && outwards)
+                    d = std::min(d, limit - (v < 0 ? -v : v));
+                v += down ? -d : d;
+                s.codes.push_back(static_cast<std::uint8_t>((down ? 0x40 : 0) | d));
+            }
+        }
+        if (round % 3 == 1)
+            s.codes.resize(rng() % s.codes.size());
+        streams.push_back(std::move(s));
+    }
+
+    for (std::size_t k = 0; k < streams.size(); ++k) {
+        const Stream& s = streams[k];
+        SCOPED_TRACE("stream " + std::to_string(k));
+        // The code-by-code decoder, primed with the value carried in.
+        std::vector<std::uint8_t> primed = s.codes;
+        const int m = s.previous < 0 ? -s.previous : s.previous;
+        if (!s.first)
+            primed.insert(primed.begin(), {static_cast<std::uint8_t>(0x80 | (s.previous < 0 ? 0x08 : 0) | (m >> 8)),
+                                           static_cast<std::uint8_t>(m & 0xFF)});
+        td::codec::SpanSource source(primed);
+        td::codec::ValueDecoder reference;
+        int value = 0;
+        if (!s.first && reference.next(source, value) != DecodeStatus::ok)
+            FAIL() << "the primer did not decode";
+        DecodeStatus expect = DecodeStatus::ok;
+        std::vector<std::uint16_t> words;
+        while (words.size() < s.n && (expect = reference.next(source, value)) == DecodeStatus::ok)
+            words.push_back(td::codec::value_word(value));
+
+        int carried = s.previous, carried_bare = s.previous;
+        std::vector<std::uint16_t> got(s.n);
+        const td::codec::RowScan scan = td::codec::decode_value_row(s.codes, s.n, carried, s.first, got.data());
+        const td::codec::RowScan bare = td::codec::decode_value_row(s.codes, s.n, carried_bare, s.first, nullptr);
+        ASSERT_EQ(scan.status, expect);
+        ASSERT_EQ(bare.status, expect);
+        if (expect != DecodeStatus::ok)
+            continue;
+        EXPECT_EQ(got, words);
+        EXPECT_EQ(scan.consumed, source.position() - (s.first ? 0 : 2));
+        EXPECT_EQ(bare.consumed, scan.consumed);
+        EXPECT_EQ(carried, value);
+        EXPECT_EQ(carried_bare, value);
     }
 }
 
