@@ -4,7 +4,10 @@
 # Usage: scripts/install-deps.sh [extra-package ...]
 set -eu
 
-packages="cmake make g++ pkg-config libgd-dev libgtest-dev man-db python3 valgrind $*"
+# The Python package's tests: numpy, xarray with dask (open_mfdataset),
+# pytest, and venv with pip and setuptools for the installation test.
+python_packages="python3-numpy python3-xarray python3-dask python3-pytest python3-venv python3-pip python3-setuptools"
+packages="cmake make g++ pkg-config libgd-dev libgtest-dev man-db python3 valgrind $python_packages $*"
 missing=""
 for p in $packages; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

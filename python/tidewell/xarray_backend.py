@@ -81,11 +81,13 @@ def _variables(dataset, mask_and_scale):
     if latitude is not None:
         coords["latitude"] = _XrVariable(
             "rows", latitude,
-            {"standard_name": "latitude", "long_name": "latitude of the row centres",
+            {"standard_name": "latitude", "long_name": "latitude",
+             "comment": "at the centres of the rows",
              "units": "degrees_north"})
         coords["longitude"] = _XrVariable(
             "columns", longitude,
-            {"standard_name": "longitude", "long_name": "longitude of the column centres",
+            {"standard_name": "longitude", "long_name": "longitude",
+             "comment": "at the centres of the columns",
              "units": "degrees_east"})
     return variables, coords
 
