@@ -1,5 +1,8 @@
 """The description of a dataset: attributes, dimensions, variables, kind and
-storage equal tdfinfo -j's; units, orbit start time and coordinates."""
+storage equal tdfinfo -j's; units, orbit start time, coordinates, and
+xarray's recognition of Tidewell files."""
+
+import io
 
 import numpy as np
 import pytest
@@ -129,3 +132,29 @@ def test_coordinates(projection, lats, lons, rows, columns, mapped, tmp_path):
         assert np.array_equal(x["latitude"].values, ds.latitude)
         assert np.array_equal(x["longitude"].values, ds.longitude)
         assert x["latitude"].attrs["units"] == "degrees_north"
+
+
+# file name, how it is made: whether xarray's guess picks the tidewell engine.
+GUESSES = [
+    ("d.tdf", dict(), True),
+    ("d.DAT", dict(), True),                       # a known data_id
+    ("d.dat", dict(data_id=7), False),
+    ("d.tdf", dict(data_id=7), True),              # named so; opening says what is wrong
+    ("n.tdf", b"CDF\x01" + bytes(100), False),
+    ("none.tdf", None, True),                      # opening reports the missing file
+    ("none.nc", None, False),
+]
+
+
+@pytest.mark.parametrize("name, made, claimed", GUESSES)
+def test_engine_guess(name, made, claimed, tmp_path):
+    from tidewell.xarray_backend import TidewellBackendEntrypoint
+    path = tmp_path / name
+    if isinstance(made, bytes):
+        path.write_bytes(made)
+    elif made is not None:
+        write_dataset(path, **made)
+    backend = TidewellBackendEntrypoint()
+    assert backend.guess_can_open(str(path)) is claimed
+    assert backend.guess_can_open(path) is claimed
+    assert backend.guess_can_open(io.BytesIO(b"\xd5" * 60)) is False

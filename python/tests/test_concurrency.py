@@ -2,6 +2,7 @@
 
 import gc
 import os
+import pickle
 import shutil
 import threading
 
@@ -134,3 +135,15 @@ def test_forked_child_reads_its_own_copy(pair):
         _, status = os.waitpid(pid, 0)
         assert os.waitstatus_to_exitcode(status) == 0
         assert same_bits(ds.read(rows=slice(-5, None)), ref[-5:])
+
+
+def test_pickled_datasets_reopen(pair):
+    # What dask's process-based schedulers do with lazy variables.
+    path, ref = pair[0]
+    with tidewell.open(path) as ds, xr.open_dataset(path, mask_and_scale=False) as x:
+        ds_copy = pickle.loads(pickle.dumps(ds))
+        x_copy = pickle.loads(pickle.dumps(x))
+        assert same_bits(ds_copy.read(), ref)
+        assert same_bits(x_copy[ds.data_variable].values, ref)
+        ds_copy.close()
+        x_copy.close()

@@ -112,8 +112,9 @@ def test_misuse(tmp_path):
             call()
     ds.close()
     ds.close()
-    with pytest.raises(ValueError, match="closed"):
-        ds.read()
+    for rows in (None, slice(0, 0)):
+        with pytest.raises(ValueError, match="closed"):
+            ds.read(rows=rows)
     assert ds.closed and tidewell._handles.open_count() == 0
 
 

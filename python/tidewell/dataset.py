@@ -270,6 +270,7 @@ class Dataset:
         """
         if missing not in _MISSING:
             raise ValueError("missing must be one of %s, not %r" % (", ".join(_MISSING), missing))
+        self._check_open()
         if name is None:
             name = self._data_variable
         variable = self._variables.get(name)
@@ -309,8 +310,7 @@ class Dataset:
         contiguous = row_range.step == 1
         band = max(1, _BAND_VALUES // span) if contiguous else 1
         with _library.lock:
-            if self._closed:
-                raise ValueError("I/O operation on a closed dataset: %s" % self._path)
+            self._check_open()
             lib = _library.library()
             read = lib.td_varget_float if dtype.kind == "f" else lib.td_varget_byte
             varid = self._varids[name]
@@ -332,6 +332,10 @@ class Dataset:
     @property
     def closed(self):
         return self._closed
+
+    def _check_open(self):
+        if self._closed:
+            raise ValueError("I/O operation on a closed dataset: %s" % self._path)
 
     def close(self):
         """Closes the dataset and gives its library slot back; reads fail
