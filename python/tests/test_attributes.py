@@ -63,15 +63,17 @@ def test_description_equals_tdfinfo(name, tmp_path):
 
 # (year, day, hour_minute, second, millisecond): the time attribute, or None.
 TIMES = [
-    ((99, 132, 1423, 5, 0), "1999-05-12T14:23:05Z"),
-    ((2000, 60, 0, 0, 0), "2000-02-29T00:00:00Z"),
+    ((99, 132, 1423, 5, 0), "1999-05-12T14:23:05.000Z"),
+    ((2000, 60, 0, 0, 0), "2000-02-29T00:00:00.000Z"),
     ((69, 1, 2359, 59, 500), "2069-01-01T23:59:59.500Z"),
     ((70, 365, 7, 0, 1), "1970-12-31T00:07:00.001Z"),
-    ((2024, 366, 1200, 0, 0), "2024-12-31T12:00:00Z"),
+    ((2024, 366, 1200, 0, 1000), "2024-12-31T12:00:00Z"),     # no valid milliseconds
+    ((9999, 365, 2359, 59, -1), "9999-12-31T23:59:59Z"),
     ((0, 0, 0, 0, 0), None),             # a header that never had a time
     ((2023, 366, 0, 0, 0), None),
     ((2023, 10, 1260, 0, 0), None),
     ((2023, 10, -5, 0, 0), None),
+    ((2023, 10, 0, 60, 0), None),
     ((-1, 10, 0, 0, 0), None),
 ]
 
@@ -97,12 +99,15 @@ def mercator_y(latitude):
 # whether there are coordinates.
 GRIDS = [
     (3, (45 * 128, 30 * 128), (-80 * 128, -60 * 128), 16, 20, True),
-    (3, (-3905, 11520), (23040, -23040), 5, 3, True),    # south to north, east to west
-    (3, (1000, 1000), (0, 0), 1, 1, True),
+    (3, (-3905, 11392), (-23040, 23040), 5, 3, True),    # south to north
+    (3, (10 * 128, 0), (170 * 128, -175 * 128), 4, 7, True),   # across the antimeridian
     (1, (45 * 128, 30 * 128), (-80 * 128, -60 * 128), 16, 20, True),
     (1, (-70 * 128, 85 * 128), (0, 128), 9, 2, True),
     (1, (90 * 128, 0), (0, 128), 4, 4, False),           # the pole is not on a Mercator map
-    (3, (91 * 128, 0), (0, 128), 4, 4, False),
+    (3, (90 * 128, 0), (0, 128), 4, 4, False),
+    (3, (1000, 1000), (0, 128), 4, 4, False),            # no spacing to derive
+    (3, (1000, 0), (128, 128), 4, 4, False),
+    (3, (1000, 0), (0, 128), 1, 4, False),
     (2, (45 * 128, 30 * 128), (-80 * 128, -60 * 128), 4, 4, False),
     (0, (45 * 128, 30 * 128), (-80 * 128, -60 * 128), 4, 4, False),
 ]
@@ -120,6 +125,8 @@ def test_coordinates(projection, lats, lons, rows, columns, mapped, tmp_path):
             return
         lat0, lat1 = lats[0] / 128, lats[1] / 128
         lon0, lon1 = lons[0] / 128, lons[1] / 128
+        if lon1 < lon0:
+            lon1 += 360     # columns run east
         # The four header values are the centres of the corner pixels.
         assert (ds.latitude[0], ds.latitude[-1]) == (lat0, lat1)
         assert (ds.longitude[0], ds.longitude[-1]) == (lon0, lon1)

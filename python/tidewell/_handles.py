@@ -116,9 +116,8 @@ class Handle:
             signature = None
         if self._signature is not None and signature != self._signature:
             lib.td_close(dataset_id.value)
-            raise _library.make_error(
-                3, _library.strerror(3) + " (the file changed since it was first opened)",
-                self.path)
+            raise _library.make_error(3, "dataset changed on disk since it was opened",
+                                      self.path)
         self._signature = signature
         self._id = dataset_id.value
         _pool[self] = None

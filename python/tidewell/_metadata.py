@@ -70,30 +70,37 @@ def has_missing_values(data_id, channel_number):
     return data_id == ANCILLARY and channel_number != SCAN_TIME
 
 
+def _leap(year):
+    return year % 4 == 0 and (year % 100 != 0 or year % 400 == 0)
+
+
 def orbit_start(year, day, hour_minute, second, millisecond):
     """The orbit start time in UTC as a timezone-aware datetime, or None
     when the fields do not make a valid time (a header that never had one
     holds zeros).  Years below 100 are two-digit years: 0 to 69 are 2000 to
     2069, 70 to 99 are 1970 to 1999.  Day 1 is 1 January; hour_minute is
-    hours x 100 + minutes."""
+    hours x 100 + minutes.  A millisecond field outside 0 to 999 is left
+    out, the rest of the time kept."""
     if 0 <= year < 100:
         year += 2000 if year < 70 else 1900
     hours, minutes = divmod(hour_minute, 100)
-    if not (1 <= year <= 9998 and 1 <= day <= 366 and 0 <= hour_minute and hours < 24
-            and minutes < 60 and 0 <= second < 60 and 0 <= millisecond < 1000):
+    if not (1 <= year <= 9999 and 1 <= day <= (366 if _leap(year) else 365)
+            and 0 <= hour_minute and hours < 24 and minutes < 60 and 0 <= second < 60):
         return None
-    start = datetime.datetime(year, 1, 1, tzinfo=datetime.timezone.utc)
-    moment = start + datetime.timedelta(days=day - 1)
-    if moment.year != year:     # day 366 of a common year
-        return None
-    return moment.replace(hour=hours, minute=minutes, second=second,
-                          microsecond=millisecond * 1000)
+    moment = datetime.datetime(year, 1, 1, hours, minutes, second,
+                               tzinfo=datetime.timezone.utc)
+    moment += datetime.timedelta(days=day - 1)
+    if 0 <= millisecond < 1000:
+        moment = moment.replace(microsecond=millisecond * 1000)
+    return moment
 
 
-def iso_time(moment):
-    """A UTC time as ISO 8601 text, with milliseconds when there are any."""
+def iso_time(moment, with_milliseconds):
+    """A UTC time as ISO 8601 text, as the GDAL driver gives it:
+    2024-06-23T13:42:27.500Z, without the milliseconds when the header's
+    field was not valid."""
     text = "%04d-%02d-%02dT%02d:%02d:%02d" % (moment.year, moment.month, moment.day,
                                                moment.hour, moment.minute, moment.second)
-    if moment.microsecond:
+    if with_milliseconds:
         text += ".%03d" % (moment.microsecond // 1000)
     return text + "Z"

@@ -104,7 +104,7 @@ def open_xarray(path, drop_variables=None, mask_and_scale=True):
             coords.pop(name, None)
         attrs = dataset.attrs
         if dataset.time is not None:
-            attrs["time"] = iso_time(dataset.time)
+            attrs["time"] = iso_time(dataset.time, 0 <= attrs["orbit_start_millisecond"] < 1000)
         result = _XrDataset(variables, coords=coords, attrs=attrs)
     except BaseException:
         dataset.close()
