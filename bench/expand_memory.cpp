@@ -7,8 +7,11 @@
 //   expand_memory read PATH          open read-only, read every row of the
 //                                    data and graphics variables, close
 //   expand_memory rewrite PATH       open read-write, read one row (which
-//                                    expands the dataset), close (which
-//                                    compresses it again)
+//                                    expands the dataset), write it back as
+//                                    it was through the library's own
+//                                    write (which marks the dataset
+//                                    changed), close (which compresses it
+//                                    again into a new file)
 //   expand_memory idle               nothing: the baseline of the process
 #include <chrono>
 #include <cstdint>
@@ -17,7 +20,10 @@
 #include <string>
 #include <vector>
 
+#include "compression.h"
 #include "dataset_writer.h"
+#include "registry.h"
+#include "storage.h"
 #include "tidewell.h"
 
 namespace {
@@ -68,6 +74,18 @@ int read_all(const std::string& path, int mode, bool every_row)
             sum += data[static_cast<std::size_t>(c)];
             plane_sum += planes[static_cast<std::size_t>(c)];
         }
+    }
+    if (mode == TD_WRITE) {
+        // Only a changed dataset is written back on close.
+        td::Dataset* ds = td::find_dataset(id);
+        std::vector<std::uint16_t> words(static_cast<std::size_t>(columns));
+        const td::Index2 start{0, 0}, count{1, static_cast<std::uint32_t>(columns)};
+        if (const int s = td::td_read_block(ds->current, std::as_writable_bytes(std::span(words)),
+                                            td::layout_of(*ds), start, count, nullptr);
+            s != TD_NOERR)
+            return fail("row 0", s);
+        if (const int s = td::write_samples(id, std::as_bytes(std::span(words)), start, count); s != TD_NOERR)
+            return fail("write_samples", s);
     }
     const auto t1 = std::chrono::steady_clock::now();
     if (const int s = td_close(id); s != TD_NOERR)

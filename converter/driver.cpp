@@ -18,6 +18,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gd.h>
 #include <gdfontg.h>
 #include <gdfonts.h>
@@ -78,6 +82,46 @@ int fail(const char* name, const char* message, int status)
 int fail_status(const char* name, int status)
 {
     return fail(name, td_strerror(status), status);
+}
+
+// Whether an open output file is the dataset itself (through any name: the
+// same path, a symbolic or a hard link).  Writing the image there would
+// destroy the data being read.
+bool is_input(int output_fd, const char* input) noexcept
+{
+    struct stat out {}, in {};
+    return fstat(output_fd, &out) == 0 && S_ISREG(out.st_mode) && ::stat(input, &in) == 0 &&
+           out.st_dev == in.st_dev && out.st_ino == in.st_ino;
+}
+
+constexpr const char* kOutputIsInput = "output file is the input dataset";
+
+// The output stream: the file named by -o, or standard output.  The file is
+// opened without being truncated, compared with the dataset, and only then
+// emptied, so that -o naming the dataset leaves it whole; a file that had
+// to be created cannot be the dataset, so nothing is left behind either.
+int open_output(const cmd_options& options, const char* input, file_ptr& file)
+{
+    if (!options.output)
+        return is_input(STDOUT_FILENO, input) ? fail("standard output", kOutputIsInput, -4) : 0;
+    const int fd = ::open(options.output, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return fail(options.output, "can't create output file", -4);
+    if (is_input(fd, input)) {
+        ::close(fd);
+        return fail(options.output, kOutputIsInput, -4);
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0)) {
+        ::close(fd);
+        return fail(options.output, "can't create output file", -4);
+    }
+    file.reset(fdopen(fd, "wb"));
+    if (!file) {
+        ::close(fd);
+        return fail(options.output, "can't create output file", -4);
+    }
+    return 0;
 }
 
 int clamp_component(int value) noexcept
@@ -149,25 +193,6 @@ int dimension_lengths(int dataset, int& rows, int& columns)
     return 0;
 }
 
-// Reads the last data row once before the image is made.  A header can ask
-// for up to 32767 x 32767 samples on a file that holds a few bytes; the image
-// for it would take a gigabyte before the first row read found the data
-// missing.  If the last row can be read, every row can (a compressed dataset
-// is expanded whole by this first read), so a dataset whose data area falls
-// short fails here with the line and status its row reads would give,
-// without the allocation.
-int probe_last_row(int dataset, int rows, int columns, const char* variable)
-{
-    if (rows <= 0 || columns <= 0)
-        return 0;
-    std::vector<float> row(static_cast<std::size_t>(columns));
-    const std::uint32_t start[2] = {static_cast<std::uint32_t>(rows - 1), 0};
-    const std::uint32_t count[2] = {1, static_cast<std::uint32_t>(columns)};
-    if (const int s = td_varget_float(dataset, 0, start, count, row.data()); s != TD_NOERR)
-        return fail_status(variable, s);
-    return 0;
-}
-
 // Makes sure the GIF really reached the output: buffered bytes flushed and
 // no write error on the stream.
 bool output_written(std::FILE* stream) noexcept
@@ -204,11 +229,8 @@ int convert(cmd_options& options)
     }
 
     file_ptr output_file;
-    if (options.output) {
-        output_file.reset(std::fopen(options.output, "wb"));
-        if (!output_file)
-            return fail(options.output, "can't create output file", -4);
-    }
+    if (const int s = open_output(options, input, output_file); s != 0)
+        return s;
     std::FILE* const out = output_file ? output_file.get() : stdout;
 
     int rows = 0;
@@ -247,12 +269,25 @@ int convert(cmd_options& options)
     const int count = make_tics(tics, options.min, options.max, options.ticint, format.c_str());
     if (count < 1 || tics.empty())
         return tics_failure(count);
+    // A scale too dense to draw comes with its widest ticks only; it is
+    // refused where nothing else can fail any more, so that a failing read
+    // of the run is the one reported.
+    const bool scale_drawable = tics.size() == static_cast<std::size_t>(count);
 
     int widest = tics.front().len;
     for (const tic& t : tics)
         widest = std::max(widest, t.len);
 
-    if (const int s = probe_last_row(dataset.id(), rows, columns, variable.data()); s != 0)
+    raster_params raster;
+    raster.rows = static_cast<unsigned>(rows);
+    raster.columns = static_cast<unsigned>(columns);
+    raster.dataset = dataset.id();
+    raster.data_variable = 0;
+    raster.graphics_variable = graphics;
+    raster.fixed_planes = options.fixed_planes;
+    raster.dynamic_planes = options.dynamic_planes;
+    raster.variable_name = variable.data();
+    if (const int s = probe_rows(raster); s != 0)
         return s;
 
     const gdFontPtr giant = gdFontGetGiant();
@@ -265,26 +300,18 @@ int convert(cmd_options& options)
     const palette colours = allocate_palette(image.get(), options, *map);
 
     draw_frames(image.get(), colours.foreground, rows, columns);
-    draw_tics(image.get(), giant, tics, colours.foreground, rows, columns);
+    if (scale_drawable)
+        draw_tics(image.get(), giant, tics, colours.foreground, rows, columns);
     draw_units(image.get(), giant, colours.foreground, data_id.data(), variable.data(),
                options.fahrenheit);
 
-    raster_params raster;
     raster.data_colours = colours.data.data();
     raster.colours = options.colours;
     raster.bad_colour = colours.bad;
     raster.plane_colours = colours.planes.data();
-    raster.rows = static_cast<unsigned>(rows);
-    raster.columns = static_cast<unsigned>(columns);
-    raster.dataset = dataset.id();
-    raster.data_variable = 0;
-    raster.graphics_variable = graphics;
     raster.min = options.min;
     raster.max = options.max;
-    raster.fixed_planes = options.fixed_planes;
-    raster.dynamic_planes = options.dynamic_planes;
     raster.fahrenheit = options.fahrenheit;
-    raster.variable_name = variable.data();
     raster.black = colours.black;
     raster.white = colours.white;
     if (const int s = draw_data(image.get(), raster); s != 0)
@@ -298,6 +325,9 @@ int convert(cmd_options& options)
             s != 0)
             return s;
     }
+
+    if (!scale_drawable)
+        return tics_failure(-1);
 
     // An earlier error on a shared standard output must not be taken for
     // this image's.

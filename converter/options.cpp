@@ -11,6 +11,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "failure_line.h"
+
 namespace tdf {
 
 namespace {
@@ -295,7 +297,7 @@ void print_usage()
 
 void report_failure(const char* message, const char* name)
 {
-    std::fprintf(stderr, "tdftogif: %s: %s\n", name ? name : "", message ? message : "");
+    write_failure_line("tdftogif", name, message);
 }
 
 std::string tick_format(int decimals)

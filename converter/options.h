@@ -64,7 +64,8 @@ struct parse_result {
 // Writes the usage text (two pieces, "%s%s") to standard output.
 void print_usage();
 
-// Writes "tdftogif: NAME: MESSAGE\n" on standard error.
+// Writes "tdftogif: NAME: MESSAGE\n" on standard error, always one line:
+// control characters and backslashes in either are escaped (failure_line.h).
 void report_failure(const char* message, const char* name);
 
 // The printf format of one tick value for a number of decimal places:

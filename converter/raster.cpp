@@ -142,7 +142,81 @@ bool plain_colours(const raster_params& p) {
     return true;
 }
 
+bool planes_in_use(const raster_params& p) {
+    return p.fixed_planes != 0 || p.dynamic_planes != 0;
+}
+
+// One data row and, when planes are in use, one graphics row, read in the
+// order of the run: the data first.
+struct row_buffers {
+    std::vector<float> data;
+    std::vector<std::uint8_t> graphics;
+
+    // 0, or the exit status after reporting the failed allocation.
+    int allocate(const raster_params& p) {
+        data = allocate_row<float>(p.columns);
+        if (data.empty()) {
+            report_failure("unable to allocate data memory", "malloc");
+            return -1;
+        }
+        if (planes_in_use(p)) {
+            graphics = allocate_row<std::uint8_t>(p.columns);
+            if (graphics.empty()) {
+                report_failure("unable to allocate graphics memory", "malloc");
+                return -2;
+            }
+        }
+        return 0;
+    }
+
+    // Reads row r.  0, or the library status of the failed read with
+    // `failed` set to the name it is reported under.
+    int read(const raster_params& p, unsigned r, const char*& failed) {
+        const std::uint32_t start[2] = {r, 0};
+        const std::uint32_t count[2] = {1, p.columns};
+        if (const int s = td_varget_float(p.dataset, p.data_variable, start, count, data.data()); s != 0) {
+            failed = p.variable_name;
+            return s;
+        }
+        if (!graphics.empty()) {
+            if (const int s = td_varget_byte(p.dataset, p.graphics_variable, start, count, graphics.data());
+                s != 0) {
+                failed = "graphics";
+                return s;
+            }
+        }
+        return 0;
+    }
+
+    // Reads row r and reports a failure as the raster does.
+    int read_reporting(const raster_params& p, unsigned r) {
+        const char* failed = "";
+        const int status = read(p, r, failed);
+        if (status != 0)
+            report_failure(td_strerror(status), failed);
+        return status;
+    }
+};
+
 } // namespace
+
+int probe_rows(const raster_params& params) {
+    if (params.rows == 0 || params.columns == 0)
+        return 0;
+    row_buffers buffers;
+    if (const int s = buffers.allocate(params); s != 0)
+        return s;
+    const char* failed = "";
+    const int status = buffers.read(params, params.rows - 1, failed);
+    if (status == 0)
+        return 0;
+    for (unsigned r = 0; r < params.rows; ++r)
+        if (const int s = buffers.read_reporting(params, r); s != 0)
+            return s;
+    // Every row read in order after all: the last row's failure stands.
+    report_failure(td_strerror(status), failed);
+    return status;
+}
 
 int draw_data(gdImagePtr image, const raster_params& params) {
     const unsigned rows = params.rows;
@@ -150,20 +224,12 @@ int draw_data(gdImagePtr image, const raster_params& params) {
     if (rows == 0 || columns == 0 || params.colours < 1 || params.data_colours == nullptr)
         return 0;
 
-    std::vector<float> data_row = allocate_row<float>(columns);
-    if (data_row.empty()) {
-        report_failure("unable to allocate data memory", "malloc");
-        return -1;
-    }
-    const bool planes = params.fixed_planes != 0 || params.dynamic_planes != 0;
-    std::vector<std::uint8_t> graphics_row;
-    if (planes) {
-        graphics_row = allocate_row<std::uint8_t>(columns);
-        if (graphics_row.empty()) {
-            report_failure("unable to allocate graphics memory", "malloc");
-            return -2;
-        }
-    }
+    row_buffers buffers;
+    if (const int s = buffers.allocate(params); s != 0)
+        return s;
+    const bool planes = planes_in_use(params);
+    const std::vector<float>& data_row = buffers.data;
+    const std::vector<std::uint8_t>& graphics_row = buffers.graphics;
 
     const double scale_d =
         static_cast<double>(params.colours - 1) / (double{params.max} - double{params.min});
@@ -191,23 +257,9 @@ int draw_data(gdImagePtr image, const raster_params& params) {
     const long long c_begin = std::max<long long>(0, image->cx1 - x_first);
     const long long c_end = std::min<long long>(columns, static_cast<long long>(image->cx2) - x_first + 1);
 
-    const std::uint32_t count[2] = {1, columns};
     for (unsigned r = 0; r < rows; ++r) {
-        const std::uint32_t start[2] = {r, 0};
-        int status = td_varget_float(params.dataset, params.data_variable, start, count,
-                                     data_row.data());
-        if (status != 0) {
-            report_failure(td_strerror(status), params.variable_name);
-            return status;
-        }
-        if (planes) {
-            status = td_varget_byte(params.dataset, params.graphics_variable, start, count,
-                                    graphics_row.data());
-            if (status != 0) {
-                report_failure(td_strerror(status), "graphics");
-                return status;
-            }
-        }
+        if (const int s = buffers.read_reporting(params, r); s != 0)
+            return s;
 
         const long long y = static_cast<long long>(r) + 11;
         if (y < image->cy1 || y > image->cy2 || c_begin >= c_end)

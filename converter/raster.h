@@ -32,6 +32,14 @@ struct raster_params {
     int white = 1;
 };
 
+// Tries the reads of the last row (its data, then its graphics when planes
+// are in use) before the image is made: a header can ask for 32767 x 32767
+// samples of a file that holds a few bytes.  When they fail, the rows are
+// read in order, as draw_data reads them, and the first failing read is
+// reported as draw_data would report it.  Returns 0, or the exit status.
+// Passing does not promise that every row reads.
+[[nodiscard]] int probe_rows(const raster_params& params);
+
 // Paints the data variable into the image at (11, 11), row by row, with the
 // graphics planes over it.  Returns 0, or the exit status after reporting
 // the failure (-1, -2, or a library status).

@@ -3,11 +3,14 @@
 // units label.
 #include "scale.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string_view>
+#include <utility>
 
 #include "raster.h"
 
@@ -24,6 +27,20 @@ bool fits(long long v) { return v > -coord_limit && v < coord_limit; }
 // gd's text calls take a mutable unsigned char pointer but never write.
 unsigned char* gd_text(std::string& s) { return reinterpret_cast<unsigned char*>(s.data()); }
 
+// Tick i of the scale, or none when its label would be longer than 31
+// characters (a cut label would show a wrong number).  Tick 0 is min itself:
+// 0 intervals above it, even when the interval is beyond the float range.
+std::optional<tic> make_tic(long long i, float min, float range, float ticint, const char* format) {
+    const double product = i == 0 ? 0.0 : static_cast<double>(i) * double{ticint};
+    const float offset = static_cast<float>(product);
+    const double value = product + double{min};
+    char label[32];
+    const int len = std::snprintf(label, sizeof label, format, value);
+    if (len < 0 || len >= static_cast<int>(sizeof label))
+        return std::nullopt;
+    return tic{len, std::string(label, static_cast<std::size_t>(len)), offset / range};
+}
+
 } // namespace
 
 int make_tics(std::vector<tic>& tics, float min, float max, float ticint, const char* format) noexcept {
@@ -36,21 +53,24 @@ int make_tics(std::vector<tic>& tics, float min, float max, float ticint, const 
     const long long count = static_cast<long long>(round_nearest(quotient)) + 1;
     if (count <= 0)
         return 0;
-    if (count > max_tics)
+    if (count > INT_MAX)
         return -1;
 
     try {
-        tics.reserve(static_cast<std::size_t>(count));
-        for (long long i = 0; i < count; ++i) {
-            const float offset = static_cast<float>(static_cast<double>(i) * double{ticint});
-            const double value = static_cast<double>(i) * double{ticint} + double{min};
-            char label[32];
-            const int len = std::snprintf(label, sizeof label, format, value);
-            if (len < 0 || len >= static_cast<int>(sizeof label)) {
+        // The values run monotonically from the first tick to the last, and
+        // a fixed-point label grows with the magnitude and gains a sign below
+        // zero: of a scale too dense to draw, the first and the last tick
+        // are built, the two widest.
+        const long long built = count > max_tics ? 2 : count;
+        tics.reserve(static_cast<std::size_t>(built));
+        for (long long k = 0; k < built; ++k) {
+            const long long i = k + 1 == built ? count - 1 : k;
+            std::optional<tic> t = make_tic(i, min, range, ticint, format);
+            if (!t) {
                 tics.clear();
-                return -2;  // a cut label would show a wrong number
+                return -2;
             }
-            tics.push_back(tic{len, std::string(label, static_cast<std::size_t>(len)), offset / range});
+            tics.push_back(std::move(*t));
         }
     } catch (const std::bad_alloc&) {
         tics.clear();

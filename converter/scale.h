@@ -15,15 +15,18 @@ struct tic {
     float pos = 0.0f;   // relative height: 0 at min, 1 at max
 };
 
-// Most ticks make_tics builds: far more than can be read on an image of at
-// most 32767 rows.
-inline constexpr int max_tics = 10000;
+// Most ticks a scale is drawn with: far more than can be told apart on an
+// image of at most 32767 rows, and few enough to build and draw in seconds.
+inline constexpr int max_tics = 1'000'000;
 
 // Builds the ticks from min, max, the tick interval and the printf format of
-// one tick value.  Returns the count (1 to max_tics); 0 when the count comes
-// out as zero or below; -1 when it would exceed max_tics or is not a number
-// (tick interval far too small); -2 when a label would be longer than 31
-// characters; -3 when memory runs out.  Nothing is kept on a result below 1.
+// one tick value (one fixed-point conversion).  Returns the count; 0 when it
+// comes out as zero or below; -1 when it does not fit an int or is not a
+// number (tick interval far too small); -2 when a label would be longer than
+// 31 characters; -3 when memory runs out.  Nothing is kept on a result below
+// 1.  A count above max_tics is returned with only the first and the last
+// tick built: they carry the widest labels, so the image can be sized, but
+// such a scale is too dense to draw and the caller must refuse it.
 [[nodiscard]] int make_tics(std::vector<tic>& tics, float min, float max, float ticint,
                             const char* format) noexcept;
 

@@ -22,6 +22,7 @@
 
 #include "codec.h"
 #include "header_fields.h"
+#include "side_file.h"
 #include "storage.h"
 
 namespace td {
@@ -180,64 +181,16 @@ int decompress(Dataset& ds)
 }
 
 // The file the dataset path names, following symbolic links, so that the
-// rewritten file replaces the link's target rather than the link.
+// new file replaces the link's target rather than the link; empty when the
+// path names nothing any more.
 std::string target_path(const std::string& path)
 {
     struct FreeDeleter {
         void operator()(char* p) const noexcept { std::free(p); }
     };
     const std::unique_ptr<char, FreeDeleter> real(realpath(path.c_str(), nullptr));
-    return real ? std::string(real.get()) : path;
+    return real ? std::string(real.get()) : std::string();
 }
-
-// The directory part of a path ("." when it has none).
-std::string directory_of(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// A new file beside the dataset, removed again unless it is kept.  Its name
-// is short and independent of the dataset's, so that a dataset whose own
-// name is near the system's limit still gets one.
-class SideFile {
-public:
-    explicit SideFile(const std::string& target)
-    {
-        const std::string directory = directory_of(target);
-        for (int attempt = 0; attempt < 100 && !stream_; ++attempt) {
-            name_ = directory + "/.tdf-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-            stream_ = Stream::open(name_.c_str(), "w+bx");
-            if (!stream_ && errno != EEXIST)
-                break;
-        }
-    }
-    SideFile(const SideFile&) = delete;
-    SideFile& operator=(const SideFile&) = delete;
-    ~SideFile()
-    {
-        if (!kept_ && stream_) {
-            (void)stream_.close();
-            std::remove(name_.c_str());
-        }
-    }
-
-    Stream& stream() noexcept { return stream_; }
-    const std::string& name() const noexcept { return name_; }
-    // The file has been renamed into place: hand its stream over.
-    Stream keep() noexcept
-    {
-        kept_ = true;
-        return std::move(stream_);
-    }
-
-private:
-    std::string name_;
-    Stream stream_;
-    bool kept_ = false;
-};
 
 // Writes the compressed form of the expanded copy: the header block exactly
 // as the copy holds it, the data section, the graphics section.
@@ -279,51 +232,50 @@ int write_compressed(Dataset& ds, Stream& out)
         if (!codec::encode_graphics_row(nibbles, sink))
             return TD_EWRITEDATA;
     }
-    if (!sink.flush() || !out.sync())
+    if (!sink.flush() || !out.flush())
         return TD_EWRITEDATA;
     return TD_NOERR;
-}
-
-// The rewritten file replaces the copy as the current stream.
-int adopt(Dataset& ds, Stream written)
-{
-    const bool copy_closed = ds.current.close();
-    ds.current = std::move(written);
-    ds.expanded = false;
-    return copy_closed ? TD_NOERR : TD_ECOMPFILE;
 }
 
 int compress(Dataset& ds)
 {
     if (!ds.expanded || ds.rows < 0 || ds.columns < 0 || ds.pixel_size != 2)
         return TD_ECOMPFILE;
-    const std::string target = target_path(ds.path);
 
     // The new file is written beside the dataset and renamed over it only
-    // when complete, so that a failure part-way leaves the previous file
-    // as it was.  That keeps the file what it was only when the new one can
-    // take its owner, group and permissions and no other name links to it;
-    // otherwise, and when no file can be made beside it, the dataset's own
-    // file is rewritten in place.
-    struct stat old_status {};
-    if (stat(target.c_str(), &old_status) == 0 && old_status.st_nlink == 1) {
-        SideFile out(target);
-        if (out.stream() && chown(out.name().c_str(), old_status.st_uid, old_status.st_gid) == 0 &&
-            chmod(out.name().c_str(), old_status.st_mode & 07777) == 0) {
-            if (const int status = write_compressed(ds, out.stream()); status != TD_NOERR)
-                return status;
-            if (std::rename(out.name().c_str(), target.c_str()) != 0)
-                return TD_EUNCOMPFILE;
-            return adopt(ds, out.keep());
-        }
-    }
-
-    Stream in_place = Stream::open(target.c_str(), "w+b");
-    if (!in_place)
+    // when complete.  A rename keeps the dataset what it was only while the
+    // path still names the file that was opened and no other name reaches
+    // that file (a second hard link would go on showing the old content);
+    // the new file must also be able to take its owner, group, attributes
+    // and mode.  Where any of this fails the close is refused and the file
+    // left exactly as it was: it is never rewritten in place.
+    const std::string target = target_path(ds.path);
+    struct stat original {};
+    if (target.empty() || stat(target.c_str(), &original) != 0 || !S_ISREG(original.st_mode) ||
+        original.st_nlink != 1 || original.st_dev != ds.device || original.st_ino != ds.inode)
         return TD_EUNCOMPFILE;
-    if (const int status = write_compressed(ds, in_place); status != TD_NOERR)
+    SideFile side;
+    if (const int status = side.create(target, original); status != TD_NOERR)
         return status;
-    return adopt(ds, std::move(in_place));
+    if (const int status = write_compressed(ds, side.stream()); status != TD_NOERR)
+        return status;
+    const int status = side.replace(target, original);
+    if (!side.placed())
+        return status;
+
+    // The new file is the dataset now, and the record's current stream.
+    struct stat placed {};
+    if (fstat(side.stream().descriptor(), &placed) == 0) {
+        ds.device = placed.st_dev;
+        ds.inode = placed.st_ino;
+    }
+    const bool copy_closed = ds.current.close();
+    ds.current = std::move(side.stream());
+    ds.expanded = false;
+    ds.changed = false;
+    if (status != TD_NOERR)
+        return status;
+    return copy_closed ? TD_NOERR : TD_ECOMPFILE;
 }
 
 int init_area(Dataset& ds)
@@ -343,14 +295,20 @@ int init_area(Dataset& ds)
             ds.expanded = true;
         }
     }
-    if (!ds.current.seek_end() || !pad_to(ds.current, data_origin(ds)))
+    // A plain dataset is extended in place; should that fail part-way, it
+    // is cut back to the length it had.
+    if (!ds.current.seek_end())
         return TD_EWRITEDATA;
+    const std::int64_t length = ds.current.tell();
     const std::int64_t area = std::int64_t{ds.rows} * ds.columns * ds.pixel_size;
-    for (std::int64_t i = 0; i < area; ++i)
-        if (!ds.current.put_byte(0))
-            return TD_EWRITEDATA;
-    if (!ds.current.flush())
+    bool written = length >= 0 && pad_to(ds.current, data_origin(ds));
+    for (std::int64_t i = 0; written && i < area; ++i)
+        written = ds.current.put_byte(0);
+    if (!written || !ds.current.flush()) {
+        (void)ds.current.truncate(length);
         return TD_EWRITEDATA;
+    }
+    ds.changed = true;
     return TD_NOERR;
 }
 
@@ -384,6 +342,34 @@ int td_compress(int id)
 int init_data_area(int id)
 {
     return guarded(id, init_area);
+}
+
+int write_samples(int id, std::span<const std::byte> src, const Index2& start, const Index2& count)
+{
+    return guarded(id, [&](Dataset& ds) {
+        if (ds.mode != TD_WRITE)
+            return TD_EREADONLY;
+        if (ds.define_flag != 0)
+            return TD_EINDEFINE;
+        for (std::size_t k = 0; k < 2; ++k)
+            if (std::int64_t{start[k]} + count[k] > (k == 0 ? ds.rows : ds.columns))
+                return TD_EINDEX;
+        if (!ds.expanded && (ds.data_id == 0 || ds.data_id == 1) && ds.pixel_size == 2) {
+            std::int16_t compression = 0;
+            if (read_field(ds.current, kOffsetCompressionType, compression) != 0)
+                return TD_EREADATT;
+            if (compression == kCompression1b) {
+                if (const int status = decompress(ds); status != TD_NOERR)
+                    return status;
+            } else if (compression != 0) {
+                return TD_ECOMPTYPE;
+            }
+        }
+        ds.changed = true;
+        if (const int status = td_write_block(ds.current, src, layout_of(ds), start, count); status != TD_NOERR)
+            return status;
+        return ds.current.flush() ? TD_NOERR : TD_EWRITEDATA;
+    });
 }
 
 } // namespace td

@@ -3,7 +3,10 @@
 // data area of a dataset that leaves define mode.
 #pragma once
 
+#include <span>
+
 #include "registry.h"
+#include "storage.h"
 
 namespace td {
 
@@ -17,5 +20,14 @@ namespace td {
 
 // The data-area initialisation of td_enddef.
 [[nodiscard]] int init_data_area(int id);
+
+// The library's own write of stored samples (host order, as td_write_block
+// takes them) into an open dataset, which marks it changed: a plain
+// dataset's file is written directly, a compressed one's temporary copy
+// (expanded first), which td_close then writes back.  Returns 0, 41 for a
+// dataset opened read-only, 19 in define mode, 17 for a block outside the
+// image, or a status of the expansion or the write.
+[[nodiscard]] int write_samples(int id, std::span<const std::byte> src, const Index2& start,
+                                const Index2& count);
 
 } // namespace td

@@ -3,6 +3,8 @@
 #include <string>
 #include <utility>
 
+#include <sys/stat.h>
+
 #include "compression.h"
 #include "header_fields.h"
 #include "registry.h"
@@ -65,8 +67,11 @@ int open_dataset(const char* path, int mode, int* id)
     if (path == nullptr || id == nullptr)
         return TD_EACCESS;
 
-    Stream file = Stream::open(path, mode == TD_READONLY ? "rb" : "r+b");
-    if (!file)
+    // Only a regular file is a dataset: a FIFO or a device would block the
+    // open or the first read, and could never be written back.
+    Stream file = Stream::open_regular(path, mode == TD_WRITE);
+    struct stat identity {};
+    if (!file || fstat(file.descriptor(), &identity) != 0)
         return TD_EACCESS;
     const int magic = file.get_byte();
     if (magic < 0)
@@ -83,6 +88,8 @@ int open_dataset(const char* path, int mode, int* id)
     record->define_flag = 0;
     record->mode = static_cast<std::int16_t>(mode);
     record->path = path;
+    record->device = identity.st_dev;
+    record->inode = identity.st_ino;
     if (const int status = read_cached_fields(*record); status != TD_NOERR)
         return status;
 
@@ -116,7 +123,9 @@ int close_dataset(int id)
         return TD_EBADID;
     if (ds->define_flag == 1 && end_define(id) != TD_NOERR)
         return TD_EENDDEF;
-    if (ds->expanded && ds->mode == TD_WRITE) {
+    // A copy that no write path changed is dropped like a read-only one: the
+    // dataset file is left alone, its bytes and modification time as they were.
+    if (ds->expanded && ds->mode == TD_WRITE && ds->changed) {
         std::int16_t compression = 0;
         if (read_field(ds->current, kOffsetCompressionType, compression) != 0)
             return TD_EREADATT;

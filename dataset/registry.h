@@ -23,9 +23,17 @@ struct Dataset {
     Stream current;
     // True while `current` is the temporary copy (expanded state).
     bool expanded = false;
+    // True once one of the library's own write paths (the data-area set-up
+    // of td_enddef, write_samples) has changed the data.  Expansion for
+    // reading is no change: only a changed dataset is written back on close.
+    bool changed = false;
     // Private copy of the path given to td_open; recompression on close
-    // rewrites the file under this name.
+    // replaces the file under this name.
     std::string path;
+    // The identity of the file td_open opened; recompression replaces that
+    // file only while the path still names it.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
     std::int16_t define_flag = 0;   // 1 in define mode, 0 in data mode
     std::int16_t mode = 0;          // TD_READONLY or TD_WRITE
     std::int16_t data_id = -1;      // header data_id, 0 to 3

@@ -2,9 +2,13 @@
 #include "stream.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <new>
+#include <string>
 
+#include <fcntl.h>
 #include <stdio_ext.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace td {
@@ -28,9 +32,55 @@ Stream Stream::open(const char* path, const char* mode)
     return Stream(std::fopen(path, mode));
 }
 
+Stream Stream::adopt(int fd, const char* mode)
+{
+    if (fd < 0)
+        return Stream();
+    std::FILE* f = fdopen(fd, mode);
+    if (f == nullptr) {
+        ::close(fd);
+        return Stream();
+    }
+    return Stream(f);
+}
+
+Stream Stream::open_regular(const char* path, bool writable)
+{
+    // A first look by name keeps a device from even being opened; the look
+    // at the open file settles it, should the name change in between.
+    struct stat st {};
+    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+        return Stream();
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer for ever.
+    const int fd = ::open(path, (writable ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return Stream();
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return Stream();
+    }
+    return adopt(fd, writable ? "r+b" : "rb");
+}
+
 Stream Stream::temporary()
 {
-    return Stream(std::tmpfile());
+    const char* from_env = std::getenv("TMPDIR");
+    const std::string folder = (from_env != nullptr && *from_env != '\0') ? from_env : "/tmp";
+    int fd = ::open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        // No anonymous files on this file system: a private named one whose
+        // name goes at once.
+        std::string name = folder + "/tdf-copy-XXXXXX";
+        fd = mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0 && (unlink(name.c_str()) != 0 || fchmod(fd, S_IRUSR | S_IWUSR) != 0)) {
+            (void)unlink(name.c_str());
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    return adopt(fd, "w+b");
 }
 
 bool Stream::seek(std::int64_t offset)
@@ -126,6 +176,19 @@ bool Stream::error() const noexcept
 bool Stream::sync()
 {
     return file_ && std::fflush(file_.get()) == 0 && fsync(fileno(file_.get())) == 0;
+}
+
+bool Stream::truncate(std::int64_t length)
+{
+    if (!file_ || length < 0)
+        return false;
+    __fpurge(file_.get());
+    return ftruncate(fileno(file_.get()), static_cast<off_t>(length)) == 0;
+}
+
+int Stream::descriptor() const noexcept
+{
+    return file_ ? fileno(file_.get()) : -1;
 }
 
 bool Stream::close()

@@ -26,9 +26,24 @@ public:
     // The result is closed (false) when the file cannot be opened.
     [[nodiscard]] static Stream open(const char* path, const char* mode);
 
-    // An anonymous temporary file for binary reading and writing; the system
-    // deletes it when it is closed or when the process ends.
+    // Opens an existing regular file (a symbolic link to one is followed)
+    // for reading, or for reading and writing; never creates or truncates
+    // it.  Anything else (a FIFO, a socket, a directory, a device) is
+    // refused without waiting for a writer or touching the device: the
+    // result is closed.
+    [[nodiscard]] static Stream open_regular(const char* path, bool writable);
+
+    // An anonymous temporary file for binary reading and writing, readable
+    // by this user alone (0600), in the folder named by TMPDIR or else /tmp.
+    // It has no name from the start where the file system allows
+    // (O_TMPFILE), else its name is removed at once, so the system deletes
+    // it when it is closed or when the process ends, however it ends.  The
+    // result is closed when no such file can be made there.
     [[nodiscard]] static Stream temporary();
+
+    // Takes over an open file descriptor with a stdio mode; the descriptor
+    // is closed when that fails (the result is then closed).
+    [[nodiscard]] static Stream adopt(int fd, const char* mode);
 
     Stream(Stream&& other) noexcept = default;
     // The old file is closed before the buffer it uses is released.
@@ -66,6 +81,10 @@ public:
     [[nodiscard]] bool error() const noexcept;
     // Flushes and asks the system to put the file's data on the disk.
     [[nodiscard]] bool sync();
+    // Drops the bytes not yet written, then cuts the file to `length` bytes.
+    [[nodiscard]] bool truncate(std::int64_t length);
+    // The file descriptor under the stream, or -1 when it is closed.
+    [[nodiscard]] int descriptor() const noexcept;
     // Closes the stream and reports whether the close (with its final
     // flush) succeeded.  A closed stream stays closed.
     bool close();

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "dataset_info.h"
+#include "failure_line.h"
 #include "tidewell.h"
 
 namespace {
@@ -33,7 +34,7 @@ void print_usage()
 
 void report_failure(const char* message, const char* name)
 {
-    std::fprintf(stderr, "tdfinfo: %s: %s\n", name, message);
+    tdf::write_failure_line("tdfinfo", name, message);
 }
 
 int run(int argc, char** argv)

@@ -4,10 +4,16 @@
 # Usage: scripts/install-deps.sh [extra-package ...]
 set -eu
 
-# The Python package's tests: numpy, xarray with dask (open_mfdataset),
-# pytest, and venv with pip and setuptools for the installation test.
-python_packages="python3-numpy python3-xarray python3-dask python3-pytest python3-venv python3-pip python3-setuptools"
-packages="cmake make g++ pkg-config libgd-dev libgtest-dev man-db python3 valgrind $python_packages $*"
+packages="cmake make g++ pkg-config libgd-dev libgtest-dev man-db python3 valgrind $*"
+# The GDAL plugin (gdal/) and its tests: GDAL's development files, its
+# command-line tools, and Python with GDAL, rasterio and rioxarray.
+packages="$packages libgdal-dev gdal-bin python3-gdal python3-rasterio python3-rioxarray python3-numpy python3-pytest"
+# The batch recipes of the README: GNU parallel, jq for choosing datasets,
+# rsync for parallel's transfers.
+packages="$packages parallel jq rsync"
+# The Python package (python/) and its tests: xarray with dask
+# (open_mfdataset), and venv with pip and setuptools for the installation test.
+packages="$packages python3-xarray python3-dask python3-venv python3-pip python3-setuptools"
 missing=""
 for p in $packages; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

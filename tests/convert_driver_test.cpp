@@ -19,6 +19,7 @@
 #include "gif_image.h"
 #include "options.h"
 #include "run_command.h"
+#include "tidewell.h"
 
 namespace {
 
@@ -91,6 +92,13 @@ TEST_F(ConvertDriver, FailuresReportTheirLineAndStatus)
     bad_channel.fields["channel_number"] = 999;
     const std::string not_a_dataset = dir.file("text");
     tdw::write_bytes(not_a_dataset, {'h', 'e', 'l', 'l', 'o'});
+    tdw::DatasetDescription short_area = infrared(4, C);
+    short_area.fields["rows"] = 300;
+    const std::string cut = dataset("cut", short_area);
+    tdw::DatasetDescription unnamed = infrared(4, C);
+    unnamed.fields["satellite_id"] = static_cast<std::int16_t>(0xD5FF);  // magic byte kept, no name
+    const std::string no_satellite = dataset("nosat", unnamed);
+    const std::string too_small = "tdftogif: make_tics: ticint too small for min, max\n";
 
     struct failure_case {
         std::vector<std::string> args;
@@ -112,7 +120,14 @@ TEST_F(ConvertDriver, FailuresReportTheirLineAndStatus)
         {{"-h", "1e39", ir}, 253, "tdftogif: min >= max: invalid data extents\n"},  // beyond float
         {{"-m", "nosuch", ir}, 250, "tdftogif: nosuch: invalid color map\n"},
         {{"-m", "Prism", ir}, 250, "tdftogif: Prism: invalid color map\n"},
-        {{"-t", "0.0001", ir}, 249, "tdftogif: make_tics: ticint too small for min, max\n"},
+        // 2600001 ticks are too many to draw, but the reads of the run come
+        // first; a count beyond int is refused as the ticks are made.
+        {{"-t", "0.00001", ir}, 249, too_small},
+        {{"-l", "0", "-h", "1000000", "-t", "1", ir}, 249, too_small},
+        {{"-t", "0.00001", cut}, 32, "tdftogif: avhrr_ch4: error reading data\n"},
+        {{"-s", "-t", "0.00001", no_satellite}, 21,
+         std::string("tdftogif: satellite_id: ") + td_strerror(21) + "\n"},
+        {{"-t", "1e-30", cut}, 249, too_small},
         {{"-l", "1e30", "-h", "2e30", "-t", "1e29", ir}, 249,
          "tdftogif: make_tics: tick labels too long for min, max\n"},
         {{"-d", "28", "-h", "1000", ir}, 249, "tdftogif: make_tics: tick labels too long for min, max\n"},
@@ -127,6 +142,51 @@ TEST_F(ConvertDriver, FailuresReportTheirLineAndStatus)
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(r.out, "");  // no image bytes, no usage
     }
+}
+
+// An interval beyond the float range gives the one tick at min, the image
+// of any interval larger than the range; thousands of ticks are drawn.
+TEST_F(ConvertDriver, TickIntervalsAtTheEndsOfTheRange)
+{
+    const int columns = 70;
+    const std::string ir = dataset("ir", infrared(2, columns));
+    struct interval_case {
+        std::vector<std::string> args;  // before -t
+        std::string ticint, same_as;
+        int width;
+    };
+    const std::vector<interval_case> cases = {
+        {{}, "1e39", "60", columns + 89 + 36},
+        {{}, "3.5e38", "60", columns + 89 + 36},
+        {{}, "1e300", "60", columns + 89 + 36},
+        {{}, "inf", "60", columns + 89 + 36},
+        {{"-d", "2", "-l", "100", "-h", "130"}, "1e39", "100", columns + 89 + 54},  // "100.00"
+        {{"-l", "-0.0", "-h", "10"}, "inf", "60", columns + 89 + 36},              // " 0.0"
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("-t " + c.ticint + " after " + std::to_string(c.args.size()) + " arguments");
+        std::vector<std::string> args = c.args, same = c.args;
+        args.insert(args.end(), {"-t", c.ticint, ir});
+        same.insert(same.end(), {"-t", c.same_as, ir});
+        const auto r = run(args);
+        const auto s = run(same);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        ASSERT_EQ(s.exit_code, 0) << s.err;
+        const image_ptr a = decode(r.out);
+        const image_ptr b = decode(s.out);
+        ASSERT_TRUE(a && b);
+        EXPECT_EQ(gdImageSX(a.get()), c.width);
+        expect_same_pixels(a.get(), b.get());
+        for (int x = columns + 54; x <= columns + 59; ++x)
+            EXPECT_EQ(gdImageGetPixel(a.get(), x, 12), 1) << "the tick mark at min, x " << x;
+    }
+
+    // 13001 ticks, " 4.0" to "30.0", on two rows.
+    const auto r = run({"-t", "0.002", ir});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const image_ptr image = decode(r.out);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(gdImageSX(image.get()), columns + 89 + 36);
 }
 
 TEST_F(ConvertDriver, OutputFileIsCreatedOnlyAfterTheDatasetOpens)

@@ -154,6 +154,9 @@ TEST_F(Hostile, DatasetsFailWithTheirLineAndStatus)
         write(delta_first),                                  // 8
         write(Bytes(good.begin(), good.begin() + 700)),      // 9: header block cut
         write(with(infrared(4, C), "rows", 300)),            // 10: plain, rows missing
+        // 8 rows shifted by 2 and -2 of which the file holds rows 0 to 3.
+        write(tdw::build_truncated(with(infrared(8, C), "vertical_shift", 2), 5 * 2 * C)),   // 11
+        write(tdw::build_truncated(with(infrared(8, C), "vertical_shift", -2), 5 * 2 * C)),  // 12
     };
     const std::vector<failure_case> cases = {
         {"rows -2", {}, 0, 10, "tdftogif: rows: invalid dimension\n"},
@@ -168,6 +171,11 @@ TEST_F(Hostile, DatasetsFailWithTheirLineAndStatus)
         {"first code a delta", {}, 8, 48, "tdftogif: avhrr_ch4: error in compressed file, byte 0\n"},
         {"header block cut", {}, 9, 32, "tdftogif: avhrr_ch4: error reading data\n"},
         {"plain rows missing", {}, 10, 32, "tdftogif: avhrr_ch4: error reading data\n"},
+        // The first read that fails, rows in order and in each the data
+        // before the graphics: graphics row 4, data row 6; data row 2.
+        {"shifted down, planes", {"-1", "255,0,0"}, 11, 32, "tdftogif: graphics: error reading data\n"},
+        {"shifted down, no planes", {}, 11, 32, "tdftogif: avhrr_ch4: error reading data\n"},
+        {"shifted up, planes", {"-1", "dyn"}, 12, 32, "tdftogif: avhrr_ch4: error reading data\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -258,10 +266,11 @@ TEST_F(Hostile, OptionValuesFailWithTheirLineAndStatus)
         {{"-h", "-inf"}, -3, "tdftogif: min >= max: invalid data extents\n"},
         {{"-l", "-1e39"}, -3, "tdftogif: min >= max: invalid data extents\n"},
         {{"-l", "inf", "-h", "inf"}, -3, "tdftogif: min >= max: invalid data extents\n"},
-        // Tick counts beyond the cap of 10000, beyond int, or not a number.
+        // Tick counts beyond the most a scale is drawn with, beyond int, or
+        // not a number.
         {{"-t", "1e-30"}, -7, "tdftogif: make_tics: ticint too small for min, max\n"},
         {{"-t", "1e-45"}, -7, "tdftogif: make_tics: ticint too small for min, max\n"},
-        {{"-l", "0", "-h", "10000", "-t", "1"}, -7, "tdftogif: make_tics: ticint too small for min, max\n"},
+        {{"-l", "0", "-h", "1000000", "-t", "1"}, -7, "tdftogif: make_tics: ticint too small for min, max\n"},
         {{"-l", "-3e38", "-h", "3e38"}, -7, "tdftogif: make_tics: ticint too small for min, max\n"},
         {{"-l", "0", "-h", "3e38", "-t", "1e35"}, -7,
          "tdftogif: make_tics: tick labels too long for min, max\n"},
@@ -283,11 +292,12 @@ TEST_F(Hostile, OptionValuesFailWithTheirLineAndStatus)
 TEST_F(Hostile, OptionValuesAtTheLimitsStillDraw)
 {
     const std::string ir = write(infrared(4, C));
-    // Exactly 10000 ticks: 0.0 to 9999.0, labels of 6 characters.
-    run_result r = convert({"-c", "3", "-l", "0", "-h", "9999", "-t", "1", ir});
+    // The most ticks a scale is drawn with, 0.0 to 999999.0: labels of 8
+    // characters.
+    run_result r = convert({"-c", "3", "-l", "0", "-h", "999999", "-t", "1", ir});
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_TRUE(r.image);
-    EXPECT_EQ(gdImageSX(r.image.get()), C + 89 + 9 * 6);
+    EXPECT_EQ(gdImageSX(r.image.get()), C + 89 + 9 * 8);
 
     // An infinite interval leaves the one tick at min.
     r = convert({"-c", "3", "-t", "inf", ir});

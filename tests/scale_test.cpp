@@ -75,7 +75,12 @@ TEST(MakeTics, CountsLabelsAndPositions) {
         {0, 10, 25, 1, " 0.0", " 0.0"},     // range / interval 0.4: one tick at min
         {0, 10, 20, 2, " 0.0", "20.0"},     // 0.5: a second tick beyond max
         {-40, 40, 20, 5, "-40.0", "40.0"},
-        {0, 9999, 1, 10000, " 0.0", "9999.0"},  // the most ticks there can be
+        // An interval beyond the float range: the one tick is min itself.
+        {4, 30, INFINITY, 1, " 4.0", " 4.0"},
+        {-0.0f, 10, INFINITY, 1, " 0.0", " 0.0"},
+        {-0.0f, 10, 60, 1, " 0.0", " 0.0"},
+        {4, 30, 0.002f, 13001, " 4.0", "30.0"},
+        {0, 999999, 1, tdf::max_tics, " 0.0", "999999.0"},  // the most ticks a scale is drawn with
     };
     for (const auto& c : cases) {
         std::vector<tic> tics;
@@ -125,8 +130,6 @@ TEST(MakeTics, Refusals) {
     } cases[] = {
         {10, 0, 20, "%4.1f", 0},            // quotient -0.5: no tick
         {10, 0, 1, "%4.1f", 0},             // a negative count is no tick either
-        {0, 10000, 1, "%4.1f", -1},         // 10001 ticks
-        {0, 10, 1e-6f, "%4.1f", -1},        // ten million ticks
         {-3e38f, 3e38f, 1e-30f, "%4.1f", -1},  // beyond int
         {0, 10, 0, "%4.1f", -1},            // no interval at all
         {0, 0, 0, "%4.1f", -1},             // 0 / 0
@@ -142,6 +145,34 @@ TEST(MakeTics, Refusals) {
     std::vector<tic> tics;
     EXPECT_EQ(tdf::make_tics(tics, 0, 1, 1, "%31.28f"), 2) << "31 characters still fit";
     EXPECT_EQ(tics.back().len, 31);
+}
+
+// More ticks than a scale is drawn with: the count, and only the first and
+// the last tick, which carry the widest labels.
+TEST(MakeTics, TooDenseToDraw) {
+    const struct {
+        float min, max, ticint;
+        int result;
+        const char* first;
+        const char* last;
+    } cases[] = {
+        {0, 1000000, 1, 1000001, " 0.0", "1000000.0"},
+        {-2e6f, 2.5f, 1, 2000004, "-2000000.0", " 3.0"},  // rounded up past max
+        {0, 1e9f, 1, 1000000001, " 0.0", "1000000000.0"},
+        {0, 1e30f, 1e21f, -2, "", ""},  // the last label would be too long
+    };
+    for (const auto& c : cases) {
+        std::vector<tic> tics;
+        EXPECT_EQ(tdf::make_tics(tics, c.min, c.max, c.ticint, "%4.1f"), c.result) << c.min << " " << c.max;
+        if (c.result < 1) {
+            EXPECT_TRUE(tics.empty());
+            continue;
+        }
+        ASSERT_EQ(tics.size(), 2u);
+        EXPECT_EQ(tics.front().text, c.first);
+        EXPECT_EQ(tics.back().text, c.last);
+        EXPECT_EQ(tics.back().len, static_cast<int>(tics.back().text.size()));
+    }
 }
 
 TEST(DrawFrames, TwoRectangles) {

@@ -7,12 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -41,7 +44,7 @@ CommandResult run_command(const std::string& program, const std::vector<std::str
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                                     O_WRONLY | O_CREAT | (options.append_stdout ? O_APPEND : O_TRUNC), 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (!options.cwd.empty())
@@ -80,9 +83,20 @@ CommandResult run_command(const std::string& program, const std::vector<std::str
     if (rc != 0)
         throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));
     int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0) {
-        if (errno != EINTR)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.time_limit_seconds);
+    for (;;) {
+        const pid_t done = waitpid(pid, &wstatus, options.time_limit_seconds > 0 ? WNOHANG : 0);
+        if (done == pid)
+            break;
+        if (done < 0 && errno != EINTR)
             throw std::runtime_error("waitpid failed");
+        if (done == 0) {
+            if (std::chrono::steady_clock::now() >= deadline && !result.timed_out) {
+                kill(pid, SIGKILL);
+                result.timed_out = true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
     }
     result.exit_code = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
     if (options.stdout_path.empty())

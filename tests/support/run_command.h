@@ -11,15 +11,20 @@ struct CommandResult {
     int exit_code = -1;     // 0 to 255; -1 when the child did not exit normally
     std::string out;        // standard output, byte for byte
     std::string err;        // standard error
+    bool timed_out = false; // killed after CommandOptions::time_limit_seconds
 };
 
 struct CommandOptions {
     // Where standard output goes; empty: captured into CommandResult::out.
     std::string stdout_path;
+    // Standard output appended to stdout_path rather than replacing it.
+    bool append_stdout = false;
     // Extra environment entries "NAME=value" (the rest is inherited).
     std::vector<std::string> env;
     // Working directory; empty: the current one.
     std::string cwd;
+    // Seconds after which the child is killed (SIGKILL); 0: no limit.
+    int time_limit_seconds = 0;
 };
 
 CommandResult run_command(const std::string& program, const std::vector<std::string>& args,

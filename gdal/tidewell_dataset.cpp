@@ -1,0 +1,231 @@
+// tidewell_dataset.cpp - recognising and opening Tidewell datasets in GDAL.
+#include "tidewell_dataset.h"
+
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+#include "cpl_string.h"
+#include "dataset_info.h"
+#include "dataset_metadata.h"
+#include "georeference.h"
+#include "tidewell.h"
+
+namespace tdgdal {
+
+namespace {
+
+constexpr std::string_view kPrefix = "TIDEWELL:";
+constexpr std::string_view kGraphics = "graphics";
+
+// A dataset name: a path, or TIDEWELL:"path":component.
+struct DatasetName {
+    std::string path;
+    std::string component;   // empty for a plain path
+};
+
+bool has_prefix(std::string_view name)
+{
+    return name.size() >= kPrefix.size() && EQUALN(name.data(), kPrefix.data(), kPrefix.size());
+}
+
+std::optional<DatasetName> parse_name(std::string_view name)
+{
+    if (!has_prefix(name))
+        return DatasetName{std::string(name), {}};
+    name.remove_prefix(kPrefix.size());
+    const std::size_t colon = name.rfind(':');
+    if (colon == std::string_view::npos || colon == 0)
+        return std::nullopt;
+    std::string_view path = name.substr(0, colon);
+    if (path.size() >= 2 && path.front() == '"' && path.back() == '"')
+        path = path.substr(1, path.size() - 2);
+    if (path.empty())
+        return std::nullopt;
+    return DatasetName{std::string(path), std::string(name.substr(colon + 1))};
+}
+
+std::string subdataset_name(const std::string& path, std::string_view component)
+{
+    return std::string(kPrefix) + "\"" + path + "\":" + std::string(component);
+}
+
+std::string absolute_path(const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.string();
+}
+
+// Whether the library opens the file: its magic byte and the header fields
+// read at open are acceptable.
+bool library_accepts(const std::string& path)
+{
+    int id = -1;
+    const auto lock = lock_library();
+    if (td_open(path.c_str(), TD_READONLY, &id) != TD_NOERR)
+        return false;
+    static_cast<void>(td_close(id));
+    return true;
+}
+
+double attribute_value(const tdi::DatasetInfo& info, std::string_view name)
+{
+    const tdi::AttributeInfo* attribute = find_attribute(info, name);
+    if (attribute == nullptr || attribute->scale == 0)
+        return 0.0;
+    return static_cast<double>(attribute->stored) / attribute->scale;
+}
+
+} // namespace
+
+int TidewellDataset::Identify(GDALOpenInfo* open_info)
+{
+    if (has_prefix(open_info->pszFilename))
+        return TRUE;
+    if (open_info->fpL == nullptr || open_info->nHeaderBytes < 1 || open_info->pabyHeader[0] != 0xD5)
+        return FALSE;
+    return library_accepts(open_info->pszFilename) ? TRUE : FALSE;
+}
+
+GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
+{
+    if (!Identify(open_info))
+        return nullptr;
+    const std::optional<DatasetName> name = parse_name(open_info->pszFilename);
+    if (!name) {
+        CPLError(CE_Failure, CPLE_OpenFailed,
+                 "%s: not a Tidewell subdataset name (TIDEWELL:\"path\":graphics)", open_info->pszFilename);
+        return nullptr;
+    }
+    if (open_info->eAccess == GA_Update) {
+        CPLError(CE_Failure, CPLE_NotSupported, "%s: the Tidewell driver reads datasets only",
+                 name->path.c_str());
+        return nullptr;
+    }
+
+    const std::string path = absolute_path(name->path);
+    const std::optional<FileIdentity> identity = file_identity(path);
+    tdi::DatasetInfo info;
+    tdi::Failure failure;
+    int status = TD_EACCESS;
+    if (identity) {
+        const auto lock = lock_library();
+        status = tdi::read_info(path, info, failure);
+    }
+    if (status != TD_NOERR) {
+        CPLError(CE_Failure, CPLE_OpenFailed, "%s: %s",
+                 failure.name.empty() ? name->path.c_str() : failure.name.c_str(), td_strerror(status));
+        return nullptr;
+    }
+    if (info.rows < 1 || info.columns < 1) {
+        CPLError(CE_Failure, CPLE_OpenFailed, "%s: %d rows and %d columns: nothing to read",
+                 name->path.c_str(), info.rows, info.columns);
+        return nullptr;
+    }
+    const std::string& variable = info.variables.front().name;
+    const bool has_graphics = info.variables.size() > 1;
+    const bool graphics = name->component == kGraphics;
+    if (!name->component.empty() && name->component != variable && !(graphics && has_graphics)) {
+        CPLError(CE_Failure, CPLE_OpenFailed, "%s: no variable %s (it has %s%s)", name->path.c_str(),
+                 name->component.c_str(), variable.c_str(), has_graphics ? " and graphics" : "");
+        return nullptr;
+    }
+
+    auto dataset = std::make_unique<TidewellDataset>();
+    dataset->nRasterXSize = info.columns;
+    dataset->nRasterYSize = info.rows;
+    dataset->eAccess = GA_ReadOnly;
+    dataset->source_ = std::make_unique<Source>(path, *identity);
+
+    const DatasetMetadata metadata = describe(info);
+    if (graphics)
+        dataset->SetBand(1, std::make_unique<TidewellRasterBand>(dataset.get(), 1, "graphics", "").release());
+    else
+        dataset->SetBand(1, std::make_unique<TidewellRasterBand>(dataset.get(), 0, variable, metadata.unit)
+                                .release());
+
+    // The driver's metadata goes into the base object, not the PAM state,
+    // so that it is never copied into a .aux.xml file.
+    auto set_all = [&](const MetadataList& list, const char* domain) {
+        for (const auto& [key, value] : list)
+            dataset->GDALDataset::SetMetadataItem(key.c_str(), value.c_str(), domain);
+    };
+    set_all(metadata.essentials, "");
+    set_all(metadata.attributes, "TIDEWELL");
+    set_all(metadata.imagery, "IMAGERY");
+    // Only the dataset opened by its path lists the subdatasets: a reader
+    // that opens every subdataset it finds (rioxarray) must not find them
+    // again inside each one.
+    if (has_graphics && name->component.empty()) {
+        const std::string size = "[" + std::to_string(info.rows) + "x" + std::to_string(info.columns) + "] ";
+        set_all({{"SUBDATASET_1_NAME", subdataset_name(name->path, variable)},
+                 {"SUBDATASET_1_DESC", size + variable + " (32-bit floating-point)"},
+                 {"SUBDATASET_2_NAME", subdataset_name(name->path, kGraphics)},
+                 {"SUBDATASET_2_DESC", size + "graphics planes 1-4 as bits 0-3 (8-bit unsigned integer)"}},
+                "SUBDATASETS");
+    }
+
+    const tdi::AttributeInfo* projection = find_attribute(info, "projection_type");
+    const std::string projection_name = projection != nullptr ? attribute_text(*projection) : "";
+    const CornerCentres corners{attribute_value(info, "start_latitude"), attribute_value(info, "end_latitude"),
+                                attribute_value(info, "start_longitude"),
+                                attribute_value(info, "end_longitude")};
+    if (const auto transform = grid_geotransform(projection_name, corners, info.rows, info.columns)) {
+        dataset->has_geotransform_ = true;
+        dataset->geotransform_ = *transform;
+        dataset->srs_.importFromEPSG(grid_epsg(projection_name));
+        dataset->srs_.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+        dataset->GDALDataset::SetMetadataItem("georeferencing",
+                                              "start/end latitude and longitude are corner pixel centres");
+    }
+
+    dataset->SetDescription(open_info->pszFilename);
+    if (!name->component.empty()) {
+        dataset->SetPhysicalFilename(name->path.c_str());
+        dataset->SetSubdatasetName(name->component.c_str());
+        dataset->TryLoadXML();
+    } else {
+        dataset->TryLoadXML(open_info->GetSiblingFiles());
+        dataset->oOvManager.Initialize(dataset.get(), open_info->pszFilename);
+    }
+    return dataset.release();
+}
+
+TidewellDataset::~TidewellDataset()
+{
+    // Statistics and user georeferencing go to the .aux.xml file while this
+    // object is whole.
+    GDALPamDataset::FlushCache(true);
+}
+
+CPLErr TidewellDataset::GetGeoTransform(double* transform)
+{
+    // A georeferencing set by the user (in the .aux.xml file) comes first.
+    if (GDALPamDataset::GetGeoTransform(transform) == CE_None)
+        return CE_None;
+    if (!has_geotransform_)
+        return CE_Failure;
+    std::copy(geotransform_.begin(), geotransform_.end(), transform);
+    return CE_None;
+}
+
+const OGRSpatialReference* TidewellDataset::GetSpatialRef() const
+{
+    if (const OGRSpatialReference* user = GDALPamDataset::GetSpatialRef())
+        return user;
+    return has_geotransform_ ? &srs_ : nullptr;
+}
+
+char** TidewellDataset::GetFileList()
+{
+    // A subdataset's description is its TIDEWELL: name; its file is the
+    // physical one.
+    CPLStringList files(GDALPamDataset::GetFileList());
+    const char* physical = GetPhysicalFilename();
+    if (physical != nullptr && *physical != '\0' && files.FindString(physical) < 0)
+        files.InsertString(0, physical);
+    return files.StealList();
+}
+
+} // namespace tdgdal

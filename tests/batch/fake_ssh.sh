@@ -1,0 +1,18 @@
+#!/bin/sh
+# A stand-in for ssh: runs the command on this machine, in a directory of
+# its own for each host name ($FAKE_SSH_ROOT/HOST, which is also the host's
+# home), so that GNU parallel's remote runs, transfers (rsync over this
+# "ssh") and clean-ups can be tested without a second machine.
+while [ $# -gt 0 ]; do
+    case $1 in
+        -o | -l | -p | -i | -F | -S) shift 2 ;;
+        -*) shift ;;
+        *) break ;;
+    esac
+done
+host=$1
+shift
+[ "${1-}" = "--" ] && shift
+home=${FAKE_SSH_ROOT:?}/$host
+mkdir -p "$home"
+cd "$home" && HOME=$home exec sh -c "$*"

@@ -1,0 +1,666 @@
+// data_safety_test.cpp - no dataset is ever lost or changed by accident:
+// a close that writes back killed at any moment, full file systems, no free
+// inode, hard links, folders the writer cannot change, writers who are not
+// the owner, conversions beside a writer, -o naming the dataset, inputs
+// that are not regular files, private side files and temporary copies,
+// failure lines that stay one line.
+//
+// TDF_FAULT_TRIALS=N repeats every repeated case N times (default 4);
+// scripts/fault_trials.sh runs them 100 times and prints the counts.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <iostream>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "compression.h"
+#include "dataset_writer.h"
+#include "failure_line.h"
+#include "library_fixture.h"
+#include "registry.h"
+#include "run_command.h"
+#include "side_file.h"
+#include "stream.h"
+#include "tidewell.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Words = std::vector<std::uint16_t>;
+using Clock = std::chrono::steady_clock;
+
+int trials()
+{
+    const char* n = std::getenv("TDF_FAULT_TRIALS");
+    return n ? std::max(1, std::atoi(n)) : 4;
+}
+
+// A compressed infrared scene large enough that writing it back takes a
+// while; `shift` moves every value, so two shifts give two contents.
+tdw::DatasetDescription scene(int shift)
+{
+    tdw::DatasetDescription d;
+    d.data_id = tdw::kInfrared;
+    d.rows = 300;
+    d.columns = 1000;
+    d.compressed = true;
+    d.value = [shift](int r, int c) { return (r * 7 + c * 3 + shift) % 1200 - 600; };
+    d.nibble = [shift](int r, int c) { return (r / 8 + c / 100 + shift) % 16; };
+    return d;
+}
+
+Words words_of(const tdw::DatasetDescription& d)
+{
+    Words w;
+    for (int r = 0; r < d.rows; ++r)
+        for (int c = 0; c < d.columns; ++c)
+            w.push_back(tdw::sample_word(d.value(r, c), d.nibble(r, c)));
+    return w;
+}
+
+std::string text_of(const Bytes& b)
+{
+    return {b.begin(), b.end()};
+}
+
+int write_all(int id, const Words& words)
+{
+    const td::Dataset* ds = td::find_dataset(id);
+    return ds ? td::write_samples(id, std::as_bytes(std::span(words)), {0, 0},
+                                  {td::Index2::value_type(ds->rows), td::Index2::value_type(ds->columns)})
+              : TD_EBADID;
+}
+
+std::vector<std::string> entries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(folder.c_str())) {
+        while (const dirent* e = readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                names.emplace_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct stat status_of(const std::string& path)
+{
+    struct stat st {};
+    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+// Another local user this process can become, when it runs as root.
+struct OtherUser {
+    uid_t uid;
+    gid_t gid;
+};
+std::optional<OtherUser> other_user()
+{
+    const passwd* p = geteuid() == 0 ? getpwnam("nobody") : nullptr;
+    if (p == nullptr)
+        return std::nullopt;
+    return OtherUser{p->pw_uid, p->pw_gid};
+}
+bool become(const OtherUser& u)
+{
+    return setgroups(0, nullptr) == 0 && setgid(u.gid) == 0 && setuid(u.uid) == 0;
+}
+
+// Runs `body` in a child process; what it returns (empty: passed, else
+// what failed, or "skip: why") comes back through a pipe.
+std::string in_child(const std::function<std::string()>& body)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return "pipe failed";
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        const std::string result = body();
+        (void)!write(fds[1], result.data(), result.size());
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string result;
+    char buffer[256];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+        result.append(buffer, static_cast<std::size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status))
+        return "child ended by signal " + std::to_string(WTERMSIG(status));
+    return result;
+}
+
+class Safety : public tdtest::LibraryTest {
+protected:
+    const tdw::DatasetDescription old_scene = scene(0);
+    const tdw::DatasetDescription new_scene = scene(5);
+    const std::string old_bytes = text_of(tdw::build_dataset(old_scene));
+    const std::string new_bytes = text_of(tdw::build_dataset(new_scene));
+    const Words new_words = words_of(new_scene);
+};
+
+// ------------------------------------------------ a close killed at any time
+
+// What stands in the way of replacing the dataset.
+enum class Obstacle { none, hard_link, folder_not_writable, writer_not_owner };
+
+TEST_F(Safety, CloseKilledAtAnyMomentLeavesTheDatasetWhole)
+{
+    const struct {
+        const char* what;
+        Obstacle obstacle;
+    } cases[] = {
+        {"own file", Obstacle::none},
+        {"second hard link", Obstacle::hard_link},
+        {"folder not writable", Obstacle::folder_not_writable},
+        {"writer not the owner", Obstacle::writer_not_owner},
+    };
+    const auto user = other_user();
+    if (user) {
+        ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);   // the other user passes through
+    }
+    std::mt19937 rng(12345);
+    std::vector<std::string> skipped;
+    int folder_number = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.obstacle == Obstacle::writer_not_owner && !user) {
+            skipped.push_back(c.what);
+            continue;
+        }
+        const bool refused = c.obstacle != Obstacle::none;
+        const bool as_other = user && (c.obstacle == Obstacle::folder_not_writable ||
+                                       c.obstacle == Obstacle::writer_not_owner);
+        int intact = 0, unchanged = 0, renewed = 0, killed_before = 0, killed_closing = 0, left = 0;
+        double close_seconds = 0, run_seconds = 0;
+        for (int trial = 0; trial < trials(); ++trial) {
+            const std::string folder = dir.file("t" + std::to_string(folder_number++));
+            const std::string path = folder + "/d.tdf";
+            ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+            tdw::write_bytes(path, Bytes(old_bytes.begin(), old_bytes.end()));
+            switch (c.obstacle) {
+            case Obstacle::none:
+                break;
+            case Obstacle::hard_link:
+                ASSERT_EQ(link(path.c_str(), (folder + "/second.tdf").c_str()), 0);
+                break;
+            case Obstacle::folder_not_writable:
+                if (as_other) {
+                    ASSERT_EQ(chown(path.c_str(), user->uid, user->gid), 0);
+                }
+                ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+                break;
+            case Obstacle::writer_not_owner:
+                ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+                ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+                break;
+            }
+
+            // The child tells when it starts to close.  The first trial runs
+            // to its end and times the whole run and the close; later ones
+            // are killed at a random moment, odd ones within the close,
+            // even ones anywhere in the run (open, expansion, write, close).
+            int ready[2];
+            ASSERT_EQ(pipe(ready), 0);
+            std::fflush(nullptr);
+            const auto forked = Clock::now();
+            const pid_t pid = fork();
+            if (pid == 0) {
+                close(ready[0]);
+                if (as_other && (setenv("TMPDIR", "/tmp", 1) != 0 || !become(*user)))
+                    _exit(120);
+                int id = -1;
+                if (td_open(path.c_str(), TD_WRITE, &id) != TD_NOERR)
+                    _exit(121);
+                if (write_all(id, new_words) != TD_NOERR)
+                    _exit(122);
+                (void)!::write(ready[1], "c", 1);
+                _exit(td_close(id));
+            }
+            close(ready[1]);
+            char signal_byte = 0;
+            auto closing_at = forked;
+            if (trial == 0 || trial % 2 == 1) {
+                (void)!read(ready[0], &signal_byte, 1);
+                closing_at = Clock::now();
+            }
+            if (trial > 0) {
+                const double window = trial % 2 == 1 ? close_seconds : run_seconds;
+                std::uniform_real_distribution<double> moment(0, window * 1.1);
+                std::this_thread::sleep_until(closing_at + std::chrono::duration<double>(moment(rng)));
+                kill(pid, SIGKILL);
+            }
+            int wstatus = 0;
+            ASSERT_EQ(waitpid(pid, &wstatus, 0), pid);
+            if (trial == 0) {
+                close_seconds = std::chrono::duration<double>(Clock::now() - closing_at).count();
+                run_seconds = std::chrono::duration<double>(Clock::now() - forked).count();
+            }
+            const bool closing = signal_byte == 'c' || read(ready[0], &signal_byte, 1) == 1;
+            close(ready[0]);
+            ASSERT_TRUE(closing || WIFSIGNALED(wstatus)) << "the child failed: " << WEXITSTATUS(wstatus);
+            (void)chmod(folder.c_str(), 0755);
+
+            const std::string now = tdtest::read_file(path);
+            const bool is_old = now == old_bytes, is_new = now == new_bytes;
+            intact += is_old || (is_new && !refused);
+            unchanged += is_old;
+            renewed += is_new;
+            if (WIFSIGNALED(wstatus)) {
+                ++(closing ? killed_closing : killed_before);
+            } else {
+                EXPECT_EQ(WEXITSTATUS(wstatus), refused ? TD_EUNCOMPFILE : TD_NOERR);
+                EXPECT_TRUE(refused ? is_old : is_new);
+            }
+            if (c.obstacle == Obstacle::hard_link) {
+                EXPECT_EQ(tdtest::read_file(folder + "/second.tdf"), old_bytes);
+            }
+            // A side file is anonymous until complete; a kill in the moment
+            // between its naming and the rename can leave it, complete.
+            for (const std::string& name : entries(folder)) {
+                if (name == "d.tdf" || name == "second.tdf")
+                    continue;
+                ++left;
+                EXPECT_TRUE(name.starts_with(".tdf-")) << name;
+                EXPECT_EQ(tdtest::read_file(folder + "/" + name), new_bytes) << name;
+            }
+        }
+        EXPECT_EQ(intact, trials());
+        if (refused) {
+            EXPECT_EQ(left, 0);
+        }
+        std::cout << "[ trials ] " << c.what << ": " << trials() << " trials, " << killed_before
+                  << " killed before the close, " << killed_closing << " while closing, " << intact << " datasets intact (" << unchanged
+                  << " as before, " << renewed << " with the complete new content), " << left
+                  << " side files left\n";
+    }
+    if (!skipped.empty())
+        GTEST_SKIP() << "needs root to act as a second user: " << skipped.front();
+}
+
+// ------------------------------------------- full file systems, no inodes
+
+// Mounts a small private tmpfs on `folder` in a mount namespace of this
+// (child) process alone.
+bool mount_scratch(const std::string& folder, const char* options)
+{
+    return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount("tdftest", folder.c_str(), "tmpfs", 0, options) == 0;
+}
+
+// Fills the file system of `folder` with files `fill-N` until a write or a
+// new file fails; returns how many files it made.
+int fill(const std::string& folder, bool with_files)
+{
+    int n = 0;
+    for (;; ++n) {
+        const std::string name = folder + "/fill-" + std::to_string(n);
+        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        if (fd < 0)
+            return n;
+        if (!with_files) {
+            std::vector<char> chunk(4096, 'x');
+            while (write(fd, chunk.data(), chunk.size()) > 0) {
+            }
+            close(fd);
+            return n + 1;
+        }
+        close(fd);
+    }
+}
+
+TEST_F(Safety, FullFileSystemsLeaveTheDatasetWhole)
+{
+    enum class Full { space, inodes, temporary_copy };
+    const struct {
+        const char* what;
+        Full full;
+        const char* tmpfs;
+        int status;   // of the close, or of the read that expands
+    } cases[] = {
+        {"no space for the new file", Full::space, "size=2m", TD_EWRITEDATA},
+        {"no free inode", Full::inodes, "size=4m,nr_inodes=16", TD_EUNCOMPFILE},
+        {"no space for the temporary copy", Full::temporary_copy, "size=64k", TD_EWRITEDATA},
+    };
+    std::vector<std::string> skipped;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string scratch = dir.file(std::string("fs-") + std::to_string(int(c.full)));
+        ASSERT_EQ(mkdir(scratch.c_str(), 0700), 0);
+        const std::string path = (c.full == Full::temporary_copy ? dir.path() : scratch) + "/d.tdf";
+        const std::string result = in_child([&]() -> std::string {
+            // Without a private tmpfs (not root), a limit on the size of
+            // files fails the same writes; no inode can be taken away so.
+            const bool mounted = mount_scratch(scratch, c.tmpfs);
+            if (!mounted && c.full == Full::inodes)
+                return "skip: no private mount namespace for a tmpfs";
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit small{65536, RLIM_INFINITY}, unlimited{RLIM_INFINITY, RLIM_INFINITY};
+            tdw::write_bytes(path, Bytes(old_bytes.begin(), old_bytes.end()));
+            int id = -1;
+            if (c.full == Full::temporary_copy) {
+                if (setenv("TMPDIR", scratch.c_str(), 1) != 0 || (mounted ? fill(scratch, false) < 1
+                                                                          : setrlimit(RLIMIT_FSIZE, &small) != 0))
+                    return "cannot fill the temporary folder";
+                if (td_open(path.c_str(), TD_READONLY, &id) != TD_NOERR)
+                    return "open failed";
+                std::vector<float> row(1000);
+                const std::uint32_t start[2]{0, 0}, count[2]{1, 1000};
+                if (const int s = td_varget_float(id, 0, start, count, row.data()); s != c.status)
+                    return "the expanding read gave " + std::to_string(s);
+                if (td_close(id) != TD_NOERR || tdtest::read_file(path) != old_bytes)
+                    return "dataset changed";
+                return "";
+            }
+            if (td_open(path.c_str(), TD_WRITE, &id) != TD_NOERR || write_all(id, new_words) != TD_NOERR)
+                return "open or write failed";
+            const std::vector<std::string> before = entries(scratch);
+            if (mounted ? fill(scratch, c.full == Full::inodes) < 1 : setrlimit(RLIMIT_FSIZE, &small) != 0)
+                return "cannot fill the file system";
+            const std::vector<std::string> filled = entries(scratch);
+            if (const int s = td_close(id); s != c.status)
+                return "the close gave " + std::to_string(s);
+            if (tdtest::read_file(path) != old_bytes || entries(scratch) != filled)
+                return "dataset changed or side file left";
+            // Room again: the dataset, still open, closes with its new content.
+            for (const std::string& name : filled)
+                if (std::find(before.begin(), before.end(), name) == before.end())
+                    unlink((scratch + "/" + name).c_str());
+            (void)setrlimit(RLIMIT_FSIZE, &unlimited);
+            if (const int s = td_close(id); s != TD_NOERR)
+                return "the second close gave " + std::to_string(s);
+            return tdtest::read_file(path) == new_bytes ? "" : "new content missing";
+        });
+        if (result.starts_with("skip: "))
+            skipped.push_back(std::string(c.what) + ": " + result.substr(6));
+        else
+            EXPECT_EQ(result, "");
+    }
+    if (!skipped.empty())
+        GTEST_SKIP() << skipped.front();
+}
+
+// ------------------------------------------------- readers beside a writer
+
+// Conversions that run while the dataset is written back again and again
+// see the old dataset or the new one, whole (the planes tell them apart).
+TEST_F(Safety, ConversionsBesideAWriterReadWholeDatasets)
+{
+    const std::string path = dir.file("d.tdf");
+    const std::vector<std::string> args = {"-1", "255,0,0", "-3", "0,0,255", path};
+    std::string gifs[2];
+    for (int i = 0; i < 2; ++i) {
+        tdw::write_bytes(path, tdw::build_dataset(i == 0 ? old_scene : new_scene));
+        const auto r = tdtest::run_command(tdtest::tdftogif_path(), args);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        gifs[i] = r.out;
+    }
+    ASSERT_TRUE(gifs[0] != gifs[1]);
+    // The writer writes the dataset back, alternating the two contents,
+    // until it is killed; a byte on the pipe for each write-back.
+    const Words old_words = words_of(old_scene);
+    int done[2];
+    ASSERT_EQ(pipe(done), 0);
+    std::fflush(nullptr);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        close(done[0]);
+        for (int i = 0;; ++i) {
+            int id = -1;
+            if (td_open(path.c_str(), TD_WRITE, &id) != TD_NOERR ||
+                write_all(id, i % 2 == 0 ? old_words : new_words) != TD_NOERR || td_close(id) != TD_NOERR)
+                _exit(1);
+            (void)!::write(done[1], "w", 1);
+        }
+    }
+    close(done[1]);
+    int whole = 0;
+    for (int i = 0; i < 2 * trials(); ++i) {
+        const auto r = tdtest::run_command(tdtest::tdftogif_path(), args);
+        whole += r.exit_code == 0 && (r.out == gifs[0] || r.out == gifs[1]);
+    }
+    kill(writer, SIGKILL);
+    int wstatus = 0;
+    ASSERT_EQ(waitpid(writer, &wstatus, 0), writer);
+    EXPECT_TRUE(WIFSIGNALED(wstatus)) << "the writer failed";
+    int write_backs = 0;
+    char buffer[256];
+    for (ssize_t n; (n = read(done[0], buffer, sizeof buffer)) > 0;)
+        write_backs += static_cast<int>(n);
+    close(done[0]);
+    EXPECT_EQ(whole, 2 * trials());
+    const std::string now = tdtest::read_file(path);
+    EXPECT_TRUE(now == old_bytes || now == new_bytes);
+    std::cout << "[ trials ] " << 2 * trials() << " conversions beside " << write_backs << " write-backs: "
+              << whole << " whole; the writer killed, the dataset "
+              << (now == old_bytes || now == new_bytes ? "intact" : "DAMAGED") << "\n";
+}
+
+// --------------------------------------- read-write opens that change nothing
+
+TEST_F(Safety, ReadWriteOpenThatChangesNothingLeavesTheFileAlone)
+{
+    for (const bool compressed : {false, true}) {
+        SCOPED_TRACE(compressed ? "compressed" : "plain");
+        tdw::DatasetDescription d = scene(3);
+        d.rows = 20;
+        d.compressed = compressed;
+        const std::string path = write(compressed ? "c.tdf" : "p.tdf", d);
+        const timespec long_ago[2] = {{978307200, 0}, {978307200, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), long_ago, 0), 0);
+        const std::string bytes = tdtest::read_file(path);
+        const struct stat before = status_of(path);
+
+        const int id = open_ok(path, TD_WRITE);
+        std::vector<float> row(1000);
+        for (std::uint32_t r = 0; r < 20; ++r) {
+            const std::uint32_t start[2]{r, 0}, count[2]{1, 1000};
+            ASSERT_EQ(td_varget_float(id, 0, start, count, row.data()), TD_NOERR);
+        }
+        ASSERT_EQ(td_close(id), TD_NOERR);
+        const struct stat after = status_of(path);
+        EXPECT_EQ(tdtest::read_file(path), bytes);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+        EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+        EXPECT_EQ(after.st_ctim.tv_sec, before.st_ctim.tv_sec);
+        EXPECT_EQ(after.st_ctim.tv_nsec, before.st_ctim.tv_nsec);
+    }
+}
+
+// ---------------------------------------- side files and temporary copies
+
+// With a umask that hides nothing, a side file is private from its creation
+// and has the dataset's mode and owner before any byte is written; it has
+// no name until it is put in place.  The temporary copy is private too and
+// goes where TMPDIR says.
+TEST_F(Safety, SideFilesAndTemporaryCopiesArePrivate)
+{
+    const mode_t old_umask = umask(0);
+    const std::string path = dir.file("d.tdf");
+    tdw::write_bytes(path, {0xD5});
+    for (const mode_t mode : {0600, 0640, 0444}) {
+        ASSERT_EQ(chmod(path.c_str(), mode), 0);
+        const struct stat dataset = status_of(path);
+        td::SideFile side;
+        ASSERT_EQ(side.create(path, dataset), TD_NOERR);
+        struct stat st {};
+        ASSERT_EQ(fstat(side.stream().descriptor(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+        EXPECT_EQ(st.st_uid, dataset.st_uid);
+        EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"d.tdf"});
+    }
+
+    const struct {
+        const char* tmpdir;   // nullptr: unset
+        std::string expected_folder;
+    } copies[] = {{nullptr, "/tmp/"}, {"", "/tmp/"}, {"copies", dir.file("copies/")}, {"missing", ""}};
+    ASSERT_EQ(mkdir(dir.file("copies").c_str(), 0700), 0);
+    const char* saved = std::getenv("TMPDIR");
+    const std::string saved_value = saved ? saved : "";
+    for (const auto& c : copies) {
+        SCOPED_TRACE(c.tmpdir ? c.tmpdir : "unset");
+        if (c.tmpdir == nullptr)
+            unsetenv("TMPDIR");
+        else
+            setenv("TMPDIR", *c.tmpdir ? dir.file(c.tmpdir).c_str() : "", 1);
+        td::Stream copy = td::Stream::temporary();
+        EXPECT_EQ(bool(copy), !c.expected_folder.empty());
+        if (!copy)
+            continue;
+        char target[4096] = {};
+        const std::string link = "/proc/self/fd/" + std::to_string(copy.descriptor());
+        ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+        EXPECT_TRUE(std::string(target).starts_with(c.expected_folder)) << target;
+        EXPECT_TRUE(std::string(target).ends_with("(deleted)")) << target;
+        struct stat st {};
+        ASSERT_EQ(fstat(copy.descriptor(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+    }
+    EXPECT_EQ(entries(dir.file("copies")), std::vector<std::string>{});
+    if (saved)
+        setenv("TMPDIR", saved_value.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    umask(old_umask);
+}
+
+// ----------------------------------------------------- the two commands
+
+class Commands : public ::testing::Test {
+protected:
+    static const std::string& tdfinfo()
+    {
+        static const std::string path = TDFINFO_EXECUTABLE;
+        return path;
+    }
+    tdtest::TempDir dir;
+};
+
+TEST_F(Commands, OutputNamingTheInputIsRefusedBeforeAnythingChanges)
+{
+    const std::string path = dir.file("s.tdf");
+    tdw::write_dataset(path, tdtest::description_of(tdw::kInfrared));
+    ASSERT_EQ(symlink("s.tdf", dir.file("sym.tdf").c_str()), 0);
+    ASSERT_EQ(link(path.c_str(), dir.file("hard.tdf").c_str()), 0);
+    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+    const std::string bytes = tdtest::read_file(path);
+    const std::vector<std::string> names = entries(dir.path());
+    const struct {
+        std::vector<std::string> args;
+        std::string line;
+        bool stdout_to_input;
+    } cases[] = {
+        {{"-o", "s.tdf", "s.tdf"}, "tdftogif: s.tdf: output file is the input dataset\n", false},
+        {{"-o", "sym.tdf", "s.tdf"}, "tdftogif: sym.tdf: output file is the input dataset\n", false},
+        {{"-o", "hard.tdf", "s.tdf"}, "tdftogif: hard.tdf: output file is the input dataset\n", false},
+        {{"-o", "sub/../s.tdf", "sym.tdf"}, "tdftogif: sub/../s.tdf: output file is the input dataset\n", false},
+        {{"s.tdf"}, "tdftogif: standard output: output file is the input dataset\n", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const struct stat before = status_of(path);
+        tdtest::CommandOptions options;
+        options.cwd = dir.path();
+        if (c.stdout_to_input) {
+            options.stdout_path = path;
+            options.append_stdout = true;
+        }
+        const auto r = tdtest::run_command(tdtest::tdftogif_path(), c.args, options);
+        EXPECT_EQ(r.exit_code, 256 - 4);
+        EXPECT_EQ(r.err, c.line);
+        EXPECT_EQ(tdtest::read_file(path), bytes);
+        EXPECT_EQ(status_of(path).st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+        EXPECT_EQ(entries(dir.path()), names);
+    }
+}
+
+TEST_F(Commands, InputsThatAreNotRegularFilesAreRefusedAtOnce)
+{
+    const std::string dataset = dir.file("s.tdf");
+    tdw::write_dataset(dataset, tdtest::description_of(tdw::kInfrared));
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("fifo", dir.file("to-fifo").c_str()), 0);
+    ASSERT_EQ(symlink("s.tdf", dir.file("to-dataset").c_str()), 0);
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socket_path = dir.file("socket");
+    ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socket_path.c_str());
+    ASSERT_EQ(bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const struct {
+        std::string input;
+        int status;
+    } cases[] = {{dir.file("fifo"), TD_EACCESS},   {dir.file("to-fifo"), TD_EACCESS},
+                 {dir.path(), TD_EACCESS},         {"/dev/null", TD_EACCESS},
+                 {socket_path, TD_EACCESS},        {dir.file("to-dataset"), 0}};
+    for (const auto& c : cases) {
+        for (const std::string& program : {tdtest::tdftogif_path(), tdfinfo()}) {
+            SCOPED_TRACE(program + " " + c.input);
+            tdtest::CommandOptions options;
+            options.time_limit_seconds = 20;
+            const auto r = tdtest::run_command(program, {c.input}, options);
+            EXPECT_FALSE(r.timed_out);
+            EXPECT_EQ(r.exit_code, c.status);
+            const std::string name = program == tdfinfo() ? "tdfinfo" : "tdftogif";
+            EXPECT_EQ(r.err, c.status ? name + ": " + c.input + ": cannot access dataset\n" : "");
+        }
+    }
+    close(sock);
+}
+
+TEST_F(Commands, FailureLinesAreOneLine)
+{
+    const struct {
+        std::string raw, escaped;
+    } cases[] = {
+        {"plain name.tdf", "plain name.tdf"},
+        {"a\nb", "a\\nb"},
+        {"tab\there\r", "tab\\there\\r"},
+        {std::string("nul\0bell\a", 9) + "\x1b\x7f", "nul\\x00bell\\x07\\x1b\\x7f"},
+        {"back\\slash", "back\\\\slash"},
+        {"caf\xc3\xa9", "caf\xc3\xa9"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(tdf::escape_line(c.raw), c.escaped) << c.escaped;
+
+    const std::string name = dir.file("two\nlines.tdf");
+    for (const std::string& program : {tdtest::tdftogif_path(), tdfinfo()}) {
+        const auto r = tdtest::run_command(program, {name});
+        const std::string command = program == tdfinfo() ? "tdfinfo" : "tdftogif";
+        EXPECT_EQ(r.exit_code, TD_EACCESS);
+        EXPECT_EQ(r.err, command + ": " + dir.file("two\\nlines.tdf") + ": cannot access dataset\n");
+    }
+}
+
+} // namespace

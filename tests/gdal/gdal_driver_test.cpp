@@ -1,0 +1,410 @@
+// gdal_driver_test.cpp - the Tidewell GDAL plugin loaded into GDAL as a
+// user's program loads it: pixels against the library's own reads, many
+// datasets and a mosaic, two threads, damaged and foreign files.  Also run
+// in the sanitizer build, where the plugin is instrumented.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <optional>
+#include <cstring>
+#include <latch>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cpl_conv.h"
+#include "cpl_error.h"
+#include "dataset_metadata.h"
+#include "gdal.h"
+#include "gdal_fixtures.h"
+#include "gdal_utils.h"
+#include "georeference.h"
+#include "run_command.h"
+#include "tidewell.h"
+
+namespace {
+
+using tdgdal_test::LibraryReads;
+
+class GdalEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        CPLSetConfigOption("GDAL_DRIVER_PATH", TIDEWELL_PLUGIN_DIR);
+        GDALAllRegister();
+    }
+    void TearDown() override { GDALDestroyDriverManager(); }
+};
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new GdalEnvironment);
+
+// A GDAL dataset handle closed on scope exit.
+struct Dataset {
+    GDALDatasetH handle = nullptr;
+    explicit Dataset(const std::string& name)
+        : handle(GDALOpenEx(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr))
+    {
+    }
+    Dataset(Dataset&& other) noexcept : handle(std::exchange(other.handle, nullptr)) {}
+    ~Dataset()
+    {
+        if (handle != nullptr)
+            GDALClose(handle);
+    }
+    GDALRasterBandH band() const { return GDALGetRasterBand(handle, 1); }
+};
+
+// Reads a window of band 1 as `type`; the error message on failure.
+template <typename T>
+CPLErr read_window(const Dataset& ds, GDALDataType type, int x, int y, int width, int height,
+                   std::vector<T>& out)
+{
+    out.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), T{});
+    return GDALRasterIO(ds.band(), GF_Read, x, y, width, height, out.data(), width, height, type, 0, 0);
+}
+
+template <typename T>
+std::vector<T> window_of(const std::vector<T>& all, int columns, int x, int y, int width, int height)
+{
+    std::vector<T> out;
+    for (int row = y; row < y + height; ++row)
+        for (int column = x; column < x + width; ++column)
+            out.push_back(all[static_cast<std::size_t>(row) * columns + column]);
+    return out;
+}
+
+// Float results compared bit for bit: the driver hands over the library's
+// values unchanged.
+bool same_bits(const std::vector<float>& a, const std::vector<float>& b)
+{
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+std::string subdataset(const std::string& path, const char* component)
+{
+    return "TIDEWELL:\"" + path + "\":" + component;
+}
+
+// Silences GDAL's error output for the life of the object; the last
+// message is still kept.
+struct QuietErrors {
+    QuietErrors() { CPLPushErrorHandler(CPLQuietErrorHandler); }
+    ~QuietErrors() { CPLPopErrorHandler(); }
+};
+
+class DriverTest : public ::testing::Test {
+protected:
+    void TearDown() override { CPLSetConfigOption("TIDEWELL_MAX_OPEN_DATASETS", nullptr); }
+
+    std::string write(const std::string& name, const tdw::DatasetDescription& desc)
+    {
+        const std::string path = dir.file(name);
+        tdw::write_dataset(path, desc);
+        return path;
+    }
+
+    tdtest::TempDir dir;
+};
+
+TEST(OrbitStartTime, IsoTextOrNothing)
+{
+    struct Case {
+        int year, day, hour_minute, second, millisecond;
+        const char* expected;   // nullptr: no time
+    };
+    const Case cases[] = {
+        {2024, 175, 1342, 27, 500, "2024-06-23T13:42:27.500Z"},
+        {99, 132, 1423, 5, 0, "1999-05-12T14:23:05.000Z"},
+        {0, 1, 0, 0, 0, "2000-01-01T00:00:00.000Z"},
+        {69, 365, 2359, 59, 999, "2069-12-31T23:59:59.999Z"},
+        {2000, 60, 0, 0, 7, "2000-02-29T00:00:00.007Z"},
+        {2000, 366, 1200, 0, 0, "2000-12-31T12:00:00.000Z"},
+        {1900, 60, 0, 0, 0, "1900-03-01T00:00:00.000Z"},          // not a leap year
+        {2024, 1, 100, 0, 1000, "2024-01-01T01:00:00Z"},          // bad millisecond: no fraction
+        {2023, 366, 0, 0, 0, nullptr},
+        {2024, 0, 0, 0, 0, nullptr},
+        {2024, 10, 2400, 0, 0, nullptr},
+        {2024, 10, 1260, 0, 0, nullptr},
+        {2024, 10, 1200, 60, 0, nullptr},
+        {-1, 10, 1200, 0, 0, nullptr},
+        {2024, 10, -5, 0, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        const auto text = tdgdal::orbit_start_time(c.year, c.day, c.hour_minute, c.second, c.millisecond);
+        if (c.expected == nullptr)
+            EXPECT_FALSE(text) << c.year << " " << c.day << " " << *text;
+        else
+            EXPECT_EQ(text.value_or("(none)"), c.expected) << c.year << " " << c.day;
+    }
+}
+
+// The grids the fixtures of the tool tests do not reach: rows running
+// north, and grids that cannot be placed.
+TEST(GridGeotransform, EdgeCases)
+{
+    struct Case {
+        const char* projection;
+        tdgdal::CornerCentres corners;
+        int rows, columns;
+        std::optional<std::array<double, 6>> expected;
+    };
+    const Case cases[] = {
+        {"linear", {10, 20, 0, 5}, 11, 6, std::array<double, 6>{-0.5, 1, 0, 9.5, 0, 1}},
+        {"linear", {45, 30, -80, -60}, 1, 21, std::nullopt},     // one row: no spacing
+        {"linear", {45, 30, -80, -60}, 16, 1, std::nullopt},
+        {"linear", {45, 45, -80, -60}, 16, 21, std::nullopt},
+        {"linear", {45, 30, -80, -80}, 16, 21, std::nullopt},
+        {"mercator", {90, 30, -80, -60}, 16, 21, std::nullopt},  // the pole is at infinity
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(tdgdal::grid_geotransform(c.projection, c.corners, c.rows, c.columns), c.expected)
+            << c.projection << " " << c.corners.start_latitude << " " << c.rows << "x" << c.columns;
+}
+
+TEST_F(DriverTest, PixelsAreTheLibraryReads)
+{
+    for (const tdgdal_test::Fixture& fixture : tdgdal_test::gdal_fixtures()) {
+        SCOPED_TRACE(fixture.name);
+        const std::string path = write(fixture.name + ".tdf", fixture.desc);
+        const LibraryReads expected = tdgdal_test::read_with_library(path);
+        ASSERT_EQ(expected.status, TD_NOERR);
+        const Dataset ds(path);
+        ASSERT_NE(ds.handle, nullptr);
+        EXPECT_STREQ(GDALGetDriverShortName(GDALGetDatasetDriver(ds.handle)), "Tidewell");
+        ASSERT_EQ(GDALGetDataTypeSize(GDALGetRasterDataType(ds.band())), 32);
+
+        // The whole raster (whole rows straight from the library) and a
+        // window inside it (through GDAL's block cache).
+        std::vector<float> values;
+        ASSERT_EQ(read_window(ds, GDT_Float32, 0, 0, expected.columns, expected.rows, values), CE_None);
+        EXPECT_TRUE(same_bits(values, expected.data));
+        ASSERT_EQ(read_window(ds, GDT_Float32, 5, 3, 60, 17, values), CE_None);
+        EXPECT_TRUE(same_bits(values, window_of(expected.data, expected.columns, 5, 3, 60, 17)));
+
+        const Dataset planes(subdataset(path, "graphics"));
+        ASSERT_EQ(planes.handle != nullptr, !expected.graphics.empty());
+        if (planes.handle == nullptr)
+            continue;
+        std::vector<std::uint8_t> bits;
+        ASSERT_EQ(read_window(planes, GDT_Byte, 0, 0, expected.columns, expected.rows, bits), CE_None);
+        EXPECT_EQ(bits, expected.graphics);
+        ASSERT_EQ(read_window(planes, GDT_Byte, 9, 1, 40, 20, bits), CE_None);
+        EXPECT_EQ(bits, window_of(expected.graphics, expected.columns, 9, 1, 40, 20));
+    }
+}
+
+// The library has 100 slots; GDAL may hold any number of datasets open.
+TEST_F(DriverTest, HundredFiftyDatasetsOpenAtOnceAndTheirMosaic)
+{
+    constexpr int kTileRows = 10, kTileColumns = 70, kAcross = 15, kDown = 10;
+    std::vector<std::string> paths;
+    std::vector<Dataset> open;
+    for (int i = 0; i < kDown; ++i)
+        for (int j = 0; j < kAcross; ++j) {
+            paths.push_back(write("tile-" + std::to_string(i) + "-" + std::to_string(j) + ".tdf",
+                                  tdgdal_test::mosaic_tile(i * kTileRows, j * kTileColumns, kTileRows,
+                                                           kTileColumns)));
+            open.emplace_back(paths.back());
+            ASSERT_NE(open.back().handle, nullptr) << paths.back() << ": " << CPLGetLastErrorMsg();
+        }
+    for (int pass = 0; pass < 2; ++pass)
+        for (std::size_t n = 0; n < open.size(); ++n) {
+            std::vector<float> values;
+            ASSERT_EQ(read_window(open[n], GDT_Float32, 0, 0, kTileColumns, kTileRows, values), CE_None)
+                << paths[n] << ": " << CPLGetLastErrorMsg();
+            const int row0 = static_cast<int>(n) / kAcross * kTileRows;
+            const int column0 = static_cast<int>(n) % kAcross * kTileColumns;
+            int wrong = 0;
+            for (int r = 0; r < kTileRows; ++r)
+                for (int c = 0; c < kTileColumns; ++c)
+                    wrong += values[static_cast<std::size_t>(r * kTileColumns + c)] !=
+                             static_cast<float>(tdgdal_test::mosaic_count(row0 + r, column0 + c));
+            EXPECT_EQ(wrong, 0) << paths[n];
+        }
+    open.clear();
+
+    // gdalbuildvrt over the 150 files, then gdal_translate of the mosaic.
+    std::vector<const char*> names;
+    for (const std::string& p : paths)
+        names.push_back(p.c_str());
+    const std::string vrt = dir.file("mosaic.vrt");
+    const std::string tif = dir.file("mosaic.tif");
+    int usage_error = 0;
+    GDALDatasetH mosaic = GDALBuildVRT(vrt.c_str(), static_cast<int>(names.size()), nullptr, names.data(),
+                                       nullptr, &usage_error);
+    ASSERT_NE(mosaic, nullptr) << CPLGetLastErrorMsg();
+    GDALDatasetH translated = GDALTranslate(tif.c_str(), mosaic, nullptr, &usage_error);
+    ASSERT_NE(translated, nullptr) << CPLGetLastErrorMsg();
+    GDALClose(translated);
+    GDALClose(mosaic);
+
+    const Dataset result(tif);
+    ASSERT_EQ(GDALGetRasterXSize(result.handle), kAcross * kTileColumns);
+    ASSERT_EQ(GDALGetRasterYSize(result.handle), kDown * kTileRows);
+    std::array<double, 6> transform{};
+    ASSERT_EQ(GDALGetGeoTransform(result.handle, transform.data()), CE_None);
+    EXPECT_DOUBLE_EQ(transform[0], tdgdal_test::kMosaicLon0 - tdgdal_test::kMosaicStep / 2);
+    EXPECT_DOUBLE_EQ(transform[3], tdgdal_test::kMosaicLat0 + tdgdal_test::kMosaicStep / 2);
+    std::vector<float> values;
+    ASSERT_EQ(read_window(result, GDT_Float32, 0, 0, kAcross * kTileColumns, kDown * kTileRows, values), CE_None);
+    int wrong = 0;
+    for (int row = 0; row < kDown * kTileRows; ++row)
+        for (int column = 0; column < kAcross * kTileColumns; ++column)
+            wrong += values[static_cast<std::size_t>(row) * kAcross * kTileColumns + column] !=
+                     static_cast<float>(tdgdal_test::mosaic_count(row, column));
+    EXPECT_EQ(wrong, 0);
+}
+
+// Two threads read two compressed datasets at once, with room for both in
+// the cache of open ids and with room for one (each read reopens).
+TEST_F(DriverTest, TwoThreadsReadTwoDatasets)
+{
+    std::vector<std::string> paths;
+    std::vector<LibraryReads> expected;
+    for (int n = 0; n < 2; ++n) {
+        tdw::DatasetDescription desc;
+        desc.data_id = tdw::kInfrared;
+        desc.rows = 120;
+        desc.columns = 150;
+        desc.compressed = true;
+        desc.value = [n](int r, int c) { return 1 + (r * (n + 3) + c * 11) % 2047; };
+        desc.nibble = [n](int r, int c) { return (r + c + n) % 16; };
+        paths.push_back(write("thread-" + std::to_string(n) + ".tdf", desc));
+        expected.push_back(tdgdal_test::read_with_library(paths.back()));
+        ASSERT_EQ(expected.back().status, TD_NOERR);
+    }
+    for (const char* capacity : {"16", "1"}) {
+        SCOPED_TRACE(capacity);
+        CPLSetConfigOption("TIDEWELL_MAX_OPEN_DATASETS", capacity);
+        std::atomic<int> mismatches{0};
+        std::latch start(2);
+        auto reader = [&](int n) {
+            const Dataset ds(paths[n]);
+            start.arrive_and_wait();
+            if (ds.handle == nullptr) {
+                ++mismatches;
+                return;
+            }
+            std::vector<float> row;
+            for (int pass = 0; pass < 5; ++pass)
+                for (int r = 0; r < expected[n].rows; ++r) {
+                    GDALFlushCache(ds.handle);   // every row is read from the file again
+                    if (read_window(ds, GDT_Float32, 0, r, expected[n].columns, 1, row) != CE_None ||
+                        !same_bits(row, window_of(expected[n].data, expected[n].columns, 0, r,
+                                                  expected[n].columns, 1)))
+                        ++mismatches;
+                }
+        };
+        std::thread first(reader, 0);
+        std::thread second(reader, 1);
+        first.join();
+        second.join();
+        EXPECT_EQ(mismatches.load(), 0);
+    }
+}
+
+// A damaged dataset opens (its header is sound) and its reads fail with
+// the library's message, never with a crash.
+TEST_F(DriverTest, DamagedDatasetsFailReadsWithTheLibrarysMessage)
+{
+    tdw::DatasetDescription plain;
+    plain.data_id = tdw::kInfrared;
+    plain.rows = 40;
+    plain.columns = 80;
+    plain.value = [](int r, int c) { return 1 + (r * 80 + c) % 2000; };
+    tdw::DatasetDescription compressed = plain;
+    compressed.compressed = true;
+
+    std::vector<std::uint8_t> garbled = tdw::build_dataset(compressed);
+    for (std::size_t i = 1024 + 40; i < garbled.size(); i += 3)
+        garbled[i] = 0xFF;
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+    };
+    const Case cases[] = {
+        {"plain-cut", tdw::build_truncated(plain, 160 * 20 + 7)},
+        {"compressed-cut", tdw::build_truncated(compressed, 1024 + 100)},
+        {"compressed-garbled", garbled},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file(c.name);
+        tdw::write_bytes(path, c.bytes);
+        const LibraryReads library = tdgdal_test::read_with_library(path);
+        ASSERT_NE(library.status, TD_NOERR) << "the damage must show in the library's reads";
+        const Dataset ds(path);
+        ASSERT_NE(ds.handle, nullptr) << CPLGetLastErrorMsg();
+        const QuietErrors quiet;
+        std::vector<float> values;
+        CPLErrorReset();
+        EXPECT_EQ(read_window(ds, GDT_Float32, 0, 0, 80, 40, values), CE_Failure);
+        EXPECT_NE(std::string(CPLGetLastErrorMsg()).find(td_strerror(library.status)), std::string::npos)
+            << CPLGetLastErrorMsg();
+    }
+}
+
+// Files of other formats, or that the library refuses, are not claimed:
+// they open with their own driver or with none.
+TEST_F(DriverTest, OtherFilesAreNotClaimed)
+{
+    GDALDriverH mem = GDALGetDriverByName("MEM");
+    GDALDatasetH image = GDALCreate(mem, "", 8, 8, 1, GDT_Byte, nullptr);
+    const std::string png = dir.file("picture.png");
+    const std::string tif = dir.file("picture.tif");
+    GDALClose(GDALCreateCopy(GDALGetDriverByName("PNG"), png.c_str(), image, FALSE, nullptr, nullptr, nullptr));
+    GDALClose(GDALCreateCopy(GDALGetDriverByName("GTiff"), tif.c_str(), image, FALSE, nullptr, nullptr, nullptr));
+    GDALClose(image);
+
+    tdw::DatasetDescription bad_kind;
+    bad_kind.fields["data_id"] = 9;
+    tdw::DatasetDescription bad_pixel;
+    bad_pixel.fields["channel_pixel_size"] = 1;
+    std::vector<std::uint8_t> text(300, 'x');
+    text[0] = 0xD5;
+    tdw::write_dataset(dir.file("kind.tdf"), bad_kind);
+    tdw::write_dataset(dir.file("pixel.tdf"), bad_pixel);
+    tdw::write_bytes(dir.file("d5.txt"), text);
+    struct Case {
+        std::string path;
+        const char* driver;   // nullptr: no driver
+    };
+    const Case cases[] = {
+        {png, "PNG"},
+        {tif, "GTiff"},
+        {dir.file("kind.tdf"), nullptr},
+        {dir.file("pixel.tdf"), nullptr},
+        {dir.file("d5.txt"), nullptr},
+    };
+    for (const Case& c : cases) {
+        GDALDriverH driver = GDALIdentifyDriver(c.path.c_str(), nullptr);
+        EXPECT_STREQ(driver != nullptr ? GDALGetDriverShortName(driver) : nullptr, c.driver) << c.path;
+    }
+}
+
+// A dataset replaced on disk after it was opened is not read as if it were
+// the one GDAL described.
+TEST_F(DriverTest, ReplacedFileIsNotReadAsTheOldOne)
+{
+    tdw::DatasetDescription desc;
+    desc.rows = 6;
+    desc.columns = 70;
+    desc.value = [](int r, int c) { return 1 + r + c; };
+    const std::string first = write("first.tdf", desc);
+    const std::string second = write("second.tdf", desc);
+    CPLSetConfigOption("TIDEWELL_MAX_OPEN_DATASETS", "1");
+    const Dataset a(first);
+    const Dataset b(second);
+    std::vector<float> values;
+    ASSERT_EQ(read_window(a, GDT_Float32, 0, 0, 70, 6, values), CE_None);
+    ASSERT_EQ(read_window(b, GDT_Float32, 0, 0, 70, 6, values), CE_None);   // a's id is closed
+    desc.value = [](int r, int c) { return 500 + r * c; };
+    desc.rows = 7;
+    tdw::write_dataset(first, desc);
+    GDALFlushCache(a.handle);
+    const QuietErrors quiet;
+    EXPECT_EQ(read_window(a, GDT_Float32, 0, 0, 70, 6, values), CE_Failure);
+    EXPECT_NE(std::string(CPLGetLastErrorMsg()).find("changed on disk"), std::string::npos)
+        << CPLGetLastErrorMsg();
+}
+
+} // namespace
