@@ -3,6 +3,7 @@ storage equal tdfinfo -j's; units, orbit start time, coordinates, and
 xarray's recognition of Tidewell files."""
 
 import io
+import os
 
 import numpy as np
 import pytest
@@ -150,6 +151,8 @@ GUESSES = [
     ("n.tdf", b"CDF\x01" + bytes(100), False),
     ("none.tdf", None, True),                      # opening reports the missing file
     ("none.nc", None, False),
+    ("fifo.tdf", "fifo", True),                    # not opened, so never waited on
+    ("fifo.dat", "fifo", False),
 ]
 
 
@@ -157,7 +160,9 @@ GUESSES = [
 def test_engine_guess(name, made, claimed, tmp_path):
     from tidewell.xarray_backend import TidewellBackendEntrypoint
     path = tmp_path / name
-    if isinstance(made, bytes):
+    if made == "fifo":
+        os.mkfifo(path)
+    elif isinstance(made, bytes):
         path.write_bytes(made)
     elif made is not None:
         write_dataset(path, **made)

@@ -23,6 +23,12 @@ def directory(tmp):
     return str(tmp)
 
 
+def fifo(tmp):
+    path = str(tmp / "fifo.tdf")
+    os.mkfifo(path)
+    return path
+
+
 def raw_bytes(data):
     def make(tmp):
         path = tmp / "bytes.tdf"
@@ -38,7 +44,8 @@ def dataset(**description):
 # name: (make the file, exception class, status, item, errno)
 OPEN_FAILURES = {
     "missing": (missing, tidewell.TidewellFileNotFoundError, 3, None, errno.ENOENT),
-    "directory": (directory, tidewell.TidewellIsADirectoryError, 27, None, errno.EISDIR),
+    "directory": (directory, tidewell.TidewellIsADirectoryError, 3, None, errno.EISDIR),
+    "fifo": (fifo, TidewellError, 3, None, None),     # refused, never waited on
     "empty": (raw_bytes(b""), TidewellError, 27, None, None),
     "not-tidewell": (raw_bytes(b"CDF\x01" + bytes(200)), TidewellError, 26, None, None),
     "data-id-4": (dataset(data_id=4), TidewellError, 39, None, None),

@@ -2,6 +2,7 @@
 
 import errno as _errno
 import os
+import stat
 
 __all__ = [
     "TidewellError",
@@ -48,7 +49,7 @@ class TidewellPermissionError(TidewellError, PermissionError):
 
 
 class TidewellIsADirectoryError(TidewellError, IsADirectoryError):
-    """The path names a directory (status 27, "cannot read magic number")."""
+    """The path names a directory (status 3, "cannot access dataset")."""
 
 
 _BY_ERRNO = {
@@ -70,14 +71,18 @@ def make_error(status, message, filename=None, item=None):
     if filename is None or item is not None or status not in _OPEN_STATUSES:
         return TidewellError(status, message, filename, item)
     number = None
-    if os.path.isdir(filename):
-        number = _errno.EISDIR
-    elif status == 3:
-        try:
-            fd = os.open(filename, os.O_RDONLY)
-        except OSError as e:
-            number = e.errno
-        else:
-            os.close(fd)
+    try:
+        mode = os.stat(filename).st_mode
+    except OSError as e:
+        number = e.errno
+    else:
+        if stat.S_ISDIR(mode):
+            number = _errno.EISDIR
+        elif stat.S_ISREG(mode):
+            # Never blocks, and a FIFO or device is not opened at all.
+            try:
+                os.close(os.open(filename, os.O_RDONLY | os.O_NONBLOCK))
+            except OSError as e:
+                number = e.errno
     cls = _BY_ERRNO.get(number, TidewellError)
     return cls(status, message, filename, None, number)

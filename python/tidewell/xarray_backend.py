@@ -9,6 +9,7 @@ encoding, as xarray's own decoding does for a netCDF file.
 
 import builtins
 import os
+import stat
 
 import numpy as np
 from xarray import Dataset as _XrDataset
@@ -138,13 +139,15 @@ class TidewellBackendEntrypoint(BackendEntrypoint):
     def guess_can_open(self, filename_or_obj):
         """A file whose first byte is 0xD5 (the high byte of every satellite
         code) and that is named *.tdf or has a known data_id; a path that
-        cannot be read is claimed by its .tdf name alone, so that opening it
-        reports why."""
+        cannot be read, or is not a regular file, is claimed by its .tdf
+        name alone, so that opening it reports why."""
         path = _path_of(filename_or_obj)
         if path is None:
             return False
         named = path.lower().endswith(".tdf")
         try:
+            if not stat.S_ISREG(os.stat(path).st_mode):
+                return named            # a FIFO is never opened: it could block
             with builtins.open(path, "rb") as f:
                 head = f.read(_DATA_ID_OFFSET + 2)
         except (OSError, ValueError):
