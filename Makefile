@@ -55,3 +55,5 @@ bench: deps
 	$(BENCH_BUILD)/bench/tdbench --work $(BENCH_BUILD)/bench-data --reps $(BENCH_REPS) --sizes $(BENCH_SIZES) \
 	  --commit "$$(git rev-parse --short HEAD 2>/dev/null || echo unknown)$$(git diff --quiet HEAD -- 2>/dev/null || echo +uncommitted)"
 	sh bench/gdal_bench.sh $(BENCH_BUILD) $(BENCH_REPS)
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tidewell_python read_rows tdbench_make_dataset
+	/usr/bin/python3 bench/python_read.py --build $(BENCH_BUILD) --reps $(BENCH_REPS)

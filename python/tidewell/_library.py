@@ -1,0 +1,134 @@
+"""The shared library libtidewell.so.1 through ctypes: finding and loading it,
+the prototypes of the td_ operations, and the one lock around all of them.
+
+The library keeps a process-wide, unguarded table of open datasets, so every
+call into it is made with ``lock`` held, from whichever thread.  The library
+is loaded on first use, so importing the package (as xarray does for every
+backend it lists) never fails for want of it.
+"""
+
+import ctypes
+import os
+import threading
+
+from .errors import make_error
+
+LIBRARY_NAME = "libtidewell.so.1"
+
+# Constants of tidewell.h.
+TD_READONLY = 0
+TD_BYTE = 0
+TD_FLOAT = 3
+TD_NUM_ATTRIBUTES = 57
+TD_MAX_DATASETS = 100
+TD_DIM_NAME_SIZE = 8
+TD_VAR_NAME_SIZE = 14
+TD_ATT_TEXT_SIZE = 19
+TD_ATT_NAME_SIZE = 24
+TD_ATT_ENUMERATED = 1
+TD_ATT_SHORT = 2
+TD_ATT_SCALED = 3
+TD_EBADVAR = 15
+TD_EBADATTVAL = 21
+TD_EMAXDS = 23
+BAD_VALUE = -999.0
+
+lock = threading.RLock()
+_lib = None
+_lib_path = None
+
+_c_int_p = ctypes.POINTER(ctypes.c_int)
+_c_int16_p = ctypes.POINTER(ctypes.c_int16)
+_block = ctypes.c_uint32 * 2
+
+_PROTOTYPES = {
+    "td_open": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_int, _c_int_p]),
+    "td_close": (ctypes.c_int, [ctypes.c_int]),
+    "td_dimid": (ctypes.c_int, [ctypes.c_int, ctypes.c_char_p, _c_int_p]),
+    "td_diminq": (ctypes.c_int, [ctypes.c_int, ctypes.c_int, ctypes.c_char_p, _c_int_p]),
+    "td_varid": (ctypes.c_int, [ctypes.c_int, ctypes.c_char_p, _c_int_p]),
+    "td_varinq": (ctypes.c_int, [ctypes.c_int, ctypes.c_int, ctypes.c_char_p, _c_int16_p,
+                                 _c_int_p, _c_int_p, _c_int_p]),
+    "td_attget_text": (ctypes.c_int, [ctypes.c_int, ctypes.c_int, ctypes.c_char_p,
+                                      ctypes.c_char_p]),
+    "td_attinq": (ctypes.c_int, [ctypes.c_int, ctypes.c_int, ctypes.c_int, ctypes.c_char_p,
+                                 _c_int16_p, _c_int16_p]),
+    "td_attget_stored": (ctypes.c_int, [ctypes.c_int, ctypes.c_int, ctypes.c_char_p,
+                                        _c_int16_p]),
+    "td_strerror": (ctypes.c_char_p, [ctypes.c_int]),
+    "td_varget_float": (ctypes.c_int, [ctypes.c_int, ctypes.c_int, _block, _block,
+                                       ctypes.c_void_p]),
+    "td_varget_byte": (ctypes.c_int, [ctypes.c_int, ctypes.c_int, _block, _block,
+                                      ctypes.c_void_p]),
+}
+
+
+def _candidates():
+    """Where the library is looked for, in order: $TIDEWELL_LIBRARY alone
+    when it is set; else a copy next to the package (a build tree puts one
+    there); else the system loader (LD_LIBRARY_PATH, the loader cache)."""
+    explicit = os.environ.get("TIDEWELL_LIBRARY")
+    if explicit:
+        return [explicit]
+    beside = os.path.join(os.path.dirname(os.path.abspath(__file__)), LIBRARY_NAME)
+    return ([beside] if os.path.exists(beside) else []) + [LIBRARY_NAME]
+
+
+def _load():
+    global _lib, _lib_path
+    failures = []
+    for candidate in _candidates():
+        try:
+            lib = ctypes.CDLL(candidate)
+        except OSError as e:
+            failures.append(str(e))
+            continue
+        try:
+            for name, (restype, argtypes) in _PROTOTYPES.items():
+                function = getattr(lib, name)
+                function.restype = restype
+                function.argtypes = argtypes
+        except AttributeError as e:
+            failures.append("%s: not a usable Tidewell library (%s)" % (candidate, e))
+            continue
+        _lib, _lib_path = lib, candidate
+        return lib
+    raise OSError("cannot load the Tidewell library %s (set TIDEWELL_LIBRARY to its path): %s"
+                  % (LIBRARY_NAME, "; ".join(failures)))
+
+
+def library():
+    """The loaded library; the caller holds ``lock``."""
+    return _lib if _lib is not None else _load()
+
+
+def library_path():
+    """The path or name the library was loaded from."""
+    with lock:
+        library()
+        return _lib_path
+
+
+def strerror(status):
+    """The library's message of a status code."""
+    with lock:
+        return library().td_strerror(status).decode("ascii", "replace")
+
+
+def error(status, filename=None, item=None):
+    """The exception of a failed call."""
+    return make_error(status, strerror(status), filename, item)
+
+
+def block(start, count):
+    """Start and count of a block as the library takes them."""
+    return _block(*start), _block(*count)
+
+
+def _after_fork_in_child():
+    # A lock held by another thread at the fork would stay held forever.
+    global lock
+    lock = threading.RLock()
+
+
+os.register_at_fork(after_in_child=_after_fork_in_child)

@@ -1,0 +1,364 @@
+"""A Tidewell dataset opened read-only: its description, read once at open,
+and blocks of its variables as numpy arrays."""
+
+import collections
+import ctypes
+import operator
+import os
+import weakref
+
+import numpy as np
+
+from . import _coordinates, _handles, _library, _metadata
+
+__all__ = ["Dataset", "Variable", "open"]
+
+# Largest block the library is asked for in one call, in values: the
+# library allocates a buffer of the stored samples of each block, so this
+# bounds its memory whatever the size of the read.
+_BAND_VALUES = 1 << 18
+
+Variable = collections.namedtuple("Variable", "name dtype dimensions shape")
+Variable.__doc__ = "A variable of a dataset: its name, numpy dtype, dimension names and shape."
+
+_DIMENSIONS = ("rows", "columns")
+_MISSING = ("stored", "nan", "mask")
+
+
+def open(path):
+    """Opens the Tidewell dataset at `path` read-only; the same as
+    ``Dataset(path)``."""
+    return Dataset(path)
+
+
+def _text(buffer):
+    return buffer.value.decode("ascii", "replace")
+
+
+def _describe(lib, dataset_id, path):
+    """Everything the dataset object keeps, read through the td_ interface
+    in the order tdfinfo reads it.  Raises TidewellError naming the item."""
+    def check(status, item):
+        if status != 0:
+            raise _library.error(status, path, item)
+
+    lengths = []
+    for name in _DIMENSIONS:
+        dimid = ctypes.c_int()
+        check(lib.td_dimid(dataset_id, name.encode(), ctypes.byref(dimid)), name)
+        lengths.append(dimid)
+    for i, name in enumerate(_DIMENSIONS):
+        length = ctypes.c_int()
+        check(lib.td_diminq(dataset_id, lengths[i].value, None, ctypes.byref(length)), name)
+        lengths[i] = length.value
+
+    variables = []
+    name = ctypes.create_string_buffer(_library.TD_VAR_NAME_SIZE)
+    kind = ctypes.c_int16()
+    check(lib.td_varinq(dataset_id, 0, name, ctypes.byref(kind), None, None, None), "variable 0")
+    variables.append((_text(name), 0, kind.value))
+    graphics = ctypes.c_int()
+    status = lib.td_varid(dataset_id, b"graphics", ctypes.byref(graphics))
+    if status == 0:
+        check(lib.td_varinq(dataset_id, graphics.value, name, ctypes.byref(kind), None, None,
+                            None), "graphics")
+        variables.append((_text(name), graphics.value, kind.value))
+    elif status != _library.TD_EBADVAR:
+        check(status, "graphics")
+
+    attrs = {}
+    stored = {}
+    attribute = ctypes.create_string_buffer(_library.TD_ATT_NAME_SIZE)
+    text = ctypes.create_string_buffer(_library.TD_ATT_TEXT_SIZE)
+    scale = ctypes.c_int16()
+    value = ctypes.c_int16()
+    for number in range(_library.TD_NUM_ATTRIBUTES):
+        check(lib.td_attinq(dataset_id, 0, number, attribute, ctypes.byref(kind),
+                            ctypes.byref(scale)), "attribute %d" % number)
+        key = _text(attribute)
+        check(lib.td_attget_stored(dataset_id, 0, attribute, ctypes.byref(value)), key)
+        stored[key] = value.value
+        if kind.value == _library.TD_ATT_ENUMERATED:
+            status = lib.td_attget_text(dataset_id, 0, attribute, text)
+            if status == 0:
+                attrs[key] = _text(text)
+            elif status == _library.TD_EBADATTVAL:
+                attrs[key] = value.value        # a code without a name
+            else:
+                check(status, key)
+        elif kind.value == _library.TD_ATT_SCALED:
+            attrs[key] = value.value / scale.value
+        else:
+            attrs[key] = value.value
+    return lengths, variables, attrs, stored
+
+
+def _axis(key, length, label):
+    """(ascending range of indices, reversed?, dimension dropped?) of an
+    index or slice along a dimension of `length`."""
+    if key is None:
+        return range(length), False, False
+    if isinstance(key, slice):
+        indices = range(*key.indices(length))
+        if indices.step < 0:
+            return indices[::-1], True, False
+        return indices, False, False
+    try:
+        index = operator.index(key)
+    except TypeError:
+        raise TypeError("%s must be an integer, a slice or None, not %r" % (label, key)) from None
+    if index < 0:
+        index += length
+    if not 0 <= index < length:
+        raise IndexError("%s index %d is out of range for %d %s" % (label, key, length, label))
+    return range(index, index + 1), False, True
+
+
+class Dataset:
+    """A Tidewell dataset, opened read-only.
+
+    Opening reads the header only: dimensions, variables and the 57
+    attributes.  Data is read by ``read``, a block at a time.  The object
+    holds one of the library's 100 open-dataset slots only while it is among
+    the most recently used datasets (see ``tidewell.set_max_open``); it opens
+    the file again when it needs to.  Use it as a context manager, or call
+    ``close``.  Safe to use from several threads.
+    """
+
+    def __init__(self, path):
+        path = os.fspath(path)
+        if isinstance(path, bytes):
+            path = os.fsdecode(path)
+        self._path = path
+        self._closed = True
+        handle = _handles.Handle(path)
+        with _library.lock:
+            lib = _library.library()
+            try:
+                dataset_id = handle.id()
+                lengths, variables, attrs, stored = _describe(lib, dataset_id, path)
+            except BaseException:
+                handle.close()
+                raise
+        self._handle = handle
+        self._finalizer = weakref.finalize(self, handle.abandon)
+        self._closed = False
+        self._rows, self._columns = lengths
+        shape = (max(self._rows, 0), max(self._columns, 0))
+        self._variables = {}
+        self._varids = {}
+        for name, varid, value_type in variables:
+            dtype = np.dtype(np.float32 if value_type == _library.TD_FLOAT else np.uint8)
+            self._variables[name] = Variable(name, dtype, _DIMENSIONS, shape)
+            self._varids[name] = varid
+        self._data_variable = variables[0][0]
+        self._attrs = attrs
+        self._stored = stored
+        data_id = stored["data_id"]
+        channel = stored["channel_number"]
+        calibration = stored["calibration_type"]
+        self._data_kind = _metadata.data_kind(data_id, self._data_variable)
+        self._storage = _metadata.storage(data_id, stored["compression_type"])
+        self._units = _metadata.units(data_id, calibration, channel)
+        self._long_name = _metadata.long_name(data_id, calibration, channel, self._data_variable)
+        self._has_missing = _metadata.has_missing_values(data_id, channel)
+        self._time = _metadata.orbit_start(
+            stored["orbit_start_year"], stored["orbit_start_day"],
+            stored["orbit_start_hour_minute"], stored["orbit_start_second"],
+            stored["orbit_start_millisecond"])
+        self._grid = _coordinates.latitude_longitude(
+            stored["projection_type"], shape[0], shape[1], attrs["start_latitude"],
+            attrs["end_latitude"], attrs["start_longitude"], attrs["end_longitude"])
+
+    # Description -------------------------------------------------------
+
+    @property
+    def path(self):
+        """The path the dataset was opened with."""
+        return self._path
+
+    @property
+    def dimensions(self):
+        """{"rows": rows, "columns": columns} as the header gives them."""
+        return {"rows": self._rows, "columns": self._columns}
+
+    @property
+    def shape(self):
+        """(rows, columns) of every variable (a negative header length counts as 0)."""
+        return self._variables[self._data_variable].shape
+
+    @property
+    def variables(self):
+        """{name: Variable}: the data variable, named after the channel, then
+        "graphics" where the dataset has graphics planes."""
+        return dict(self._variables)
+
+    @property
+    def data_variable(self):
+        """The name of the data variable (the channel's name, as avhrr_ch4)."""
+        return self._data_variable
+
+    @property
+    def data_kind(self):
+        """infrared, visible, scan time, angle or cloud."""
+        return self._data_kind
+
+    @property
+    def storage(self):
+        """plain, compressed or unsupported (a compression this library cannot read)."""
+        return self._storage
+
+    @property
+    def attrs(self):
+        """The 57 header attributes in header order: enumerated ones as the
+        name of their value (the integer code where it has no name), short
+        ones as int, scaled ones (latitudes, longitudes, resolution) as float."""
+        return dict(self._attrs)
+
+    @property
+    def units(self):
+        """Unit of the data variable: "%" (albedo), "°C", "degrees", "hours",
+        or None (raw counts, cloud bytes)."""
+        return self._units
+
+    @property
+    def long_name(self):
+        """What the data variable's values are ("brightness temperature", ...)."""
+        return self._long_name
+
+    @property
+    def fill_value(self):
+        """-999.0, the value a plain read gives for a missing sample, when
+        the data variable can have missing samples; else None (scan times,
+        cloud bytes)."""
+        return _library.BAD_VALUE if self._has_missing else None
+
+    @property
+    def time(self):
+        """The orbit start time as a UTC datetime, or None when the header's
+        fields give no valid time."""
+        return self._time
+
+    @property
+    def latitude(self):
+        """Latitude of the centre of each row (float64 degrees north) for a
+        linear or Mercator dataset, else None."""
+        return None if self._grid is None else self._grid[0].copy()
+
+    @property
+    def longitude(self):
+        """Longitude of the centre of each column (float64 degrees east) for
+        a linear or Mercator dataset, else None."""
+        return None if self._grid is None else self._grid[1].copy()
+
+    # Data -------------------------------------------------------------
+
+    def read(self, name=None, rows=None, columns=None, missing="stored"):
+        """Reads a block of a variable as a numpy array.
+
+        `name` is the data variable (the default) or "graphics".  `rows` and
+        `columns` each take None (all), an integer (that row or column; the
+        dimension is dropped, as numpy does) or a slice (steps and negative
+        indices as in numpy).  Only the rows selected are read from the file.
+
+        The data variable comes back as float32 values calibrated by the
+        library (a cloud dataset's as uint8 bytes), "graphics" as uint8
+        plane bits (plane p is bit p - 1).  Missing samples of the data
+        variable are -999.0 as stored with ``missing="stored"``, NaN with
+        ``missing="nan"``, or masked in a numpy.ma.MaskedArray with
+        ``missing="mask"``; other variables have no missing samples.
+        """
+        if missing not in _MISSING:
+            raise ValueError("missing must be one of %s, not %r" % (", ".join(_MISSING), missing))
+        self._check_open()
+        if name is None:
+            name = self._data_variable
+        variable = self._variables.get(name)
+        if variable is None:
+            raise KeyError("%s: no variable %r; the variables are %s"
+                           % (self._path, name, ", ".join(self._variables)))
+        row_range, row_reversed, row_dropped = _axis(rows, variable.shape[0], "rows")
+        col_range, col_reversed, col_dropped = _axis(columns, variable.shape[1], "columns")
+        masked = (name == self._data_variable and self._has_missing
+                  and variable.dtype.kind == "f")
+        nan = masked and missing == "nan"
+
+        span = col_range[-1] - col_range[0] + 1 if col_range else 0
+        out = np.empty((len(row_range), span), dtype=variable.dtype)
+        if out.size:
+            self._read_rows(name, variable.dtype, row_range, col_range[0], span, out, nan)
+        if col_range.step != 1:
+            out = np.ascontiguousarray(out[:, ::col_range.step])
+        if row_reversed:
+            out = out[::-1]
+        if col_reversed:
+            out = out[:, ::-1]
+        if masked and missing == "mask":
+            out = np.ma.MaskedArray(out, mask=out == _library.BAD_VALUE,
+                                    fill_value=_library.BAD_VALUE)
+        if row_dropped and col_dropped:
+            return out[0, 0]
+        if row_dropped:
+            return out[0]
+        if col_dropped:
+            return out[:, 0]
+        return out
+
+    def _read_rows(self, name, dtype, row_range, column, span, out, nan):
+        """Fills `out` with rows `row_range` (ascending) of columns
+        column .. column + span - 1, in blocks of at most _BAND_VALUES."""
+        contiguous = row_range.step == 1
+        band = max(1, _BAND_VALUES // span) if contiguous else 1
+        with _library.lock:
+            self._check_open()
+            lib = _library.library()
+            read = lib.td_varget_float if dtype.kind == "f" else lib.td_varget_byte
+            varid = self._varids[name]
+            dataset_id = self._handle.id()
+            first = 0
+            while first < len(row_range):
+                n = min(band, len(row_range) - first)
+                start, count = _library.block((row_range[first], column), (n, span))
+                target = out[first:first + n]
+                status = read(dataset_id, varid, start, count, target.ctypes.data)
+                if status != 0:
+                    raise _library.error(status, self._path, name)
+                if nan:
+                    np.copyto(target, np.nan, where=target == _library.BAD_VALUE)
+                first += n
+
+    # Life -------------------------------------------------------------
+
+    @property
+    def closed(self):
+        return self._closed
+
+    def _check_open(self):
+        if self._closed:
+            raise ValueError("I/O operation on a closed dataset: %s" % self._path)
+
+    def close(self):
+        """Closes the dataset and gives its library slot back; reads fail
+        afterwards.  Closing twice does nothing."""
+        with _library.lock:
+            if self._closed:
+                return
+            self._closed = True
+            self._finalizer.detach()
+            self._handle.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __reduce__(self):
+        # Another process opens the same path again.
+        return (Dataset, (self._path,))
+
+    def __repr__(self):
+        state = "closed " if self._closed else ""
+        return "<%stidewell.Dataset %r: %s %s, %d x %d, %s>" % (
+            state, self._path, self._data_kind, self._data_variable, self._rows,
+            self._columns, self._storage)
