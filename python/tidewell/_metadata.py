@@ -61,15 +61,6 @@ def long_name(data_id, calibration_type, channel_number, variable):
     return "cloud"
 
 
-def has_missing_values(data_id, channel_number):
-    """Whether reads of the data variable may deliver the bad value: every
-    calibrated or raw sensor sample and every angle may be missing; scan
-    times and cloud bytes never are."""
-    if data_id in (VISIBLE, INFRARED):
-        return True
-    return data_id == ANCILLARY and channel_number != SCAN_TIME
-
-
 def _leap(year):
     return year % 4 == 0 and (year % 100 != 0 or year % 400 == 0)
 

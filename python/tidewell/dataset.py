@@ -147,8 +147,11 @@ class Dataset:
         shape = (max(self._rows, 0), max(self._columns, 0))
         self._variables = {}
         self._varids = {}
+        # The data variable is read as floats whatever its stored type (a
+        # cloud dataset's bytes come as 0.0 to 255.0), as the GDAL driver
+        # gives it; the graphics planes as bytes.
         for name, varid, value_type in variables:
-            dtype = np.dtype(np.float32 if value_type == _library.TD_FLOAT else np.uint8)
+            dtype = np.dtype(np.float32 if varid == 0 else np.uint8)
             self._variables[name] = Variable(name, dtype, _DIMENSIONS, shape)
             self._varids[name] = varid
         self._data_variable = variables[0][0]
@@ -161,7 +164,6 @@ class Dataset:
         self._storage = _metadata.storage(data_id, stored["compression_type"])
         self._units = _metadata.units(data_id, calibration, channel)
         self._long_name = _metadata.long_name(data_id, calibration, channel, self._data_variable)
-        self._has_missing = _metadata.has_missing_values(data_id, channel)
         self._time = _metadata.orbit_start(
             stored["orbit_start_year"], stored["orbit_start_day"],
             stored["orbit_start_hour_minute"], stored["orbit_start_second"],
@@ -228,10 +230,9 @@ class Dataset:
 
     @property
     def fill_value(self):
-        """-999.0, the value a plain read gives for a missing sample, when
-        the data variable can have missing samples; else None (scan times,
-        cloud bytes)."""
-        return _library.BAD_VALUE if self._has_missing else None
+        """-999.0, the value a plain read of the data variable gives for a
+        missing sample (scan times and cloud bytes never are missing)."""
+        return _library.BAD_VALUE
 
     @property
     def time(self):
@@ -262,7 +263,7 @@ class Dataset:
         indices as in numpy).  Only the rows selected are read from the file.
 
         The data variable comes back as float32 values calibrated by the
-        library (a cloud dataset's as uint8 bytes), "graphics" as uint8
+        library (a cloud dataset's bytes as 0.0 to 255.0), "graphics" as uint8
         plane bits (plane p is bit p - 1).  Missing samples of the data
         variable are -999.0 as stored with ``missing="stored"``, NaN with
         ``missing="nan"``, or masked in a numpy.ma.MaskedArray with
@@ -279,8 +280,7 @@ class Dataset:
                            % (self._path, name, ", ".join(self._variables)))
         row_range, row_reversed, row_dropped = _axis(rows, variable.shape[0], "rows")
         col_range, col_reversed, col_dropped = _axis(columns, variable.shape[1], "columns")
-        masked = (name == self._data_variable and self._has_missing
-                  and variable.dtype.kind == "f")
+        masked = name == self._data_variable
         nan = masked and missing == "nan"
 
         span = col_range[-1] - col_range[0] + 1 if col_range else 0

@@ -1,7 +1,8 @@
 /*
  * read_rows.c - reads a whole variable of a Tidewell dataset from C, one
- * row at a time, as tdftogif does: td_varget_float for a float variable,
- * td_varget_byte for a byte one.  The Python package's tests compare its
+ * row at a time, as tdftogif does: td_varget_float for the data variable
+ * (whatever its value type: a cloud dataset's bytes come as 0.0 to 255.0),
+ * td_varget_byte for the graphics planes.  The Python package's tests compare its
  * arrays with this output, and its benchmark times the same read.
  *
  *   read_rows DATASET VARIABLE OUTPUT
@@ -52,6 +53,8 @@ static int open_variable(const char *path, const char *name, struct variable *v)
         v->varid = 0;
     if (status == TD_NOERR)
         status = td_varinq(v->id, v->varid, NULL, &v->type, NULL, NULL, NULL);
+    if (v->varid == 0)
+        v->type = TD_FLOAT;
     if (status == TD_NOERR)
         status = td_diminq(v->id, 0, NULL, &v->rows);
     if (status == TD_NOERR)
