@@ -242,10 +242,8 @@ std::optional<std::int16_t> code_of_name(int attribute, std::string_view name) n
 
 int read_field(Stream& stream, std::int64_t offset, std::int16_t& value)
 {
-    if (!stream.seek(offset))
-        return -1;
     unsigned char bytes[2] = {0, 0};
-    if (stream.read(bytes, sizeof bytes) != sizeof bytes)
+    if (stream.read_head(offset, bytes, sizeof bytes) != sizeof bytes)
         return -2;
     if (host_swaps())
         std::swap(bytes[0], bytes[1]);

@@ -67,9 +67,9 @@ std::optional<std::string_view> name_of_code(int attribute, std::int16_t code) n
 // Code of a name in an attribute's value list.
 std::optional<std::int16_t> code_of_name(int attribute, std::string_view name) noexcept;
 
-// Reads one 16-bit big-endian field at a byte offset of the stream.
-// Returns 0 and the signed value, or a negative value when the seek fails or
-// fewer than two bytes can be read.  Callers map a failure to their own
+// Reads one 16-bit big-endian field at a byte offset of the stream (through
+// the stream's copy of the header block, see stream.h).  Returns 0 and the
+// signed value, or a negative value when fewer than two bytes can be read.  Callers map a failure to their own
 // status (30 for a dimension length, 31 otherwise).
 [[nodiscard]] int read_field(Stream& stream, std::int64_t offset, std::int16_t& value);
 

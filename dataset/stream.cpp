@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -126,7 +127,22 @@ std::size_t Stream::write(const void* src, std::size_t n)
 {
     if (!file_ || n == 0)
         return 0;
+    forget_head();
     return std::fwrite(src, 1, n, file_.get());
+}
+
+std::size_t Stream::read_head(std::int64_t offset, void* dst, std::size_t n)
+{
+    if (!file_ || offset < 0 || n == 0)
+        return 0;
+    if (head_bytes_ == kNoHead)
+        head_bytes_ = read_at(0, head_.data(), head_.size());
+    const auto first = static_cast<std::uint64_t>(offset);
+    if (first + n <= head_bytes_) {
+        std::memcpy(dst, head_.data() + first, n);
+        return n;
+    }
+    return read_at(offset, dst, n);
 }
 
 std::size_t Stream::read_at(std::int64_t offset, void* dst, std::size_t n)
@@ -160,6 +176,7 @@ int Stream::get_byte()
 
 bool Stream::put_byte(unsigned char b)
 {
+    forget_head();
     return file_ && putc(b, file_.get()) != EOF;
 }
 
@@ -183,6 +200,7 @@ bool Stream::truncate(std::int64_t length)
     if (!file_ || length < 0)
         return false;
     __fpurge(file_.get());
+    forget_head();
     return ftruncate(fileno(file_.get()), static_cast<off_t>(length)) == 0;
 }
 

@@ -9,8 +9,15 @@
 // (a field is still read from the stream each time: outside the buffered
 // bytes, for instance past what the file held when they were read, the
 // file is read again).
+//
+// Header fields are read with read_head, from a copy of the file's first
+// 1024 bytes that the stream keeps once it has read them and drops as soon
+// as anything is written through it: a block read asks for several fields,
+// and a seek of the C library's stream costs a system call even when the
+// bytes are in its buffer.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -52,6 +59,9 @@ public:
         if (this != &other) {
             file_ = std::move(other.file_);
             buffer_ = std::move(other.buffer_);
+            head_ = other.head_;
+            head_bytes_ = other.head_bytes_;
+            other.head_bytes_ = kNoHead;
         }
         return *this;
     }
@@ -70,6 +80,11 @@ public:
     // and buffered bytes alone (bytes written and not yet flushed are
     // flushed first); returns how many were read.
     [[nodiscard]] std::size_t read_at(std::int64_t offset, void* dst, std::size_t n);
+    // Reads n bytes at a byte offset within the file's first 1024 bytes
+    // (the header block) through the stream's copy of them, read once; other
+    // bytes, or bytes beyond what the file held then, are read from the file
+    // as read_at does.  Returns how many were read.
+    [[nodiscard]] std::size_t read_head(std::int64_t offset, void* dst, std::size_t n);
     // Writes n bytes; returns how many were written.
     [[nodiscard]] std::size_t write(const void* src, std::size_t n);
     // One byte, or -1 at the end of the file or on an error.
@@ -94,11 +109,19 @@ private:
         void operator()(std::FILE* f) const noexcept { std::fclose(f); }
     };
     static constexpr std::size_t kBufferBytes = 64 * 1024;
+    static constexpr std::size_t kHeadBytes = 1024;
+    static constexpr std::size_t kNoHead = static_cast<std::size_t>(-1);
+    // Anything written makes the copy of the first bytes stale.
+    void forget_head() noexcept { head_bytes_ = kNoHead; }
     // Takes over an open file (or none) and gives it its buffer.
     explicit Stream(std::FILE* f);
     // Declared before the file, so that it outlives the file's close.
     std::unique_ptr<char[]> buffer_;
     std::unique_ptr<std::FILE, Closer> file_;
+    // The file's first bytes as last read, and how many there were
+    // (kNoHead: not read since the last write).
+    std::array<unsigned char, kHeadBytes> head_{};
+    std::size_t head_bytes_ = kNoHead;
 };
 
 } // namespace td
