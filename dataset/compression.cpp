@@ -9,7 +9,6 @@
 #include "compression.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -18,7 +17,6 @@
 #include <vector>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "codec.h"
 #include "header_fields.h"
