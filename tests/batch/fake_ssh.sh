@@ -2,7 +2,10 @@
 # A stand-in for ssh: runs the command on this machine, in a directory of
 # its own for each host name ($FAKE_SSH_ROOT/HOST, which is also the host's
 # home), so that GNU parallel's remote runs, transfers (rsync over this
-# "ssh") and clean-ups can be tested without a second machine.
+# "ssh") and clean-ups can be tested without a second machine. Like sshd,
+# it gives the command the user's login shell in SHELL, which GNU parallel's
+# remote wrapper runs the command with: the caller's environment may have
+# none (a CI runner, a cron job).
 while [ $# -gt 0 ]; do
     case $1 in
         -o | -l | -p | -i | -F | -S) shift 2 ;;
@@ -15,4 +18,5 @@ shift
 [ "${1-}" = "--" ] && shift
 home=${FAKE_SSH_ROOT:?}/$host
 mkdir -p "$home"
-cd "$home" && HOME=$home exec sh -c "$*"
+shell=$(getent passwd "$(id -u)" | cut -d: -f7)
+cd "$home" && HOME=$home SHELL=${shell:-/bin/sh} exec sh -c "$*"
