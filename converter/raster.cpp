@@ -206,8 +206,17 @@ int probe_rows(const raster_params& params) {
     row_buffers buffers;
     if (const int s = buffers.allocate(params); s != 0)
         return s;
+    // The last row, and where the image is shifted up, the row that shows
+    // the last stored row: the deepest reads of the file there are.
+    unsigned deepest = params.rows - 1;
+    std::int16_t shift = 0;
+    if (td_attget_short(params.dataset, params.data_variable, "vertical_shift", &shift) == TD_NOERR &&
+        shift < 0 && -static_cast<long>(shift) < static_cast<long>(params.rows))
+        deepest = params.rows - 1 - static_cast<unsigned>(-static_cast<long>(shift));
     const char* failed = "";
-    const int status = buffers.read(params, params.rows - 1, failed);
+    int status = buffers.read(params, params.rows - 1, failed);
+    if (status == 0 && deepest != params.rows - 1)
+        status = buffers.read(params, deepest, failed);
     if (status == 0)
         return 0;
     for (unsigned r = 0; r < params.rows; ++r)

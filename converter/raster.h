@@ -33,7 +33,8 @@ struct raster_params {
 };
 
 // Tries the reads of the last row (its data, then its graphics when planes
-// are in use) before the image is made: a header can ask for 32767 x 32767
+// are in use), and of the row showing the last stored row when the image is
+// shifted up, before the image is made: a header can ask for 32767 x 32767
 // samples of a file that holds a few bytes.  When they fail, the rows are
 // read in order, as draw_data reads them, and the first failing read is
 // reported as draw_data would report it.  Returns 0, or the exit status.

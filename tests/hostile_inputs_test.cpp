@@ -4,6 +4,7 @@
 // out of proportion to what can be drawn.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -325,20 +326,28 @@ TEST_F(Hostile, OptionValuesAtTheLimitsStillDraw)
 // allocated: the run ends the same way with far less memory than it needs.
 class LargestImage : public Hostile {
 protected:
-    std::string path()
+    // Unshifted, shifted down, and shifted up so that the last row shows
+    // nothing stored and the row showing the last stored row must be tried.
+    static constexpr std::array<std::int16_t, 3> shifts = {0, 2, -2};
+
+    std::string path(std::int16_t vertical_shift)
     {
         tdw::DatasetDescription desc = infrared(4, C);
         desc.fields["rows"] = 32767;
         desc.fields["columns"] = 32767;
+        desc.fields["vertical_shift"] = vertical_shift;
         return write(desc);
     }
 };
 
 TEST_F(LargestImage, MissingRowsAreFoundBeforeTheImageIsMade)
 {
-    const auto r = tdtest::run_command(tdtest::tdftogif_path(), {"-o", "/dev/null", path()});
-    EXPECT_EQ(r.exit_code, 32);
-    EXPECT_EQ(r.err, "tdftogif: avhrr_ch4: error reading data\n");
+    for (const std::int16_t shift : shifts) {
+        SCOPED_TRACE(shift);
+        const auto r = tdtest::run_command(tdtest::tdftogif_path(), {"-o", "/dev/null", path(shift)});
+        EXPECT_EQ(r.exit_code, 32);
+        EXPECT_EQ(r.err, "tdftogif: avhrr_ch4: error reading data\n");
+    }
 }
 
 TEST_F(LargestImage, NeedsNoMemoryForTheImageOfMissingData)
@@ -347,10 +356,13 @@ TEST_F(LargestImage, NeedsNoMemoryForTheImageOfMissingData)
     GTEST_SKIP() << "AddressSanitizer needs more address space than the limit below";
 #else
     // With 300 MB of address space the gigabyte image could not be made.
-    const auto r = tdtest::run_command("/bin/sh", {"-c", "ulimit -v 300000 && exec \"$0\" \"$@\"",
-                                                   tdtest::tdftogif_path(), "-o", "/dev/null", path()});
-    EXPECT_EQ(r.exit_code, 32);
-    EXPECT_EQ(r.err, "tdftogif: avhrr_ch4: error reading data\n");
+    for (const std::int16_t shift : shifts) {
+        SCOPED_TRACE(shift);
+        const auto r = tdtest::run_command("/bin/sh", {"-c", "ulimit -v 300000 && exec \"$0\" \"$@\"",
+                                                       tdtest::tdftogif_path(), "-o", "/dev/null", path(shift)});
+        EXPECT_EQ(r.exit_code, 32);
+        EXPECT_EQ(r.err, "tdftogif: avhrr_ch4: error reading data\n");
+    }
 #endif
 }
 
