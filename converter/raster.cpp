@@ -211,8 +211,8 @@ int probe_rows(const raster_params& params) {
     unsigned deepest = params.rows - 1;
     std::int16_t shift = 0;
     if (td_attget_short(params.dataset, params.data_variable, "vertical_shift", &shift) == TD_NOERR &&
-        shift < 0 && -static_cast<long>(shift) < static_cast<long>(params.rows))
-        deepest = params.rows - 1 - static_cast<unsigned>(-static_cast<long>(shift));
+        shift < 0 && -long{shift} < long{params.rows})
+        deepest = static_cast<unsigned>(long{params.rows} - 1 + shift);
     const char* failed = "";
     int status = buffers.read(params, params.rows - 1, failed);
     if (status == 0 && deepest != params.rows - 1)
