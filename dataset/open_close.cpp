@@ -3,9 +3,8 @@
 #include <string>
 #include <utility>
 
-#include <sys/stat.h>
-
 #include "compression.h"
+#include "file_identity.h"
 #include "header_fields.h"
 #include "registry.h"
 #include "tidewell.h"
@@ -28,35 +27,20 @@ int lowest_free_slot() noexcept
 // flag by data_id.
 [[nodiscard]] int read_cached_fields(Dataset& ds)
 {
-    if (read_field(ds.current, kOffsetDataId, ds.data_id) != 0 ||
-        read_field(ds.current, kOffsetRows, ds.rows) != 0 ||
-        read_field(ds.current, kOffsetColumns, ds.columns) != 0)
-        return TD_EREADATT;
-    switch (ds.data_id) {
-    case 0:
-    case 1:
-    case 2: {
-        const std::int64_t offset =
-            ds.data_id == 2 ? kOffsetAncillaryPixelSize : kOffsetChannelPixelSize;
-        if (read_field(ds.current, offset, ds.pixel_size) != 0)
-            return TD_EREADATT;
-        if (ds.pixel_size != 2)
-            return TD_EPIXSIZE;
-        ds.graphics = ds.data_id == 2 ? -1 : 1;
-        return TD_NOERR;
-    }
-    case 3:
-        ds.pixel_size = 1;
-        ds.graphics = -1;
-        return TD_NOERR;
-    default:
-        return TD_EDATAID;
-    }
+    OpenFields fields;
+    const int status = check_open_fields(
+        [&](std::int64_t offset, std::int16_t& value) { return read_field(ds.current, offset, value) == 0; },
+        fields);
+    ds.data_id = fields.data_id;
+    ds.rows = fields.rows;
+    ds.columns = fields.columns;
+    ds.pixel_size = fields.pixel_size;
+    ds.graphics = fields.graphics;
+    return status;
 }
 
 int open_dataset(const char* path, int mode, int* id)
 {
-    decide_byte_order();
     if (mode != TD_READONLY && mode != TD_WRITE)
         return TD_EMODE;
     const int slot = lowest_free_slot();
@@ -70,8 +54,7 @@ int open_dataset(const char* path, int mode, int* id)
     // Only a regular file is a dataset: a FIFO or a device would block the
     // open or the first read, and could never be written back.
     Stream file = Stream::open_regular(path, mode == TD_WRITE);
-    struct stat identity {};
-    if (!file || fstat(file.descriptor(), &identity) != 0)
+    if (!file)
         return TD_EACCESS;
     const int magic = file.get_byte();
     if (magic < 0)
@@ -88,8 +71,7 @@ int open_dataset(const char* path, int mode, int* id)
     record->define_flag = 0;
     record->mode = static_cast<std::int16_t>(mode);
     record->path = path;
-    record->device = identity.st_dev;
-    record->inode = identity.st_ino;
+    remember_identity(*record);
     if (const int status = read_cached_fields(*record); status != TD_NOERR)
         return status;
 
