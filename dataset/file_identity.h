@@ -27,9 +27,14 @@ void remember_identity(Dataset& ds) noexcept;
 // expanded dataset reads its private copy, which nothing else changes.
 [[nodiscard]] bool file_changed(Dataset& ds) noexcept;
 
-// 0, or the status of a read of a changed file: 46 (error manipulating
+// The status of a read of a changed file: 46 (error manipulating
 // compressed file) for a compressed dataset, 45 (error manipulating
 // uncompressed file) for any other.
+[[nodiscard]] int changed_file_status(Dataset& ds) noexcept;
+
+// 0, or changed_file_status when the file has changed.  This is the one
+// check of every read; a stream over other sources than a file brings its
+// own identity (Stream::identity).
 [[nodiscard]] int check_unchanged(Dataset& ds) noexcept;
 
 } // namespace td

@@ -13,16 +13,6 @@ namespace td {
 
 namespace {
 
-// The lowest free slot of the table, or -1 when all are taken.
-int lowest_free_slot() noexcept
-{
-    auto& slots = state().slots;
-    for (std::size_t i = 0; i < slots.size(); ++i)
-        if (!slots[i])
-            return static_cast<int>(i);
-    return -1;
-}
-
 // Reads the fields cached at open and fixes the pixel size and graphics
 // flag by data_id.
 [[nodiscard]] int read_cached_fields(Dataset& ds)
@@ -39,13 +29,9 @@ int lowest_free_slot() noexcept
     return status;
 }
 
-int open_dataset(const char* path, int mode, int* id)
+// Opens the file and, when it is a dataset, fills the reserved slot.
+int open_into(const char* path, int mode, int* id, int slot)
 {
-    if (mode != TD_READONLY && mode != TD_WRITE)
-        return TD_EMODE;
-    const int slot = lowest_free_slot();
-    if (slot < 0)
-        return TD_EMAXDS;
     // Without a path, or a place for the id, the dataset could never be used
     // or closed: refuse it before anything is opened.
     if (path == nullptr || id == nullptr)
@@ -65,60 +51,66 @@ int open_dataset(const char* path, int mode, int* id)
     // The record is built aside and enters the table only when the open has
     // succeeded, so a failure anywhere leaves the table as it was; the file
     // is closed when the record (or the stream) goes out of scope.
-    auto record = std::make_unique<Dataset>();
+    auto record = std::make_shared<Dataset>();
     record->current = std::move(file);
-    record->expanded = false;
-    record->define_flag = 0;
     record->mode = static_cast<std::int16_t>(mode);
     record->path = path;
     remember_identity(*record);
     if (const int status = read_cached_fields(*record); status != TD_NOERR)
         return status;
-
-    state().slots[static_cast<std::size_t>(slot)] = std::move(record);
+    fill_slot(slot, std::move(record));
     *id = slot;
     return TD_NOERR;
 }
 
-int end_define(int id)
+int open_dataset(const char* path, int mode, int* id)
 {
-    Dataset* ds = find_dataset(id);
-    if (ds == nullptr)
-        return TD_EBADID;
-    if (ds->define_flag == 0)
+    if (mode != TD_READONLY && mode != TD_WRITE)
+        return TD_EMODE;
+    const int slot = reserve_slot();
+    if (slot < 0)
+        return TD_EMAXDS;
+    // The slot is this open's until it is filled or given back.
+    const int status = open_into(path, mode, id, slot);
+    if (status != TD_NOERR)
+        release_slot(slot);
+    return status;
+}
+
+int end_define(Dataset& ds)
+{
+    if (ds.define_flag == 0)
         return TD_ENOTINDEFINE;
     // A negative length is as undefined as -1.
-    if (ds->rows < 0 || ds->columns < 0)
+    if (ds.rows < 0 || ds.columns < 0)
         return TD_EDIMUNDEF;
-    if (ds->data_id == -1)
+    if (ds.data_id == -1)
         return TD_EVARUNDEF;
-    if (const int status = init_data_area(id); status != TD_NOERR)
+    if (const int status = init_data_area(ds); status != TD_NOERR)
         return status;
-    ds->define_flag = 0;
+    ds.define_flag = 0;
     return TD_NOERR;
 }
 
-int close_dataset(int id)
+int close_dataset(int id, Dataset& ds)
 {
-    Dataset* ds = find_dataset(id);
-    if (ds == nullptr)
-        return TD_EBADID;
-    if (ds->define_flag == 1 && end_define(id) != TD_NOERR)
+    if (ds.define_flag == 1 && end_define(ds) != TD_NOERR)
         return TD_EENDDEF;
     // A copy that no write path changed is dropped like a read-only one: the
     // dataset file is left alone, its bytes and modification time as they were.
-    if (ds->expanded && ds->mode == TD_WRITE && ds->changed) {
+    if (ds.expanded && ds.mode == TD_WRITE && ds.changed) {
         std::int16_t compression = 0;
-        if (read_field(ds->current, kOffsetCompressionType, compression) != 0)
+        if (read_field(ds.current, kOffsetCompressionType, compression) != 0)
             return TD_EREADATT;
-        if (compression == 2) {
-            if (const int status = td_compress(id); status != TD_NOERR)
+        if (compression == kCompression1b) {
+            if (const int status = compress(ds); status != TD_NOERR)
                 return status;
         }
     }
     // A failure to close is not reported; closing the temporary copy deletes it.
-    ds->current.close();
-    state().slots[static_cast<std::size_t>(id)].reset();
+    ds.current.close();
+    ds.open = false;
+    free_slot(id, ds);
     return TD_NOERR;
 }
 
@@ -133,10 +125,10 @@ extern "C" int td_open(const char* path, int mode, int* id)
 
 extern "C" int td_close(int id)
 {
-    return td::guarded([&] { return td::close_dataset(id); });
+    return td::with_dataset(id, [&](td::Dataset& ds) { return td::close_dataset(id, ds); });
 }
 
 extern "C" int td_enddef(int id)
 {
-    return td::guarded([&] { return td::end_define(id); });
+    return td::with_dataset(id, td::end_define);
 }

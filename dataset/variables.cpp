@@ -135,18 +135,15 @@ int read_data(Dataset& ds, const Index2& start, const Index2& count, std::size_t
     return TD_EINTERNAL;
 }
 
-int varget(int id, int varid, const Index2& start, const Index2& count, void* out, int value_type)
+int varget(Dataset& ds, int varid, const Index2& start, const Index2& count, void* out, int value_type)
 {
-    Dataset* ds = find_dataset(id);
-    if (ds == nullptr)
-        return TD_EBADID;
-    if (ds->define_flag != 0)
+    if (ds.define_flag != 0)
         return TD_EINDEFINE;
-    if (!block_in_bounds(*ds, start, count))
+    if (!block_in_bounds(ds, start, count))
         return TD_EINDEX;
     // A file written in place since it was opened would give rows of
     // another dataset under this one's header.
-    if (const int status = check_unchanged(*ds); status != TD_NOERR)
+    if (const int status = check_unchanged(ds); status != TD_NOERR)
         return status;
 
     // A compressed dataset is read in place.  Its first read walks and
@@ -154,21 +151,21 @@ int varget(int id, int varid, const Index2& start, const Index2& count, void* ou
     // variable is read; a failed walk leaves nothing behind and the next
     // read starts it again.  An expanded dataset (the library's own write
     // paths) is read from its uncompressed copy.
-    if (ds->expanded) {
-        ds->row_index.clear();
-    } else if ((ds->data_id == 0 || ds->data_id == 1) && ds->pixel_size == 2) {
+    if (ds.expanded) {
+        ds.row_index.clear();
+    } else if ((ds.data_id == 0 || ds.data_id == 1) && ds.pixel_size == 2) {
         std::int16_t compression = 0;
-        if (read_field(ds->current, kOffsetCompressionType, compression) != 0)
+        if (read_field(ds.current, kOffsetCompressionType, compression) != 0)
             return TD_EREADATT;
         if (compression == 2) {
-            if (!ds->row_index.built())
-                if (const int status = ds->row_index.build(ds->current, ds->rows, ds->columns);
+            if (!ds.row_index.built())
+                if (const int status = ds.row_index.build(ds.current, ds.rows, ds.columns);
                     status != TD_NOERR)
                     return status;
         } else if (compression != 0) {
             return TD_ECOMPTYPE;
         } else {
-            ds->row_index.clear();
+            ds.row_index.clear();
         }
     }
 
@@ -178,11 +175,11 @@ int varget(int id, int varid, const Index2& start, const Index2& count, void* ou
         return TD_EINTERNAL;
     // Both counts are at most 32767 here, so the product fits.
     const std::size_t n = std::size_t{count[0]} * count[1];
-    const int status = varid == kGraphicsVariable ? read_graphics(*ds, start, count, n, out, value_type)
-                                                  : read_data(*ds, start, count, n, out, value_type);
+    const int status = varid == kGraphicsVariable ? read_graphics(ds, start, count, n, out, value_type)
+                                                  : read_data(ds, start, count, n, out, value_type);
     // A change while the rows were read may have mixed two files' data.
     if (status == TD_NOERR)
-        return check_unchanged(*ds);
+        return check_unchanged(ds);
     return status;
 }
 
@@ -191,13 +188,7 @@ int varget(int id, int varid, const Index2& start, const Index2& count, void* ou
 int td_varget(int id, int varid, const Index2& start, const Index2& count, void* out,
               int value_type) noexcept
 {
-    try {
-        return varget(id, varid, start, count, out, value_type);
-    } catch (const std::bad_alloc&) {
-        return TD_ENOMEM;
-    } catch (...) {
-        return TD_EINTERNAL;
-    }
+    return with_dataset(id, [&](Dataset& ds) { return varget(ds, varid, start, count, out, value_type); });
 }
 
 } // namespace td
