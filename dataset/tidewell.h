@@ -165,7 +165,8 @@ const char *td_strerror(int status);
  * is written.  A read of a dataset whose file has been written in place
  * since it was opened (see td_fileinq) fails with TD_EUNCOMPFILE, or
  * TD_ECOMPFILE for a compressed dataset, rather than mix two files' data;
- * this is checked before and after every read. */
+ * this is checked at the end of every read, which sees a change made
+ * before the read or while it ran. */
 int td_varget_float(int id, int varid, const uint32_t start[2],
                     const uint32_t count[2], float *out);
 int td_varget_byte(int id, int varid, const uint32_t start[2],

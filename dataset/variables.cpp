@@ -135,17 +135,27 @@ int read_data(Dataset& ds, const Index2& start, const Index2& count, std::size_t
     return TD_EINTERNAL;
 }
 
+int read_block(Dataset& ds, int varid, const Index2& start, const Index2& count, void* out, int value_type);
+
 int varget(Dataset& ds, int varid, const Index2& start, const Index2& count, void* out, int value_type)
 {
     if (ds.define_flag != 0)
         return TD_EINDEFINE;
     if (!block_in_bounds(ds, start, count))
         return TD_EINDEX;
-    // A file written in place since it was opened would give rows of
-    // another dataset under this one's header.
-    if (const int status = check_unchanged(ds); status != TD_NOERR)
-        return status;
+    const int status = read_block(ds, varid, start, count, out, value_type);
+    // A file written in place since it was opened, before or while the
+    // rows were read, would give rows of another dataset under this one's
+    // header, or mixed with it: the read fails, whatever it found.  One
+    // look after the read sees both.
+    if (const int changed = check_unchanged(ds); changed != TD_NOERR)
+        return changed;
+    return status;
+}
 
+// The read proper, once the block is known to lie in the image.
+int read_block(Dataset& ds, int varid, const Index2& start, const Index2& count, void* out, int value_type)
+{
     // A compressed dataset is read in place.  Its first read walks and
     // checks the whole stream, so a damaged stream fails there, whichever
     // variable is read; a failed walk leaves nothing behind and the next
@@ -175,12 +185,8 @@ int varget(Dataset& ds, int varid, const Index2& start, const Index2& count, voi
         return TD_EINTERNAL;
     // Both counts are at most 32767 here, so the product fits.
     const std::size_t n = std::size_t{count[0]} * count[1];
-    const int status = varid == kGraphicsVariable ? read_graphics(ds, start, count, n, out, value_type)
-                                                  : read_data(ds, start, count, n, out, value_type);
-    // A change while the rows were read may have mixed two files' data.
-    if (status == TD_NOERR)
-        return check_unchanged(ds);
-    return status;
+    return varid == kGraphicsVariable ? read_graphics(ds, start, count, n, out, value_type)
+                                      : read_data(ds, start, count, n, out, value_type);
 }
 
 } // namespace
