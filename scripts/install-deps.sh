@@ -12,8 +12,9 @@ packages="$packages libgdal-dev gdal-bin python3-gdal python3-rasterio python3-r
 # rsync for parallel's transfers.
 packages="$packages parallel jq rsync"
 # The Python package (python/) and its tests: xarray with dask
-# (open_mfdataset), and venv with pip and setuptools for the installation test.
-packages="$packages python3-xarray python3-dask python3-venv python3-pip python3-setuptools"
+# (open_mfdataset), dask.distributed (workers in other processes), and venv
+# with pip and setuptools for the installation test.
+packages="$packages python3-xarray python3-dask python3-distributed python3-venv python3-pip python3-setuptools"
 missing=""
 for p in $packages; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
