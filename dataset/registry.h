@@ -21,6 +21,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "row_index.h"
 #include "stream.h"
@@ -68,6 +69,13 @@ struct Dataset {
     // first variable read, which checks the whole stream; empty before, and
     // unused while the dataset is expanded.
     RowIndex row_index;
+
+    // The stored samples of a block read, kept for the next read (as large
+    // as the largest block read so far): a large buffer allocated afresh for
+    // every read is mapped and faulted in every time, and in a process
+    // whose threads read at once the faults wait on each other.
+    std::vector<std::uint16_t> block_words;
+    std::vector<std::uint8_t> block_bytes;
 };
 
 // A dataset of the pool: a file that holds a slot of the table only while

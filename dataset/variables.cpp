@@ -38,6 +38,15 @@ bool block_in_bounds(const Dataset& ds, const Index2& start, const Index2& count
     return true;
 }
 
+// The first n elements of a buffer kept with the dataset, grown as needed.
+template <class T>
+std::span<T> scratch(std::vector<T>& buffer, std::size_t n)
+{
+    if (buffer.size() < n)
+        buffer.resize(n);
+    return std::span(buffer).first(n);
+}
+
 // Cloud samples and graphics nibbles, as bytes or as floats 0 .. 255.
 int deliver_bytes(std::span<const std::uint8_t> bytes, void* out, int value_type) noexcept
 {
@@ -76,8 +85,8 @@ int read_graphics(Dataset& ds, const Index2& start, const Index2& count, std::si
 {
     if (ds.graphics != 1)
         return TD_EBADVARID;
-    std::vector<std::uint16_t> words(n);
-    std::vector<std::uint8_t> nibbles(n);
+    const std::span<std::uint16_t> words = scratch(ds.block_words, n);
+    const std::span<std::uint8_t> nibbles = scratch(ds.block_bytes, n);
     if (const int status = read_words(ds, words, start, count, nullptr, RowIndex::Part::nibbles);
         status != TD_NOERR)
         return status;
@@ -107,8 +116,8 @@ int read_data(Dataset& ds, const Index2& start, const Index2& count, std::size_t
         return TD_EREADATT;
 
     if (ds.pixel_size == 1) {
-        std::vector<std::uint8_t> bytes(n);
-        if (const int status = td_read_block(ds.current, std::as_writable_bytes(std::span(bytes)),
+        const std::span<std::uint8_t> bytes = scratch(ds.block_bytes, n);
+        if (const int status = td_read_block(ds.current, std::as_writable_bytes(bytes),
                                              layout_of(ds), start, count, &shift);
             status != TD_NOERR)
             return status;
@@ -117,7 +126,7 @@ int read_data(Dataset& ds, const Index2& start, const Index2& count, std::size_t
         return deliver_bytes(bytes, out, value_type);
     }
 
-    std::vector<std::uint16_t> words(n);
+    const std::span<std::uint16_t> words = scratch(ds.block_words, n);
     if (const int status = read_words(ds, words, start, count, &shift, RowIndex::Part::values);
         status != TD_NOERR)
         return status;
