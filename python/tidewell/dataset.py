@@ -17,10 +17,8 @@ from . import _library
 __all__ = ["Dataset", "Variable", "open"]
 
 # Largest block the library is asked for in one call, in values: the
-# library allocates a buffer of the stored samples of each block, so this
-# bounds its memory whatever the size of the read.  64 Ki values keep that
-# buffer at 128 KiB, below the size at which the C library maps fresh pages
-# for each allocation (which made larger bands slower).
+# library keeps a buffer of the stored samples of the largest block read,
+# so this bounds its memory whatever the size of the read (128 KiB).
 _BAND_VALUES = 1 << 16
 
 Variable = collections.namedtuple("Variable", "name dtype dimensions shape")
@@ -221,11 +219,13 @@ class Dataset:
     """A Tidewell dataset, opened read-only.
 
     Opening reads the header only: dimensions, variables and the 57
-    attributes.  Data is read by ``read``, a block at a time.  The object
-    holds one of the library's 100 open-dataset slots only while it is among
-    the most recently used datasets (see ``tidewell.set_max_open``); it opens
-    the file again when it needs to.  Use it as a context manager, or call
-    ``close``.  Safe to use from several threads.
+    attributes.  Data is read by ``read``, a block at a time.  The object is
+    a handle of the library's pool: it holds one of the library's 100
+    open-dataset slots only while it is read or among the most recently used
+    datasets (see ``tidewell.set_max_open``), and the file is opened again
+    when it is needed.  Use it as a context manager, or call ``close``.
+    Safe to use from several threads: reads of different datasets run at
+    the same time.
     """
 
     def __init__(self, path):
@@ -284,7 +284,7 @@ class Dataset:
 
     @property
     def path(self):
-        """The path the dataset was opened with."""
+        """The absolute path of the dataset, as it was when it was opened."""
         return self._path
 
     @property
