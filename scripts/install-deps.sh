@@ -11,6 +11,9 @@ packages="$packages libgdal-dev gdal-bin python3-gdal python3-rasterio python3-r
 # The batch recipes of the README: GNU parallel, jq for choosing datasets,
 # rsync for parallel's transfers.
 packages="$packages parallel jq rsync"
+# tdfbatch's browse page, tested in a real browser: headless chromium driven
+# by selenium through chromium's WebDriver.
+packages="$packages chromium chromium-driver python3-selenium"
 # The Python package (python/) and its tests: xarray with dask
 # (open_mfdataset), and venv with pip and setuptools for the installation test.
 packages="$packages python3-xarray python3-dask python3-venv python3-pip python3-setuptools"
