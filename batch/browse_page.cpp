@@ -67,7 +67,7 @@ std::string thumbnail_path(const std::string& quicklook) { return ".thumbs/" + q
 std::string browse_page(const Records& records, const PageSettings& settings)
 {
     std::string data = "{\"title\":" + tdi::json_string(settings.title) +
-                       ",\"generated\":" + tdi::json_string(settings.generated) + ",\"items\":[";
+                       ",\"generated\":" + tdi::json_string(settings.generated) + ",\"items\":[\n";
     bool first = true;
     for (const auto& [path, record] : records) {
         if (!record.dataset)
