@@ -4,12 +4,14 @@
     browse_page_bench.py PAGE [REPS]
 
 Opens PAGE (an index.html written by tdfbatch --index) from the file
-system REPS times in a fresh tab and measures, in the page's own clock:
-load, from the start of the navigation to the first page of cards drawn;
+system REPS times and measures, in the page's own clock: load, from the
+start of the navigation to the first page of cards built (the first load
+also on its own, with nothing cached);
 each filter (a text search, a satellite, a date range, all of them
 cleared), from the change to the next frame painted; and turning a page.
 Prints the medians.
 """
+import os
 import statistics
 import sys
 import tempfile
@@ -38,7 +40,7 @@ STEPS = [
 
 
 def main():
-    page = sys.argv[1]
+    page = os.path.abspath(sys.argv[1])
     reps = int(sys.argv[2]) if len(sys.argv) > 2 else 7
     options = Options()
     for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
@@ -64,6 +66,7 @@ def main():
     print()
     print("| step | median (ms) |")
     print("|---|---|")
+    print("| first load (nothing cached) | %.0f |" % times["load"][0])
     for name, values in times.items():
         print("| %s | %.0f |" % (name, statistics.median(values)))
     total = statistics.median(times["load"]) + sum(statistics.median(times[n]) for n, _ in STEPS[:3])
