@@ -54,6 +54,38 @@ int lowest_free_slot() noexcept
     }
 }
 
+// Checks the magic byte of a dataset just opened on `stream`, reads the
+// fields cached at open and enters the record in `slot`.  A dataset opened
+// by path keeps the path and the identity of its file (for the write-back
+// on close); one on callbacks has neither.  The record is built aside and
+// enters the table only when the open has succeeded, so a failure anywhere
+// leaves the table as it was; the stream is closed when the record (or the
+// stream) goes out of scope.
+int enter_dataset(Stream stream, int mode, int slot, const char* path, const struct stat* identity, int* id)
+{
+    const int magic = stream.get_byte();
+    if (magic < 0)
+        return TD_ENOMAGIC;
+    if (magic != kMagic)
+        return TD_EMAGIC;
+    auto record = std::make_unique<Dataset>();
+    if (path != nullptr && identity != nullptr) {
+        record->path = path;
+        record->device = identity->st_dev;
+        record->inode = identity->st_ino;
+    }
+    record->current = std::move(stream);
+    record->expanded = false;
+    record->define_flag = 0;
+    record->mode = static_cast<std::int16_t>(mode);
+    if (const int status = read_cached_fields(*record); status != TD_NOERR)
+        return status;
+
+    state().slots[static_cast<std::size_t>(slot)] = std::move(record);
+    *id = slot;
+    return TD_NOERR;
+}
+
 int open_dataset(const char* path, int mode, int* id)
 {
     decide_byte_order();
@@ -73,28 +105,26 @@ int open_dataset(const char* path, int mode, int* id)
     struct stat identity {};
     if (!file || fstat(file.descriptor(), &identity) != 0)
         return TD_EACCESS;
-    const int magic = file.get_byte();
-    if (magic < 0)
-        return TD_ENOMAGIC;
-    if (magic != kMagic)
-        return TD_EMAGIC;
+    return enter_dataset(std::move(file), mode, slot, path, &identity, id);
+}
 
-    // The record is built aside and enters the table only when the open has
-    // succeeded, so a failure anywhere leaves the table as it was; the file
-    // is closed when the record (or the stream) goes out of scope.
-    auto record = std::make_unique<Dataset>();
-    record->current = std::move(file);
-    record->expanded = false;
-    record->define_flag = 0;
-    record->mode = static_cast<std::int16_t>(mode);
-    record->path = path;
-    record->device = identity.st_dev;
-    record->inode = identity.st_ino;
-    if (const int status = read_cached_fields(*record); status != TD_NOERR)
+int open_callbacks(void* user, td_read_func read, td_size_func size, td_close_func close, int* id)
+{
+    decide_byte_order();
+    const int slot = lowest_free_slot();
+    if (slot < 0)
+        return TD_EMAXDS;
+    if (read == nullptr || size == nullptr || id == nullptr)
+        return TD_EACCESS;
+    const std::int64_t length = size(user);
+    if (length < 0)
+        return TD_EACCESS;
+    // The source calls no close until the open has succeeded.
+    Stream stream = Stream::from_callbacks(std::make_unique<CallbackSource>(user, read, length));
+    if (const int status = enter_dataset(std::move(stream), TD_READONLY, slot, nullptr, nullptr, id);
+        status != TD_NOERR)
         return status;
-
-    state().slots[static_cast<std::size_t>(slot)] = std::move(record);
-    *id = slot;
+    find_dataset(*id)->current.callbacks()->close_with(close);
     return TD_NOERR;
 }
 
@@ -147,6 +177,12 @@ int close_dataset(int id)
 extern "C" int td_open(const char* path, int mode, int* id)
 {
     return td::guarded([&] { return td::open_dataset(path, mode, id); });
+}
+
+extern "C" int td_open_callbacks(void* user, td_read_func read, td_size_func size, td_close_func close,
+                                 int* id)
+{
+    return td::guarded([&] { return td::open_callbacks(user, read, size, close, id); });
 }
 
 extern "C" int td_close(int id)

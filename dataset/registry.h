@@ -19,8 +19,8 @@ namespace td {
 // graphics flag are cached; every other header value is read from the
 // current stream each time it is wanted.
 struct Dataset {
-    // The dataset file, or once a compressed dataset has been expanded, its
-    // uncompressed temporary copy.
+    // The dataset file (or the caller's callbacks), or once a compressed
+    // dataset has been expanded, its uncompressed temporary copy.
     Stream current;
     // True while `current` is the temporary copy (expanded state).
     bool expanded = false;
@@ -28,7 +28,8 @@ struct Dataset {
     // of td_enddef, write_samples) has changed the data.  Expansion for
     // reading is no change: only a changed dataset is written back on close.
     bool changed = false;
-    // Private copy of the path given to td_open; recompression on close
+    // Private copy of the path given to td_open (empty for a dataset on
+    // caller callbacks, which is read-only); recompression on close
     // replaces the file under this name.
     std::string path;
     // The identity of the file td_open opened; recompression replaces that
