@@ -176,7 +176,7 @@ thumbs=$(find stand-in/.thumbs -name '*.gif' | wc -l)
 grep -q '"\.thumbs/hesk-14/' stand-in/index.html || fail "the page does not show the reduced quicklooks"
 
 # 7. Quicklooks beside the datasets: a dataset never replaced by a
-#    quicklook, two names with one quicklook name.
+#    quicklook, two names with one quicklook name; what is not walked.
 mkdir beside
 cp data/hesk-14/2023/364/pass-00.tdf beside/a.tdf
 cp data/hesk-14/2023/364/pass-00.tdf beside/a.gif
@@ -187,6 +187,12 @@ cmp -s beside/a.gif beside/a.tdf || fail "a dataset named a.gif was replaced"
 grep -q 'beside/a.tdf: its quicklook beside/a.gif is a dataset; not replaced' err.txt || fail "no line for a.tdf"
 grep -q 'beside/b: its quicklook b.gif would be that of b.tdf too' err.txt || fail "no line for b"
 cmp -s beside/b.gif "plain/hesk-14/2023/364/pass-00.gif" && [ -e beside/a.gif.gif ] || fail "b.tdf or a.gif not converted"
+# Hidden names and an output folder inside the source are passed over.
+mkdir -p inside/.hidden
+for name in p.tdf .p.tdf .hidden/p.tdf; do cp data/hesk-14/2023/364/pass-00.tdf "inside/$name"; done
+batch -q inside inside/gif 2> /dev/null && batch -q inside inside/gif 2> err.txt
+grep -Eqx 'tdfbatch: 0 converted, 1 skipped, 0 failed, [0-9.]+ s' err.txt &&
+    [ "$(find inside/gif -name '*.gif' | wc -l)" = 1 ] || fail "inside: $(cat err.txt)"
 
 # 8. Only one run per shard at a time; the progress line only on a terminal.
 REAL_TDFTOGIF=$tdftogif "$tdfbatch" -q --tdftogif "$stand_in" --timeout 20 --force data stand-in 2> /dev/null &
