@@ -208,8 +208,10 @@ TEST_F(ReducedQuicklook, TallDatasetsFitInLittleMemoryAndDecodeElsewhere)
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     const auto r = tdtest::run_command(tdtest::tdftogif_path(), {"--fit", "512", "-1", "255,0,0", "-o", out, dataset});
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_LT(r.peak_kib, 64 * 1024);
     RecordProperty("peak_kib", std::to_string(r.peak_kib));
+#ifndef TDF_SANITIZED  // the sanitizers' shadow memory and quarantine are not the converter's
+    EXPECT_LT(r.peak_kib, 64 * 1024);
+#endif
 
     // Factor 64: 512 x 32 pixels of raster, the infrared scale " 4.0" to "30.0".
     const int width = 32 + 89 + 9 * 4, height = 512 + 22;
