@@ -16,7 +16,9 @@
 //   fit       tdftogif --fit 1024, the reduced quicklook (datasets more than
 //             1024 pixels wide or high)
 // and, for the compressed ones, tdbench_first_read (the first read's pass
-// over the stream against the expansion into a temporary copy); and prints
+// over the stream against the expansion into a temporary copy); for the
+// largest square ones, tdbench_callback_read (a whole read by path against
+// the same read through caller callbacks); and prints
 // the medians of the wall times and of the peak resident sizes, the ratios
 // to the floor, compressed against plain, and where the converter's time
 // goes.  Every run
@@ -232,6 +234,7 @@ struct Measured {
     bool phases_identical = false;
     bool floor_same_raster = false;
     std::map<std::string, double> first_read;  // compressed only: index, expansion, index_bytes
+    std::map<std::string, double> callback_read;  // largest square only: local, callbacks
 };
 
 std::string host_summary()
@@ -259,6 +262,7 @@ int main(int argc, char** argv)
     const std::string indices_bin = (opt.bin / "tdbench_indices").string();
     const std::string make_bin = (opt.bin / "tdbench_make_dataset").string();
     const std::string first_read_bin = (opt.bin / "tdbench_first_read").string();
+    const std::string callback_read_bin = (opt.bin / "tdbench_callback_read").string();
     const fs::path err = opt.work / "stderr.txt";
 
     // Rows by columns: 32767 columns are the widest rows, 32767 rows the
@@ -266,6 +270,8 @@ int main(int argc, char** argv)
     std::vector<std::array<int, 2>> sizes{{1024, 1024}, {4096, 4096}, {300, 32767}, {32767, 300}};
     if (opt.quick)
         sizes = {{1024, 1024}};
+    // The size read by path and through callbacks.
+    const int callback_side = opt.quick ? 1024 : 4096;
 
     std::vector<Dataset> datasets;
     for (const auto& [rows, columns] : sizes)
@@ -293,7 +299,7 @@ int main(int argc, char** argv)
     };
     std::vector<Measured> results;
     for (const Dataset& ds : datasets) {
-        Measured m{ds, {}, {}, {}, {}, {}, 0, false, false, {}};
+        Measured m{ds, {}, {}, {}, {}, {}, 0, false, false, {}, {}};
         const fs::path ref = file_of(ds, "default.gif");
         const fs::path with_phases = file_of(ds, "phases.gif");
         // The reference image (this run also warms the page cache), the
@@ -348,6 +354,11 @@ int main(int argc, char** argv)
             m.first_read =
                 fields_after(run({first_read_bin, m.ds.path.string(), std::to_string(opt.reps)}, err).err,
                              "first-read:");
+        // The same whole read by path and through callbacks.
+        if (m.ds.rows == callback_side && m.ds.columns == callback_side)
+            m.callback_read =
+                fields_after(run({callback_read_bin, m.ds.path.string(), std::to_string(opt.reps)}, err).err,
+                             "callback-read:");
     }
 
     // The tables.
@@ -405,6 +416,19 @@ int main(int argc, char** argv)
         };
         std::printf("| %s | %.4f | %.4f | %.1fx | %.0f |\n", m.ds.label().c_str(), get("index"), get("expansion"),
                     get("expansion") / get("index"), get("index_bytes"));
+    }
+
+    std::printf("\nA whole read (every row of both variables) by path against the same file through caller\n"
+                "callbacks (td_open_callbacks over pread; seconds, median of %d)\n\n",
+                opt.reps);
+    std::printf("| dataset | form | path s | callbacks s | callbacks / path |\n");
+    std::printf("|---|---|---:|---:|---:|\n");
+    for (const Measured& m : results) {
+        if (m.callback_read.empty())
+            continue;
+        const double local = m.callback_read.at("local"), callbacks = m.callback_read.at("callbacks");
+        std::printf("| %s | %s | %.4f | %.4f | %.3fx |\n", m.ds.label().c_str(),
+                    m.ds.compressed ? "compressed" : "plain", local, callbacks, callbacks / local);
     }
 
     std::printf("\nWhere the time goes (tdftogif_phases, default options; seconds, and share of the floor)\n\n");
@@ -468,6 +492,13 @@ int main(int argc, char** argv)
         std::printf("- 4096 x 4096 %s: --fit %d / full %.2f, cpu %.2f (goal <= 0.35): %s\n",
                     m.ds.compressed ? "compressed" : "plain", kFit, ratio,
                     median(m.fit.cpu) / median(m.plain_run.cpu), ratio <= 0.35 ? "met" : "NOT MET");
+    }
+    for (const Measured& m : results) {
+        if (m.callback_read.empty())
+            continue;
+        const double ratio = m.callback_read.at("callbacks") / m.callback_read.at("local");
+        std::printf("- %s %s: callbacks / path %.3f (goal <= 1.05): %s\n", m.ds.label().c_str(),
+                    m.ds.compressed ? "compressed" : "plain", ratio, ratio <= 1.05 ? "met" : "NOT MET");
     }
     for (const Measured& c : results) {
         const Measured* p = twin_of(c);

@@ -228,8 +228,14 @@ int convert(cmd_options& options)
     if (const int s = td_attget_text(dataset.id(), 0, "data_id", data_id.data()); s != TD_NOERR)
         return fail_status("data_id", s);
 
-    if (const int s = apply_kind_defaults(options, data_id.data(), variable.data()); s != 0)
+    int kind = -1;
+    if (const int s = td_kindinq(dataset.id(), &kind, nullptr); s != TD_NOERR)
+        return fail_status("data_id", s);
+    if (const int s = apply_kind_defaults(options, kind, data_id.data()); s != 0)
         return s;
+    std::array<char, TD_UNITS_SIZE> units_label{};
+    if (const int s = td_unitsinq(dataset.id(), nullptr, nullptr, units_label.data()); s != TD_NOERR)
+        return fail_status("data_id", s);
 
     // Infinite extents make a meaningless range, like reversed ones.
     if (!(options.min < options.max) || !std::isfinite(options.min) || !std::isfinite(options.max))
@@ -278,8 +284,7 @@ int convert(cmd_options& options)
     draw_frames(image.get(), colours.foreground, shown_rows, shown_columns);
     if (scale_drawable)
         draw_tics(image.get(), giant, tics, colours.foreground, shown_rows, shown_columns);
-    draw_units(image.get(), giant, colours.foreground, data_id.data(), variable.data(),
-               options.fahrenheit);
+    draw_units(image.get(), giant, colours.foreground, units_label.data(), options.fahrenheit);
 
     raster.data_colours = colours.data.data();
     raster.colours = options.colours;

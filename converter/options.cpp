@@ -14,6 +14,7 @@
 
 #include "block_reduce.h"
 #include "failure_line.h"
+#include "tidewell.h"
 #include "version.h"
 
 namespace tdf {
@@ -184,18 +185,22 @@ constexpr kind_defaults scan_time{0.0f, 24.0f, 2.0f, "black-white"};
 constexpr kind_defaults angle{0.0f, 90.0f, 5.0f, "black-white"};
 constexpr kind_defaults cloud{0.0f, 255.0f, 16.0f, "hsl256"};
 
-const kind_defaults* find_kind(std::string_view data_id, std::string_view variable,
-                               bool fahrenheit) noexcept
+const kind_defaults* find_kind(int kind, bool fahrenheit) noexcept
 {
-    if (data_id == "infrared")
+    switch (kind) {
+    case TD_KIND_INFRARED:
         return fahrenheit ? &infrared_fahrenheit : &infrared_celsius;
-    if (data_id == "visible")
+    case TD_KIND_VISIBLE:
         return &visible;
-    if (data_id == "ancillary")
-        return variable == "scan_time" ? &scan_time : &angle;
-    if (data_id == "cloud")
+    case TD_KIND_SCAN_TIME:
+        return &scan_time;
+    case TD_KIND_ANGLE:
+        return &angle;
+    case TD_KIND_CLOUD:
         return &cloud;
-    return nullptr;
+    default:
+        return nullptr;
+    }
 }
 
 enum class option_kind { invalid, flag, valued };
@@ -379,10 +384,10 @@ parse_result parse_options(int argc, const char* const* argv, cmd_options& optio
     return {true, 0};
 }
 
-int apply_kind_defaults(cmd_options& options, const char* data_id, const char* variable)
+int apply_kind_defaults(cmd_options& options, int kind_code, const char* data_id)
 {
     const char* id = data_id ? data_id : "";
-    const kind_defaults* kind = find_kind(id, variable ? variable : "", options.fahrenheit);
+    const kind_defaults* kind = find_kind(kind_code, options.fahrenheit);
     if (!kind) {
         report_failure("unknown data_id", id);
         return -5;

@@ -68,10 +68,11 @@ struct parse_result {
 // exits; the caller ends with the status.
 [[nodiscard]] parse_result parse_options(int argc, const char* const* argv, cmd_options& options);
 
-// Chooses the data kind from the data_id text and the data variable's name
-// and fills min, max, tick interval and colour map where not given.
-// Returns 0, or -5 after reporting "unknown data_id".
-[[nodiscard]] int apply_kind_defaults(cmd_options& options, const char* data_id, const char* variable);
+// Fills min, max, tick interval and colour map where not given, from the
+// defaults of the kind of data (a TD_KIND_* code, as the library names the
+// dataset's kind).  Returns 0, or -5 after reporting "unknown data_id" with
+// the data_id text for a kind that has no defaults.
+[[nodiscard]] int apply_kind_defaults(cmd_options& options, int kind, const char* data_id);
 
 // Writes the usage text (two pieces, "%s%s") to standard output.
 void print_usage();
