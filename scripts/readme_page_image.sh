@@ -22,7 +22,7 @@ import numpy as np
 tdwrite, archive = sys.argv[1:3]
 rng = np.random.default_rng(19)
 satellites = {"hesk-14": 0xD5D1, "hesk-15": 0xD5D2, "hesk-16": 0xD5D3}
-rows, columns = 180, 240
+rows, columns = 360, 480
 y, x = np.mgrid[0:rows, 0:columns] / np.array([rows, columns])[:, None, None]
 for n in range(14):
     satellite = list(satellites)[n % 3]
@@ -47,7 +47,7 @@ for n in range(14):
     values.tofile(base + ".values")
     nibbles.tofile(base + ".nibbles")
     output = os.path.join(folder, "pass-%02d.tdf" % n)
-    extra = ["--truncate", "3000"] if n == 9 else []
+    extra = ["--truncate", "9000"] if n == 9 else []
     subprocess.run([tdwrite, output, "--kind", "infrared", "--rows", str(rows), "--columns", str(columns),
                     "--compressed", "--values", base + ".values", "--nibbles", base + ".nibbles",
                     "channel_number=6", "calibration_type=2", "satellite_id=%d" % satellites[satellite],
