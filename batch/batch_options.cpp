@@ -88,7 +88,8 @@ std::string check_converter_options(const std::vector<std::string>& args, const 
                 message = "tdfbatch runs tdftogif to convert, not to print";
                 return arg;
             }
-            if ((name == "--reduce" || name == "--fit") && arg.find('=') == std::string::npos) {
+            if ((name == "--reduce" || name == "--fit" || name == "--under") &&
+                arg.find('=') == std::string::npos) {
                 if (++i == args.size()) {
                     message = "the option needs a value";
                     return arg;

@@ -231,6 +231,9 @@ files.tsv out|files.tsv: not a folder
 TABLE
 "$tdfbatch" --help | grep -q -- '--shard K/N' && "$tdfbatch" --version | grep -Eqx 'tdfbatch [0-9.]+' ||
     fail "--help or --version"
+# tdftogif's long options with a value pass.
+batch -q data under -- --fit 100 --under 0,0,255 -m viridis 2> /dev/null
+[ $? = 1 ] && [ -s under/hesk-14/2023/364/pass-00.gif ] || fail "tdftogif's long options refused"
 
 if [ "$failures" != 0 ]; then
     echo "$failures failures"
