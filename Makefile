@@ -57,3 +57,4 @@ bench: deps
 	sh bench/gdal_bench.sh $(BENCH_BUILD) $(BENCH_REPS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tidewell_python read_rows tdbench_make_dataset
 	/usr/bin/python3 bench/python_read.py --build $(BENCH_BUILD) --reps $(BENCH_REPS)
+	sh bench/batch_bench.sh $(BENCH_BUILD) $(BENCH_REPS)
