@@ -68,3 +68,4 @@ bench: deps
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tidewell_python read_rows tdbench_make_dataset
 	/usr/bin/python3 bench/python_read.py --build $(BENCH_BUILD) --reps $(BENCH_REPS)
 	/usr/bin/python3 bench/python_threads.py --build $(BENCH_BUILD) --reps $(BENCH_REPS)
+	sh bench/batch_bench.sh $(BENCH_BUILD) $(BENCH_REPS)

@@ -13,8 +13,12 @@
 //   planes    tdftogif -1 255,0,0 -2 160,160,160 -3 dyn -s -u
 //   phases    tdftogif_phases (the converter with timers at its seams) with
 //             the defaults
+//   fit       tdftogif --fit 1024, the reduced quicklook (datasets more than
+//             1024 pixels wide or high)
 // and, for the compressed ones, tdbench_first_read (the first read's pass
-// over the stream against the expansion into a temporary copy); and prints
+// over the stream against the expansion into a temporary copy); for the
+// largest square ones, tdbench_callback_read (a whole read by path against
+// the same read through caller callbacks); and prints
 // the medians of the wall times and of the peak resident sizes, the ratios
 // to the floor, compressed against plain, and where the converter's time
 // goes.  Every run
@@ -46,6 +50,9 @@ namespace {
 
 // Bumped whenever the generated scene changes, so stale datasets are remade.
 constexpr std::string_view kSceneVersion = "v1";
+
+// The largest side of the reduced quicklooks.
+constexpr int kFit = 1024;
 
 struct Options {
     fs::path bin = TDBENCH_BIN;
@@ -222,7 +229,7 @@ struct Series {
 
 struct Measured {
     Dataset ds;
-    Series floor, plain_run, planes, phases, nocheck;
+    Series floor, plain_run, planes, phases, fit, nocheck;
     // Default conversion over the same without the per-read file check,
     // run by run: each pair ran back to back.
     std::vector<double> check_ratio, check_cpu_ratio;
@@ -231,6 +238,7 @@ struct Measured {
     bool phases_identical = false;
     bool floor_same_raster = false;
     std::map<std::string, double> first_read;  // compressed only: index, expansion, index_bytes
+    std::map<std::string, double> callback_read;  // largest square only: local, callbacks
 };
 
 std::string host_summary()
@@ -259,6 +267,7 @@ int main(int argc, char** argv)
     const std::string indices_bin = (opt.bin / "tdbench_indices").string();
     const std::string make_bin = (opt.bin / "tdbench_make_dataset").string();
     const std::string first_read_bin = (opt.bin / "tdbench_first_read").string();
+    const std::string callback_read_bin = (opt.bin / "tdbench_callback_read").string();
     const fs::path err = opt.work / "stderr.txt";
 
     // Rows by columns: 32767 columns are the widest rows, 32767 rows the
@@ -266,6 +275,8 @@ int main(int argc, char** argv)
     std::vector<std::array<int, 2>> sizes{{1024, 1024}, {4096, 4096}, {300, 32767}, {32767, 300}};
     if (opt.quick)
         sizes = {{1024, 1024}};
+    // The size read by path and through callbacks.
+    const int callback_side = opt.quick ? 1024 : 4096;
 
     std::vector<Dataset> datasets;
     for (const auto& [rows, columns] : sizes)
@@ -293,7 +304,8 @@ int main(int argc, char** argv)
     };
     std::vector<Measured> results;
     for (const Dataset& ds : datasets) {
-        Measured m{ds, {}, {}, {}, {}, {}, {}, {}, false, 0, false, false, {}};
+        Measured m{};
+        m.ds = ds;
         const fs::path ref = file_of(ds, "default.gif");
         const fs::path with_phases = file_of(ds, "phases.gif");
         // The reference image (this run also warms the page cache), the
@@ -337,6 +349,10 @@ int main(int argc, char** argv)
                 m.planes.add(run(planes_cmd, err));
                 m.phases.add(run({phases_bin, "-o", file_of(ds, "phases.gif").string(), ds.path.string()}, err),
                              "tdf-phases:");
+                if (std::max(ds.rows, ds.columns) > kFit)
+                    m.fit.add(run({tdftogif, "--fit", std::to_string(kFit), "-o", file_of(ds, "fit.gif").string(),
+                                   ds.path.string()},
+                                  err));
             }
         }
     }
@@ -353,6 +369,11 @@ int main(int argc, char** argv)
             m.first_read =
                 fields_after(run({first_read_bin, m.ds.path.string(), std::to_string(opt.reps)}, err).err,
                              "first-read:");
+        // The same whole read by path and through callbacks.
+        if (m.ds.rows == callback_side && m.ds.columns == callback_side)
+            m.callback_read =
+                fields_after(run({callback_read_bin, m.ds.path.string(), std::to_string(opt.reps)}, err).err,
+                             "callback-read:");
     }
 
     // The tables.
@@ -422,6 +443,19 @@ int main(int argc, char** argv)
                     get("expansion") / get("index"), get("index_bytes"));
     }
 
+    std::printf("\nA whole read (every row of both variables) by path against the same file through caller\n"
+                "callbacks (td_open_callbacks over pread; seconds, median of %d)\n\n",
+                opt.reps);
+    std::printf("| dataset | form | path s | callbacks s | callbacks / path |\n");
+    std::printf("|---|---|---:|---:|---:|\n");
+    for (const Measured& m : results) {
+        if (m.callback_read.empty())
+            continue;
+        const double local = m.callback_read.at("local"), callbacks = m.callback_read.at("callbacks");
+        std::printf("| %s | %s | %.4f | %.4f | %.3fx |\n", m.ds.label().c_str(),
+                    m.ds.compressed ? "compressed" : "plain", local, callbacks, callbacks / local);
+    }
+
     std::printf("\nWhere the time goes (tdftogif_phases, default options; seconds, and share of the floor)\n\n");
     std::printf("| dataset | form | open | setup | scale | index | reads | colour | gif | close | process | total | floor: fill | floor: gif |\n");
     std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
@@ -442,6 +476,22 @@ int main(int argc, char** argv)
     }
     std::printf("\nprocess: exec, loading and exit, outside main's phases.  floor: fill and gif are the floor's\n"
                 "own two parts (gdImageSetPixel of every raster pixel; gdImageGif and the file's close).\n");
+
+    std::printf("\nReduced quicklooks: tdftogif --fit %d against the full-size conversion (default options),\n"
+                "measured in the same runs (wall seconds; ratio = fit / full, wall and in brackets cpu)\n\n",
+                kFit);
+    std::printf("| dataset | form | factor | full s | fit s | ratio (cpu) | peak full | peak fit | GIF bytes full | GIF bytes fit |\n");
+    std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const Measured& m : results) {
+        if (m.fit.wall.empty())
+            continue;
+        const int longest = std::max(m.ds.rows, m.ds.columns);
+        std::printf("| %s | %s | %d | %.3f | %.3f | %.2fx (%.2fx) | %.1f | %.1f | %ju | %ju |\n", m.ds.label().c_str(),
+                    m.ds.compressed ? "compressed" : "plain", (longest + kFit - 1) / kFit, median(m.plain_run.wall),
+                    median(m.fit.wall), median(m.fit.wall) / median(m.plain_run.wall),
+                    median(m.fit.cpu) / median(m.plain_run.cpu), median(m.plain_run.peak), median(m.fit.peak),
+                    m.gif_bytes, static_cast<std::uintmax_t>(fs::file_size(file_of(m.ds, "fit.gif"))));
+    }
 
     std::printf("\nChecks\n\n");
     for (const Measured& m : results) {
@@ -467,6 +517,21 @@ int main(int argc, char** argv)
         std::printf("- 4096 x 4096 plain: default / floor %.2f, cpu %.2f (goal <= 1.15): %s; peak over the floor "
                     "%+.1f MiB (goal <= 8): %s\n",
                     ratio, cpu_ratio, ratio <= 1.15 ? "met" : "NOT MET", extra, extra <= 8.0 ? "met" : "NOT MET");
+    }
+    for (const Measured& m : results) {
+        if (m.ds.rows != 4096 || m.ds.columns != 4096 || m.fit.wall.empty())
+            continue;
+        const double ratio = median(m.fit.wall) / median(m.plain_run.wall);
+        std::printf("- 4096 x 4096 %s: --fit %d / full %.2f, cpu %.2f (goal <= 0.35): %s\n",
+                    m.ds.compressed ? "compressed" : "plain", kFit, ratio,
+                    median(m.fit.cpu) / median(m.plain_run.cpu), ratio <= 0.35 ? "met" : "NOT MET");
+    }
+    for (const Measured& m : results) {
+        if (m.callback_read.empty())
+            continue;
+        const double ratio = m.callback_read.at("callbacks") / m.callback_read.at("local");
+        std::printf("- %s %s: callbacks / path %.3f (goal <= 1.05): %s\n", m.ds.label().c_str(),
+                    m.ds.compressed ? "compressed" : "plain", ratio, ratio <= 1.05 ? "met" : "NOT MET");
     }
     for (const Measured& c : results) {
         const Measured* p = twin_of(c);

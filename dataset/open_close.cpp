@@ -29,6 +29,39 @@ namespace {
     return status;
 }
 
+// Checks the magic byte of a dataset just opened on `stream`, reads the
+// fields cached at open and fills the reserved `slot` with the record.  A
+// dataset opened by path keeps the path and the identity of its file (for
+// the write-back on close and the check that it has not changed under the
+// reads); one on callbacks has neither, and its source calls `close` from
+// the time the open has succeeded.  The record is built aside and enters
+// the table only when the open has succeeded, so a failure anywhere leaves
+// the table as it was; the stream is closed when the record (or the stream)
+// goes out of scope.
+int enter_dataset(Stream stream, int mode, int slot, const char* path, int* id,
+                  td_close_func close = nullptr)
+{
+    const int magic = stream.get_byte();
+    if (magic < 0)
+        return TD_ENOMAGIC;
+    if (magic != kMagic)
+        return TD_EMAGIC;
+    auto record = std::make_shared<Dataset>();
+    record->current = std::move(stream);
+    record->mode = static_cast<std::int16_t>(mode);
+    if (path != nullptr) {
+        record->path = path;
+        remember_identity(*record);
+    }
+    if (const int status = read_cached_fields(*record); status != TD_NOERR)
+        return status;
+    if (CallbackSource* source = record->current.callbacks())
+        source->close_with(close);
+    fill_slot(slot, std::move(record));
+    *id = slot;
+    return TD_NOERR;
+}
+
 // Opens the file and, when it is a dataset, fills the reserved slot.
 int open_into(const char* path, int mode, int* id, int slot)
 {
@@ -42,39 +75,46 @@ int open_into(const char* path, int mode, int* id, int slot)
     Stream file = Stream::open_regular(path, mode == TD_WRITE);
     if (!file)
         return TD_EACCESS;
-    const int magic = file.get_byte();
-    if (magic < 0)
-        return TD_ENOMAGIC;
-    if (magic != kMagic)
-        return TD_EMAGIC;
+    return enter_dataset(std::move(file), mode, slot, path, id);
+}
 
-    // The record is built aside and enters the table only when the open has
-    // succeeded, so a failure anywhere leaves the table as it was; the file
-    // is closed when the record (or the stream) goes out of scope.
-    auto record = std::make_shared<Dataset>();
-    record->current = std::move(file);
-    record->mode = static_cast<std::int16_t>(mode);
-    record->path = path;
-    remember_identity(*record);
-    if (const int status = read_cached_fields(*record); status != TD_NOERR)
-        return status;
-    fill_slot(slot, std::move(record));
-    *id = slot;
-    return TD_NOERR;
+// Opens a dataset on the caller's callbacks into the reserved slot.
+int callbacks_into(void* user, td_read_func read, td_size_func size, td_close_func close, int* id, int slot)
+{
+    if (read == nullptr || size == nullptr || id == nullptr)
+        return TD_EACCESS;
+    const std::int64_t length = size(user);
+    if (length < 0)
+        return TD_EACCESS;
+    // The source calls no close until the open has succeeded.
+    Stream stream = Stream::from_callbacks(std::make_unique<CallbackSource>(user, read, length));
+    return enter_dataset(std::move(stream), TD_READONLY, slot, nullptr, id, close);
+}
+
+// Reserves the lowest free slot (23 when there is none) for an open, which
+// fills it or gives it back.
+template <class Open>
+int open_in_slot(Open open)
+{
+    const int slot = reserve_slot();
+    if (slot < 0)
+        return TD_EMAXDS;
+    const int status = open(slot);
+    if (status != TD_NOERR)
+        release_slot(slot);
+    return status;
 }
 
 int open_dataset(const char* path, int mode, int* id)
 {
     if (mode != TD_READONLY && mode != TD_WRITE)
         return TD_EMODE;
-    const int slot = reserve_slot();
-    if (slot < 0)
-        return TD_EMAXDS;
-    // The slot is this open's until it is filled or given back.
-    const int status = open_into(path, mode, id, slot);
-    if (status != TD_NOERR)
-        release_slot(slot);
-    return status;
+    return open_in_slot([&](int slot) { return open_into(path, mode, id, slot); });
+}
+
+int open_callbacks(void* user, td_read_func read, td_size_func size, td_close_func close, int* id)
+{
+    return open_in_slot([&](int slot) { return callbacks_into(user, read, size, close, id, slot); });
 }
 
 int end_define(Dataset& ds)
@@ -121,6 +161,12 @@ int close_dataset(int id, Dataset& ds)
 extern "C" int td_open(const char* path, int mode, int* id)
 {
     return td::guarded([&] { return td::open_dataset(path, mode, id); });
+}
+
+extern "C" int td_open_callbacks(void* user, td_read_func read, td_size_func size, td_close_func close,
+                                 int* id)
+{
+    return td::guarded([&] { return td::open_callbacks(user, read, size, close, id); });
 }
 
 extern "C" int td_close(int id)

@@ -38,8 +38,9 @@ struct Dataset {
     // False once td_close has succeeded: a call that was waiting for the
     // lock meanwhile finds the id closed.
     bool open = true;
-    // The dataset file, or once one of the library's own write paths has
-    // expanded a compressed dataset, its uncompressed temporary copy.
+    // The dataset file (or the caller's callbacks), or once one of the
+    // library's own write paths has expanded a compressed dataset, its
+    // uncompressed temporary copy.
     Stream current;
     // True while `current` is the temporary copy (expanded state).
     bool expanded = false;
@@ -48,7 +49,8 @@ struct Dataset {
     // alone (td_decompress) is no change: only a changed dataset is written
     // back on close.
     bool changed = false;
-    // Private copy of the path given to td_open; recompression on close
+    // Private copy of the path given to td_open (empty for a dataset on
+    // caller callbacks, which is read-only); recompression on close
     // replaces the file under this name.
     std::string path;
     // The file td_open opened, as it was then (or as the library's own

@@ -1,6 +1,8 @@
-// stream.cpp - buffered file streams over the C library's FILE.
+// stream.cpp - byte streams over the C library's FILE or a caller's
+// callbacks.
 #include "stream.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +15,39 @@
 #include <unistd.h>
 
 namespace td {
+
+CallbackSource::~CallbackSource()
+{
+    if (close_ != nullptr)
+        close_(user_);
+}
+
+std::size_t CallbackSource::read_at(std::int64_t offset, void* dst, std::size_t n)
+{
+    if (offset < 0 || offset >= length_ || n == 0)
+        return 0;
+    n = static_cast<std::size_t>(std::min<std::uint64_t>(n, static_cast<std::uint64_t>(length_ - offset)));
+    auto* out = static_cast<unsigned char*>(dst);
+    std::size_t done = 0;
+    while (done < n) {
+        const std::int64_t got = read_(user_, offset + static_cast<std::int64_t>(done), out + done, n - done);
+        if (got < 0 || static_cast<std::uint64_t>(got) > n - done) {
+            failed_ = true;
+            break;
+        }
+        if (got == 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+Stream Stream::from_callbacks(std::unique_ptr<CallbackSource> source)
+{
+    Stream s;
+    s.source_ = std::move(source);
+    return s;
+}
 
 Stream::Stream(std::FILE* f) : file_(f)
 {
@@ -86,6 +121,10 @@ Stream Stream::temporary()
 
 bool Stream::seek(std::int64_t offset)
 {
+    if (source_ && offset >= 0) {
+        source_->position = offset;
+        return true;
+    }
     if (!file_ || offset < 0)
         return false;
     return fseeko(file_.get(), static_cast<off_t>(offset), SEEK_SET) == 0;
@@ -93,6 +132,8 @@ bool Stream::seek(std::int64_t offset)
 
 bool Stream::skip(std::int64_t delta)
 {
+    if (source_)
+        return seek(source_->position + delta);
     if (!file_)
         return false;
     if (delta == 0)
@@ -102,22 +143,33 @@ bool Stream::skip(std::int64_t delta)
 
 bool Stream::seek_end()
 {
+    if (source_)
+        return seek(source_->length());
     return file_ && fseeko(file_.get(), 0, SEEK_END) == 0;
 }
 
 std::int64_t Stream::tell()
 {
+    if (source_)
+        return source_->position;
     return file_ ? static_cast<std::int64_t>(ftello(file_.get())) : -1;
 }
 
 void Stream::rewind()
 {
+    if (source_)
+        source_->position = 0;
     if (file_)
         std::rewind(file_.get());
 }
 
 std::size_t Stream::read(void* dst, std::size_t n)
 {
+    if (source_) {
+        const std::size_t got = source_->read_at(source_->position, dst, n);
+        source_->position += static_cast<std::int64_t>(got);
+        return got;
+    }
     if (!file_ || n == 0)
         return 0;
     return std::fread(dst, 1, n, file_.get());
@@ -133,7 +185,7 @@ std::size_t Stream::write(const void* src, std::size_t n)
 
 std::size_t Stream::read_head(std::int64_t offset, void* dst, std::size_t n)
 {
-    if (!file_ || offset < 0 || n == 0)
+    if (!*this || offset < 0 || n == 0)
         return 0;
     if (head_bytes_ == kNoHead)
         head_bytes_ = read_at(0, head_.data(), head_.size());
@@ -147,6 +199,8 @@ std::size_t Stream::read_head(std::int64_t offset, void* dst, std::size_t n)
 
 std::size_t Stream::read_at(std::int64_t offset, void* dst, std::size_t n)
 {
+    if (source_)
+        return source_->read_at(offset, dst, n);
     if (!file_ || offset < 0 || n == 0)
         return 0;
     std::FILE* f = file_.get();
@@ -168,6 +222,10 @@ std::size_t Stream::read_at(std::int64_t offset, void* dst, std::size_t n)
 
 int Stream::get_byte()
 {
+    if (source_) {
+        unsigned char b = 0;
+        return read(&b, 1) == 1 ? b : -1;
+    }
     if (!file_)
         return -1;
     int c = getc(file_.get());
@@ -182,11 +240,16 @@ bool Stream::put_byte(unsigned char b)
 
 bool Stream::flush()
 {
+    // A callback source holds nothing unwritten.
+    if (source_)
+        return true;
     return file_ && std::fflush(file_.get()) == 0;
 }
 
 bool Stream::error() const noexcept
 {
+    if (source_)
+        return source_->failed();
     return file_ && std::ferror(file_.get()) != 0;
 }
 
@@ -226,6 +289,10 @@ int Stream::descriptor() const noexcept
 
 bool Stream::close()
 {
+    if (source_) {
+        source_.reset();
+        return true;
+    }
     if (!file_)
         return false;
     std::FILE* f = file_.release();

@@ -1,6 +1,12 @@
-// stream.h - the library's one kind of byte stream: a buffered file stream
-// owned by RAII.  Every header-field read, block read and write, expansion
-// and compression goes through it, so buffering policy lives here alone.
+// stream.h - the library's one kind of byte stream, owned by RAII.  Every
+// header-field read, block read and write, expansion and compression goes
+// through it, so buffering policy lives here alone.
+//
+// A stream has a source: a buffered file of the C library, or a caller's
+// read-only callbacks (td_open_callbacks).  A callback source answers the
+// reads (read, read_at, read_head, get_byte, with a position of its own for
+// the sequential ones); anything that would write, flush pending bytes to
+// disk or name a file descriptor fails on it.
 //
 // Buffering: each stream has its own 64 KiB buffer.  Small reads (header
 // fields, codes) go through it; whole rows are read with read_at, straight
@@ -23,7 +29,46 @@
 #include <cstdio>
 #include <memory>
 
+#include "tidewell.h"
+
 namespace td {
+
+// Caller-supplied read-only I/O: a positioned read, the size of the data
+// (asked once, when the source is made) and a close, called when the source
+// goes.
+class CallbackSource {
+public:
+    CallbackSource(void* user, td_read_func read, std::int64_t length) noexcept
+        : user_(user), read_(read), length_(length)
+    {
+    }
+    ~CallbackSource();
+    CallbackSource(const CallbackSource&) = delete;
+    CallbackSource& operator=(const CallbackSource&) = delete;
+
+    // From now on the source calls `close` with the user pointer when it
+    // goes; until then it calls nothing when it goes (a failed open leaves
+    // the user's data to the user).
+    void close_with(td_close_func close) noexcept { close_ = close; }
+
+    // Reads up to n bytes at a byte offset, never past the size, calling the
+    // read function again after a partial read; returns how many were read.
+    // A read function that fails, or claims more bytes than it was asked
+    // for, ends the read and marks the source failed.
+    [[nodiscard]] std::size_t read_at(std::int64_t offset, void* dst, std::size_t n);
+
+    [[nodiscard]] std::int64_t length() const noexcept { return length_; }
+    [[nodiscard]] bool failed() const noexcept { return failed_; }
+
+    std::int64_t position = 0;  // of the sequential reads
+
+private:
+    void* user_;
+    td_read_func read_;
+    td_close_func close_ = nullptr;
+    std::int64_t length_;
+    bool failed_ = false;
+};
 
 // What a file is: enough to tell whether it is still the file a dataset
 // opened, and unchanged.
@@ -77,6 +122,11 @@ public:
     // is closed when that fails (the result is then closed).
     [[nodiscard]] static Stream adopt(int fd, const char* mode);
 
+    // A read-only stream on a caller's callbacks.
+    [[nodiscard]] static Stream from_callbacks(std::unique_ptr<CallbackSource> source);
+    // The callback source, or nullptr for a file stream.
+    [[nodiscard]] CallbackSource* callbacks() const noexcept { return source_.get(); }
+
     Stream(Stream&& other) noexcept = default;
     // The old file is closed before the buffer it uses is released.
     Stream& operator=(Stream&& other) noexcept
@@ -85,13 +135,14 @@ public:
             file_ = std::move(other.file_);
             buffer_ = std::move(other.buffer_);
             head_ = other.head_;
+            source_ = std::move(other.source_);
             head_bytes_ = other.head_bytes_;
             other.head_bytes_ = kNoHead;
         }
         return *this;
     }
 
-    explicit operator bool() const noexcept { return file_ != nullptr; }
+    explicit operator bool() const noexcept { return file_ != nullptr || source_ != nullptr; }
 
     [[nodiscard]] bool seek(std::int64_t offset);          // from the start
     [[nodiscard]] bool skip(std::int64_t delta);           // from the current position
@@ -146,6 +197,8 @@ private:
     // Declared before the file, so that it outlives the file's close.
     std::unique_ptr<char[]> buffer_;
     std::unique_ptr<std::FILE, Closer> file_;
+    // A caller's callbacks instead of a file.
+    std::unique_ptr<CallbackSource> source_;
     // The file's first bytes as last read, and how many there were
     // (kNoHead: not read since the last write).
     std::array<unsigned char, kHeadBytes> head_{};

@@ -119,6 +119,36 @@ extern "C" {
  * at once. */
 int td_open(const char *path, int mode, int *id);
 
+/* Opening a dataset on caller-supplied I/O instead of a path: a member of an
+ * archive, an object fetched over HTTP, a file object of another language.
+ * The caller gives a user pointer and three functions, each called with
+ * that pointer first:
+ *
+ *   read   reads up to `length` bytes at byte `offset` of the data into
+ *          `buffer` and returns how many it read, or -1 when the read
+ *          failed.  A return of 0 means the end of the data; fewer bytes
+ *          than asked are fine (it is called again for the rest).  The
+ *          library never asks for bytes at or beyond the size.
+ *   size   returns the length of the data in bytes, or -1 when it cannot
+ *          be told.  It is called once, at the open.
+ *   close  (may be NULL) is called once, when td_close of the dataset
+ *          succeeds.  A td_open_callbacks that fails calls nothing
+ *          further: the caller still owns what `user` points to.
+ *
+ * The dataset is read-only (TD_READONLY) and *id works with every call
+ * that takes a dataset id.  Plain and compressed datasets are read in
+ * place, one row's bytes at a time; nothing is copied aside.  Failures are
+ * those of td_open: TD_EACCESS without a read or size function or an id
+ * place, or when the size is -1; a failed or short read gives the status a
+ * file that short gives (TD_ENOMAGIC, TD_EREADATT, TD_EREADDATA).  The
+ * library calls the functions only from within td_ calls on this dataset. */
+typedef int64_t (*td_read_func)(void *user, int64_t offset, void *buffer, size_t length);
+typedef int64_t (*td_size_func)(void *user);
+typedef void (*td_close_func)(void *user);
+
+int td_open_callbacks(void *user, td_read_func read, td_size_func size, td_close_func close,
+                      int *id);
+
 /* Close a dataset.  A read-write compressed dataset whose data the library
  * changed is compressed into a complete new file that replaces it; one that
  * was not changed is left as it was.  Where the new file cannot take the
