@@ -141,7 +141,8 @@ int td_open(const char *path, int mode, int *id);
  * those of td_open: TD_EACCESS without a read or size function or an id
  * place, or when the size is -1; a failed or short read gives the status a
  * file that short gives (TD_ENOMAGIC, TD_EREADATT, TD_EREADDATA).  The
- * library calls the functions only from within td_ calls on this dataset. */
+ * library calls the functions only from within td_ calls on this dataset,
+ * which it serialises: never from two threads at once. */
 typedef int64_t (*td_read_func)(void *user, int64_t offset, void *buffer, size_t length);
 typedef int64_t (*td_size_func)(void *user);
 typedef void (*td_close_func)(void *user);
@@ -345,7 +346,8 @@ int td_gridinq(int id, int *grid, double *latitudes, double *longitudes);
  * or its modification time, or its status-change time while it kept its
  * names, is no longer what it was; reads of a changed dataset fail, see
  * td_varget_float.  A file renamed over or removed has not changed: the
- * dataset goes on reading the file it opened). */
+ * dataset goes on reading the file it opened).  A dataset opened on
+ * callbacks has no file: its identity is all 0 and it never changes. */
 int td_fileinq(int id, uint64_t *device, uint64_t *inode, int64_t *size,
                int64_t *modified_ns, int *changed);
 
