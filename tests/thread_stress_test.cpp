@@ -1,12 +1,17 @@
 // thread_stress_test.cpp - the library from many threads at once: eight
 // threads open, read and close 200 datasets at random, directly and through
 // the pool, some sharing ids, and every block read must equal the serial
-// read of the same dataset.  Run under ThreadSanitizer by make test-tsan.
+// read of the same dataset; a read held up inside one dataset does not hold
+// up another's, and does hold up the next call on its own.  Run under
+// ThreadSanitizer by make test-tsan.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -211,6 +216,78 @@ TEST_F(ThreadStress, EightThreadsTwoHundredDatasetsReadAsSerially)
     int id = -1;
     for (int k = 0; k < TD_MAX_DATASETS; ++k)
         ASSERT_EQ(td_open(refs[0].path.c_str(), TD_READONLY, &id), TD_NOERR) << k;
+}
+
+// A dataset on callbacks whose reads can be held up: a read waits, once it
+// is let in, until the test lets it go.
+struct HeldSource {
+    std::vector<std::uint8_t> bytes;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool hold = false, inside = false, released = false;
+
+    static std::int64_t read(void* user, std::int64_t offset, void* buffer, std::size_t length)
+    {
+        auto* s = static_cast<HeldSource*>(user);
+        {
+            std::unique_lock held(s->lock);
+            if (s->hold) {
+                s->inside = true;
+                s->changed.notify_all();
+                s->changed.wait_for(held, std::chrono::seconds(30), [s] { return s->released; });
+            }
+        }
+        const std::size_t n = std::min<std::size_t>(length, s->bytes.size() - static_cast<std::size_t>(offset));
+        std::memcpy(buffer, s->bytes.data() + offset, n);
+        return static_cast<std::int64_t>(n);
+    }
+    static std::int64_t size(void* user) { return static_cast<std::int64_t>(static_cast<HeldSource*>(user)->bytes.size()); }
+};
+
+TEST_F(ThreadStress, ADatasetHeldUpHoldsUpItsOwnCallsOnly)
+{
+    tdw::DatasetDescription desc = dataset(0);
+    HeldSource held;
+    held.bytes = tdw::build_dataset(desc);
+    int a = -1, b = -1;
+    ASSERT_EQ(td_open_callbacks(&held, HeldSource::read, HeldSource::size, nullptr, &a), TD_NOERR);
+    ASSERT_EQ(td_open(write("b.tdf", dataset(1)).c_str(), TD_READONLY, &b), TD_NOERR);
+    const Reference ref_b = serial_read(dir.file("b.tdf"));
+    {
+        const std::lock_guard hold(held.lock);
+        held.hold = true;
+    }
+    // A read of a that stops inside the library, in the middle of its call.
+    std::vector<float> row_a;
+    auto in_a = std::async(std::launch::async, [&] { return read_rows(a, 0, 0, 1, desc.columns, row_a); });
+    {
+        std::unique_lock wait(held.lock);
+        ASSERT_TRUE(held.changed.wait_for(wait, std::chrono::seconds(30), [&] { return held.inside; }));
+    }
+    // Another dataset reads meanwhile; a call on a waits for the read.
+    std::vector<float> row_b;
+    auto in_b = std::async(std::launch::async, [&] { return read_rows(b, 0, 2, 3, ref_b.columns, row_b); });
+    std::atomic<bool> kind_done{false};
+    auto kind_of_a = std::async(std::launch::async, [&] {
+        const int status = td_kindinq(a, nullptr, nullptr);
+        kind_done = true;
+        return status;
+    });
+    ASSERT_EQ(in_b.wait_for(std::chrono::seconds(30)), std::future_status::ready)
+        << "a read of b waited for the read of a";
+    EXPECT_EQ(in_b.get(), TD_NOERR);
+    EXPECT_EQ(std::memcmp(row_b.data(), ref_b.data.data() + 2 * ref_b.columns, row_b.size() * sizeof(float)), 0);
+    EXPECT_FALSE(kind_done.load()) << "a call on a ran in the middle of a's read";
+    {
+        const std::lock_guard release(held.lock);
+        held.released = true;
+        held.hold = false;
+    }
+    held.changed.notify_all();
+    EXPECT_EQ(in_a.get(), TD_NOERR);
+    EXPECT_EQ(kind_of_a.get(), TD_NOERR);
+    EXPECT_EQ(td_close(a), TD_NOERR);
+    EXPECT_EQ(td_close(b), TD_NOERR);
 }
 
 } // namespace
