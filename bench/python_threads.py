@@ -10,7 +10,10 @@ opened with ``xr.open_mfdataset(..., parallel=True)`` and loaded whole with
 dask's threaded scheduler, with 1 and with 2 worker threads in turn, REPS
 times; prints the median seconds and their ratio.  The library runs reads of
 different datasets at the same time, so on two cores two threads should take
-about half the time of one (goal: at most 0.65).
+about half the time of one (goal: at most 0.65).  Beside it, as a
+yardstick, numpy copying arrays of the same size in the same two ways: on
+a machine whose memory one thread already keeps busy, two threads gain
+little on work that streams through memory, whoever does it.
 """
 
 import argparse
@@ -65,6 +68,24 @@ def main():
             times[threads].append(seconds)
             del data
     one, two = statistics.median(times[1]), statistics.median(times[2])
+
+    # The yardstick: the same number of arrays of the same size copied by
+    # one thread and by two (numpy lets go of the interpreter's lock).
+    from concurrent.futures import ThreadPoolExecutor
+    sources = [np.ones((args.size, args.size), np.float32) for _ in range(4)]
+    targets = [np.empty_like(a) for a in sources]
+
+    def copies(threads):
+        t0 = time.perf_counter()
+        with ThreadPoolExecutor(threads) as pool:
+            list(pool.map(lambda k: np.copyto(targets[k % 4], sources[k % 4]), range(args.count)))
+        return time.perf_counter() - t0
+
+    copy_times = {1: [], 2: []}
+    for _ in range(args.reps):
+        for threads in (1, 2):
+            copy_times[threads].append(copies(threads))
+    copy_one, copy_two = statistics.median(copy_times[1]), statistics.median(copy_times[2])
     print()
     print("xarray open_mfdataset(parallel=True) and load of %d datasets of %d x %d (plain and"
           % (args.count, args.size, args.size))
@@ -74,6 +95,10 @@ def main():
     print("|---:|---:|---:|---:|")
     print("| 1 | %.3f | 1.000 | |" % one)
     print("| 2 | %.3f | %.3f | <= 0.65 |" % (two, two / one))
+    print()
+    print("numpy copying %d arrays of %d x %d float32, the yardstick: 1 thread %.3f s, 2 threads %.3f s,"
+          % (args.count, args.size, args.size, copy_one, copy_two))
+    print("ratio %.3f" % (copy_two / copy_one))
     print()
     print("- 2 threads / 1 thread %.3f (goal <= 0.65): %s"
           % (two / one, "met" if two / one <= 0.65 else "NOT MET"))
