@@ -337,20 +337,20 @@ void Run::start(const Job& job)
     }
     journal_.note(job.target);
     ::unlink(temporary.c_str());
-    ChildSpec spec;
-    spec.argv.push_back(converter_.path);
-    spec.argv.insert(spec.argv.end(), o_.converter_options.begin(), o_.converter_options.end());
+    ChildCommand command;
+    command.argv.push_back(converter_.path);
+    command.argv.insert(command.argv.end(), o_.converter_options.begin(), o_.converter_options.end());
     if (job.thumbnail) {
-        spec.argv.push_back("--fit");
-        spec.argv.push_back(std::to_string(kThumbnailPixels));
+        command.argv.push_back("--fit");
+        command.argv.push_back(std::to_string(kThumbnailPixels));
     }
-    spec.argv.push_back("-o");
-    spec.argv.push_back(temporary);
-    spec.argv.push_back(source_path(item.path));
-    spec.time_limit = std::chrono::seconds(o_.time_limit);
+    command.argv.push_back("-o");
+    command.argv.push_back(temporary);
+    command.argv.push_back(source_path(item.path));
+    command.time_limit = std::chrono::seconds(o_.time_limit);
     const std::uint64_t tag = next_tag_++;
     running_[tag] = job;
-    pool_.start(spec, tag);
+    pool_.start(command, tag);
 }
 
 // tdftogif's failure line without its "tdftogif: ", or a word on how the

@@ -138,7 +138,7 @@ std::size_t ChildPool::running() const { return children_.size(); }
 
 int ChildPool::interrupt_signal() { return interrupt_received; }
 
-void ChildPool::start(const ChildSpec& spec, std::uint64_t tag)
+void ChildPool::start(const ChildCommand& command, std::uint64_t tag)
 {
     auto failed = [&](int error) {
         ChildOutcome o;
@@ -150,13 +150,13 @@ void ChildPool::start(const ChildSpec& spec, std::uint64_t tag)
     // Everything the child needs is made before fork: after it, only calls
     // that are safe in a child of a process are made.
     std::vector<char*> argv;
-    for (const std::string& arg : spec.argv)
+    for (const std::string& arg : command.argv)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     int err_pipe[2], out_pipe[2] = {-1, -1}, exec_pipe[2];
     if (::pipe2(err_pipe, O_CLOEXEC) != 0)
         return failed(errno);
-    if (spec.capture_stdout && ::pipe2(out_pipe, O_CLOEXEC) != 0) {
+    if (command.capture_stdout && ::pipe2(out_pipe, O_CLOEXEC) != 0) {
         const int error = errno;
         ::close(err_pipe[0]);
         ::close(err_pipe[1]);
@@ -188,7 +188,7 @@ void ChildPool::start(const ChildSpec& spec, std::uint64_t tag)
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::dup2(null_fd, 0);
-        ::dup2(spec.capture_stdout ? out_pipe[1] : null_fd, 1);
+        ::dup2(command.capture_stdout ? out_pipe[1] : null_fd, 1);
         ::dup2(err_pipe[1], 2);
         ::execv(argv[0], argv.data());
         const int error = errno;
@@ -229,8 +229,8 @@ void ChildPool::start(const ChildSpec& spec, std::uint64_t tag)
     child->tag = tag;
     child->pid = pid;
     child->started = std::chrono::steady_clock::now();
-    if (spec.time_limit.count() > 0)
-        child->deadline = child->started + spec.time_limit;
+    if (command.time_limit.count() > 0)
+        child->deadline = child->started + command.time_limit;
     children_.push_back(std::move(child));
 }
 
@@ -318,10 +318,10 @@ std::vector<ChildOutcome> ChildPool::kill_all()
     return done;
 }
 
-ChildOutcome run_child(const ChildSpec& spec)
+ChildOutcome run_child(const ChildCommand& command)
 {
     ChildPool pool;
-    pool.start(spec, 0);
+    pool.start(command, 0);
     for (;;) {
         std::vector<ChildOutcome> done = pool.wait(std::chrono::milliseconds(1000));
         if (!done.empty())

@@ -15,7 +15,7 @@
 
 namespace tdb {
 
-struct ChildSpec {
+struct ChildCommand {
     std::vector<std::string> argv;          // argv[0]: the program's path
     std::chrono::milliseconds time_limit{0}; // 0: none
     bool capture_stdout = false;            // else standard output goes to /dev/null
@@ -44,7 +44,7 @@ public:
     std::size_t running() const;
     // Starts a child; a program that cannot be run gives an outcome with
     // started false at the next wait.
-    void start(const ChildSpec& spec, std::uint64_t tag);
+    void start(const ChildCommand& command, std::uint64_t tag);
     // Waits until a child ends, an interrupt arrives or `timeout` passes;
     // gives the outcomes of the children that ended.
     std::vector<ChildOutcome> wait(std::chrono::milliseconds timeout);
@@ -61,6 +61,6 @@ private:
 };
 
 // Runs one program to its end (with a time limit) and gives its outcome.
-ChildOutcome run_child(const ChildSpec& spec);
+ChildOutcome run_child(const ChildCommand& command);
 
 } // namespace tdb

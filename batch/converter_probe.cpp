@@ -63,11 +63,11 @@ std::string content_hash(const std::string& path)
 
 ChildOutcome ask(const std::string& path, const char* option)
 {
-    ChildSpec spec;
-    spec.argv = {path, option};
-    spec.time_limit = std::chrono::seconds(30);
-    spec.capture_stdout = true;
-    return run_child(spec);
+    ChildCommand command;
+    command.argv = {path, option};
+    command.time_limit = std::chrono::seconds(30);
+    command.capture_stdout = true;
+    return run_child(command);
 }
 
 bool succeeded(const ChildOutcome& o) { return o.started && o.exited && o.exit_status == 0; }
