@@ -15,8 +15,9 @@ packages="$packages parallel jq"
 # by selenium through chromium's WebDriver.
 packages="$packages chromium chromium-driver python3-selenium"
 # The Python package (python/) and its tests: xarray with dask
-# (open_mfdataset), and venv with pip and setuptools for the installation test.
-packages="$packages python3-xarray python3-dask python3-venv python3-pip python3-setuptools"
+# (open_mfdataset), dask.distributed (workers in other processes), and venv
+# with pip and setuptools for the installation test.
+packages="$packages python3-xarray python3-dask python3-distributed python3-venv python3-pip python3-setuptools"
 # The converter's tests: giflib and Pillow decode reduced GIFs; matplotlib
 # holds the published viridis and cividis tables the built-in ones are
 # checked against.
