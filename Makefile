@@ -1,9 +1,12 @@
 # make demo            install what is missing, build, convert the sample dataset
-# make test            install what is missing, build, run every test
+# make build           install what the programs need, build the programs,
+#                      the library and the GDAL plugin (no tests)
+# make test            install what the tests need too, build, run every test
 # make test-sanitize   the tests built with AddressSanitizer and UBSan
 # make test-tsan       the library's and the GDAL plugin's tests under ThreadSanitizer
 # make fuzz            the libFuzzer harnesses, FUZZ_TIME seconds each (default 300)
 # make install PREFIX=/usr/local   install the commands, manual pages and library
+# GDAL=OFF             (with any of them) no GDAL plugin, and no GDAL packages
 BUILD          ?= build
 SANITIZE_BUILD ?= build-sanitize
 TSAN_BUILD     ?= build-tsan
@@ -12,34 +15,48 @@ FUZZ_TIME      ?= 300
 JOBS           ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS    ?=
 PREFIX         ?= /usr/local
+GDAL           ?= ON
 
-.PHONY: all deps build demo test test-sanitize test-tsan fuzz clean install
+# The packages of a build without the plugin leave GDAL out.
+DEPS_FLAGS     := $(if $(filter OFF off NO no FALSE false 0,$(GDAL)),--without-gdal)
+CONFIGURE_FLAGS = -DTDF_BUILD_GDAL=$(GDAL) $(CMAKE_FLAGS)
+
+.PHONY: all deps deps-test build demo test test-sanitize test-tsan fuzz clean install
 
 all: build
 
 deps:
-	@sh scripts/install-deps.sh
+	@sh scripts/install-deps.sh $(DEPS_FLAGS)
 
+deps-test:
+	@sh scripts/install-deps.sh --test $(DEPS_FLAGS)
+
+# make build and make test share the build folder: each configures it for
+# itself (the tests on or off), which recompiles nothing.
 build: deps
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -DTDF_BUILD_TESTS=OFF $(CONFIGURE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The sample dataset is written by the project's dataset writer.
 demo: build
+	cmake --build $(BUILD) -j $(JOBS) --target make_sample
 	@sh scripts/demo.sh $(BUILD)
 
-test: build
+test: deps-test
+	cmake -S . -B $(BUILD) -DTDF_BUILD_TESTS=ON $(CONFIGURE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-test-sanitize: deps
-	cmake -S . -B $(SANITIZE_BUILD) -DTDF_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)
+test-sanitize: deps-test
+	cmake -S . -B $(SANITIZE_BUILD) -DTDF_SANITIZE=ON -DTDF_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=Debug $(CONFIGURE_FLAGS)
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
 
 # The library and the plugin instrumented; GDAL itself is not, so reports
 # from inside it are suppressed (tests/tsan.supp).
-test-tsan: deps
-	cmake -S . -B $(TSAN_BUILD) -DTDF_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+test-tsan: deps-test
+	cmake -S . -B $(TSAN_BUILD) -DTDF_TSAN=ON -DTDF_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CONFIGURE_FLAGS)
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target dataset_tests gdal_driver_tests
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
 	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L 'library|plugin'
@@ -48,7 +65,7 @@ install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 fuzz:
-	FUZZ_TIME=$(FUZZ_TIME) FUZZ_JOBS=$(JOBS) sh scripts/fuzz.sh $(FUZZ_BUILD)
+	GDAL=$(GDAL) FUZZ_TIME=$(FUZZ_TIME) FUZZ_JOBS=$(JOBS) sh scripts/fuzz.sh $(FUZZ_BUILD)
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
@@ -58,9 +75,9 @@ BENCH_BUILD    ?= build-bench
 BENCH_REPS     ?= 7
 BENCH_SIZES    ?= all
 .PHONY: bench
-bench: deps
+bench: deps-test
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
-	  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DTDF_BUILD_BENCH=ON -DTDF_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DTDF_BUILD_BENCH=ON -DTDF_BUILD_TESTS=OFF $(CONFIGURE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tdbench
 	$(BENCH_BUILD)/bench/tdbench --work $(BENCH_BUILD)/bench-data --reps $(BENCH_REPS) --sizes $(BENCH_SIZES) \
 	  --commit "$$(git rev-parse --short HEAD 2>/dev/null || echo unknown)$$(git diff --quiet HEAD -- 2>/dev/null || echo +uncommitted)"

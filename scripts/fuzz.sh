@@ -20,7 +20,11 @@ seconds=${FUZZ_TIME:-300}
 harnesses=${FUZZ_HARNESSES:-"fuzz_dataset fuzz_convert"}
 jobs=${FUZZ_JOBS:-$(nproc 2>/dev/null || echo 2)}
 
-sh scripts/install-deps.sh clang libclang-rt-14-dev
+# The build packages (without GDAL's under GDAL=OFF) and clang.
+case ${GDAL:-ON} in
+OFF | off | NO | no | FALSE | false | 0) sh scripts/install-deps.sh --without-gdal clang libclang-rt-14-dev ;;
+*) sh scripts/install-deps.sh clang libclang-rt-14-dev ;;
+esac
 
 cmake -S . -B "$build" -DTDF_FUZZ=ON -DTDF_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++

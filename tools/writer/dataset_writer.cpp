@@ -15,9 +15,7 @@
 #include <stdexcept>
 #include <utility>
 
-#ifndef TDW_NO_COMPRESSED_AREA
 #include "compressed_area.h"
-#endif
 
 namespace tdw {
 
@@ -211,12 +209,8 @@ std::vector<std::uint8_t> build_compressed(const DatasetDescription& desc)
 
     std::vector<std::uint8_t> bytes(kCompressedHeaderBytes, 0);
     std::copy_n(plain.begin(), carried, bytes.begin());
-#ifdef TDW_NO_COMPRESSED_AREA
-    throw std::logic_error("the compressed layout is not built into this writer");
-#else
     detail::append_compressed_stream(bytes, desc);
     return bytes;
-#endif
 }
 
 } // namespace
