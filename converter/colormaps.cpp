@@ -12,7 +12,7 @@
 #include <initializer_list>
 
 #include "perceptual_maps.h"
-#include "raster.h"
+#include "arithmetic.h"
 
 namespace tdf {
 

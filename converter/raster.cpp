@@ -1,5 +1,5 @@
-// raster.cpp - paints the data variable into the image, one pixel per value,
-// with the graphics planes over it; and the converter's one rounding rule.
+// raster.cpp - paints the data variable into the image, one pixel per value
+// (or per block of values when reduced), with the graphics planes over it.
 #include "raster.h"
 
 #include <algorithm>
@@ -13,28 +13,11 @@
 #include <vector>
 
 #include "block_reduce.h"
-#include "options.h"
+#include "failure.h"
+#include "image_layout.h"
 #include "tidewell.h"
 
 namespace tdf {
-
-int round_nearest(float x) noexcept {
-    const double d = x;
-    // NaN and values beyond int have no nearest int: NaN gives 0, the others
-    // saturate, so the conversion below is always defined.
-    if (!(d > -2147483648.5 && d < 2147483647.5)) {
-        if (std::isnan(d))
-            return 0;
-        return d > 0.0 ? INT_MAX : INT_MIN;
-    }
-    // floor(d + 0.5) for d > 0 and ceil(d - 0.5) otherwise, both in double.
-    // The shifted value is positive in the first case and negative in the
-    // second, where floor and ceil are truncation toward zero: the conversion
-    // gives the same integer without a call into the maths library, which
-    // matters in the raster's inner loop.
-    const double shifted = d > 0.0 ? d + 0.5 : d - 0.5;
-    return static_cast<int>(shifted);
-}
 
 namespace {
 
@@ -159,13 +142,13 @@ struct row_buffers {
         data = allocate_row<float>(p.columns);
         if (data.empty()) {
             report_failure("unable to allocate data memory", "malloc");
-            return -1;
+            return code(exit_status::no_data_memory);
         }
         if (planes_in_use(p)) {
             graphics = allocate_row<std::uint8_t>(p.columns);
             if (graphics.empty()) {
                 report_failure("unable to allocate graphics memory", "malloc");
-                return -2;
+                return code(exit_status::no_graphics_memory);
             }
         }
         return 0;
@@ -246,7 +229,7 @@ int draw_data(gdImagePtr image, const raster_params& params) {
     block_reducer reducer;
     if (factor > 1 && !reducer.allocate(columns, factor, planes)) {
         report_failure("unable to allocate data memory", "malloc");
-        return -1;
+        return code(exit_status::no_data_memory);
     }
 
     const double scale_d =
@@ -272,7 +255,7 @@ int draw_data(gdImagePtr image, const raster_params& params) {
     // part of the raster inside gd's clipping rectangle is painted, exactly as
     // gdImageSetPixel would do pixel by pixel.
     const bool direct = image->trueColor == 0 && plain_colours(params);
-    const long long x_first = 11;
+    const long long x_first = layout::raster_left;
     const long long c_begin = std::max<long long>(0, image->cx1 - x_first);
     const long long c_end = std::min<long long>(shown_columns, static_cast<long long>(image->cx2) - x_first + 1);
 
@@ -296,7 +279,7 @@ int draw_data(gdImagePtr image, const raster_params& params) {
             graphics_row = reducer.graphics();
         }
 
-        const long long y = static_cast<long long>(r) + 11;
+        const long long y = static_cast<long long>(r) + layout::raster_top;
         if (y < image->cy1 || y > image->cy2 || c_begin >= c_end)
             continue;  // nothing of this row lies inside the image
         const int yi = static_cast<int>(y);

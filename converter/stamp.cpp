@@ -9,7 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "options.h"
+#include "failure.h"
+#include "image_layout.h"
 #include "tidewell.h"
 
 namespace tdf {
@@ -90,13 +91,13 @@ int draw_stamp(gdImagePtr image, gdFontPtr font, int background, int fg, int dat
     const int w = font->w;
     const int h = font->h;
     const int sy = gdImageSY(image);
-    const int x1 = 11;
-    const int y1 = sy - h - 12;
-    const int x2 = (n + 2) * w + 11;
-    const int y2 = sy - 12;
+    const int x1 = layout::stamp_left;
+    const int y2 = sy - layout::bottom_row_above_edge;
+    const int y1 = y2 - h;
+    const int x2 = x1 + (n + 2) * w;
     gdImageFilledRectangle(image, x1, y1, x2, y2, background);
     gdImageRectangle(image, x1, y1, x2, y2, fg);
-    gdImageString(image, font, w + 11, y1, reinterpret_cast<unsigned char*>(stamp), fg);
+    gdImageString(image, font, x1 + w, y1, reinterpret_cast<unsigned char*>(stamp), fg);
     return 0;
 }
 

@@ -11,7 +11,7 @@
 
 #include "driver.h"
 #include "input_file.h"
-#include "options.h"
+#include "command_line.h"
 
 namespace {
 

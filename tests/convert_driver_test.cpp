@@ -18,7 +18,7 @@
 #include "dataset_writer.h"
 #include "driver.h"
 #include "gif_image.h"
-#include "options.h"
+#include "command_line.h"
 #include "run_command.h"
 #include "tidewell.h"
 

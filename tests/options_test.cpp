@@ -1,4 +1,5 @@
-// options_test.cpp - the option stage and the per-kind defaults, in-process.
+// options_test.cpp - the option stage, the tick format, the failure line and
+// the per-kind defaults, in-process.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -7,7 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "options.h"
+#include "arithmetic.h"
+#include "command_line.h"
+#include "failure.h"
+#include "kind_defaults.h"
 #include "tidewell.h"
 
 namespace {

@@ -13,8 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "gif_image.h"
+#include "arithmetic.h"
 #include "dataset_writer.h"
+#include "gif_image.h"
 #include "raster.h"
 #include "run_command.h"
 #include "tidewell.h"
