@@ -41,9 +41,9 @@ int lowest_free_slot() noexcept
 
 // Checks the magic byte of a dataset just opened on `stream`, reads the
 // fields cached at open and enters the record in `slot`.  A dataset opened
-// by path keeps the path and the identity of its file (for the write-back
-// on close and the check that it has not changed under the reads); one on
-// callbacks has neither.  The record is built aside and enters the table
+// by path keeps the path (for the write-back on close); every dataset keeps
+// the identity of its source, for the check that it has not changed under
+// the reads (for callbacks, the size they report).  The record is built aside and enters the table
 // only when the open has succeeded, so a failure anywhere leaves the table
 // as it was; the stream is closed when the record (or the stream) goes out
 // of scope.
@@ -59,10 +59,9 @@ int enter_dataset(Stream stream, int mode, int slot, const char* path, int* id)
     record->expanded = false;
     record->define_flag = 0;
     record->mode = static_cast<std::int16_t>(mode);
-    if (path != nullptr) {
+    if (path != nullptr)
         record->path = path;
-        remember_identity(*record);
-    }
+    remember_identity(*record);
     if (const int status = read_cached_fields(*record); status != TD_NOERR)
         return status;
 
@@ -102,7 +101,7 @@ int open_callbacks(void* user, td_read_func read, td_size_func size, td_close_fu
     if (length < 0)
         return TD_EACCESS;
     // The source calls no close until the open has succeeded.
-    Stream stream = Stream::from_callbacks(std::make_unique<CallbackSource>(user, read, length));
+    Stream stream = Stream::from_callbacks(std::make_unique<CallbackSource>(user, read, size, length));
     if (const int status = enter_dataset(std::move(stream), TD_READONLY, slot, nullptr, id);
         status != TD_NOERR)
         return status;

@@ -118,9 +118,16 @@ int td_open(const char *path, int mode, int *id);
  *          `buffer` and returns how many it read, or -1 when the read
  *          failed.  A return of 0 means the end of the data; fewer bytes
  *          than asked are fine (it is called again for the rest).  The
- *          library never asks for bytes at or beyond the size.
+ *          library never asks for bytes at or beyond the size reported
+ *          at the open.
  *   size   returns the length of the data in bytes, or -1 when it cannot
- *          be told.  It is called once, at the open.
+ *          be told.  It is called at the open and then before and after
+ *          every data read: a size other than the one at the open means
+ *          the data has changed, and the read fails as one of a file
+ *          changed in place does (TD_EUNCOMPFILE, or TD_ECOMPFILE for
+ *          compressed data).  A -1 there is taken for no change.
+ *          td_fileinq gives the size at the open and whether it has
+ *          changed; device, inode and time are 0.
  *   close  (may be NULL) is called once, when td_close of the dataset
  *          succeeds.  A td_open_callbacks that fails calls nothing
  *          further: the caller still owns what `user` points to.

@@ -32,6 +32,7 @@ struct Memory {
     Source kind = Source::shorter;
     int reads = 0;
     int closes = 0;
+    std::int64_t resized = -2;  // from now on the size reported (-2: none)
 };
 
 std::int64_t read_memory(void* user, std::int64_t offset, void* buffer, std::size_t length)
@@ -52,6 +53,8 @@ std::int64_t read_memory(void* user, std::int64_t offset, void* buffer, std::siz
 std::int64_t size_memory(void* user)
 {
     const auto& m = *static_cast<Memory*>(user);
+    if (m.resized != -2)
+        return m.resized;
     return static_cast<std::int64_t>(m.kind == Source::shorter ? m.cut : m.bytes.size());
 }
 
@@ -209,6 +212,39 @@ TEST_F(Callbacks, WholeSourcesReadEveryRow)
         EXPECT_EQ(lines[4], "year 0 2024");
         for (std::size_t i = 5; i < lines.size(); ++i)
             EXPECT_EQ(lines[i].find(" -"), std::string::npos) << lines[i];
+    }
+}
+
+// A source whose size is no longer the one it had at the open has changed:
+// its reads fail as those of a file written in place, and td_fileinq says
+// so.  A size that cannot be told is no change.
+TEST_F(Callbacks, ChangedSizeFailsTheReads)
+{
+    struct Case {
+        bool compressed;
+        std::int64_t delta;  // added to the size reported, or -1 for "cannot be told"
+        int status;
+    };
+    for (const Case c : {Case{false, -100, TD_EUNCOMPFILE}, Case{false, 1, TD_EUNCOMPFILE},
+                         Case{true, -1000, TD_ECOMPFILE}, Case{true, 10, TD_ECOMPFILE},
+                         Case{false, 0, TD_NOERR}, Case{true, 0, TD_NOERR}}) {
+        for (const bool unknown : {false, true}) {
+            SCOPED_TRACE(std::to_string(c.compressed) + " " + std::to_string(c.delta) + " " + std::to_string(unknown));
+            Memory m{tdw::build_dataset(scene(tdw::kInfrared, 9, 700, c.compressed)), 0, Source::dribble, 0, 0};
+            int id = -1;
+            ASSERT_EQ(td_open_callbacks(&m, read_memory, size_memory, close_memory, &id), TD_NOERR);
+            const auto size = static_cast<std::int64_t>(m.bytes.size());
+            m.resized = unknown ? -1 : size + c.delta;
+            std::vector<float> row(700);
+            const std::uint32_t start[2]{4, 0}, count[2]{1, 700};
+            EXPECT_EQ(td_varget_float(id, 0, start, count, row.data()), unknown ? TD_NOERR : c.status);
+            std::int64_t opened = 0;
+            int changed = -1;
+            EXPECT_EQ(td_fileinq(id, nullptr, nullptr, &opened, nullptr, &changed), TD_NOERR);
+            EXPECT_EQ(opened, size);
+            EXPECT_EQ(changed, !unknown && c.status != TD_NOERR ? 1 : 0);
+            EXPECT_EQ(td_close(id), TD_NOERR);
+        }
     }
 }
 
