@@ -30,6 +30,7 @@ const std::vector<std::vector<const char*>>& option_sets()
         {"-1", "dyn", "-2", "dyn", "-3", "dyn", "-4", "dyn", "-i", "-f"},
         {"-s", "-u"},
         {"-c", "7", "-d", "3", "-m", "prism", "-b", "300,-1,20", "-l", "-40", "-h", "40", "-t", "7.5"},
+        {"--reduce", "3", "-1", "dyn", "-2", "9,9,9", "--under", "lowest", "-m", "viridis", "-s"},
     };
     return sets;
 }
