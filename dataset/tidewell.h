@@ -389,6 +389,15 @@ int td_lengthinq(int id, int64_t *needed);
  * slot. */
 int td_pool_open(const char *path, int *handle);
 
+/* The same for a dataset on the caller's callbacks (td_open_callbacks).
+ * The pool calls `close` once, when it forgets the handle (td_pool_close);
+ * until then the callbacks must stay usable, since the pool may open the
+ * dataset on them again, which it refuses when the size they report is no
+ * longer the first one.  A td_pool_open_callbacks that fails calls nothing
+ * further. */
+int td_pool_open_callbacks(void *user, td_read_func read, td_size_func size, td_close_func close,
+                           int *handle);
+
 /* The dataset id of a handle, for the caller's calls until it releases the
  * handle; opens the dataset again if the pool closed it.  Every acquire is
  * matched by one td_pool_release.  Several threads may acquire one handle

@@ -248,6 +248,57 @@ TEST_F(Callbacks, ChangedSizeFailsTheReads)
     }
 }
 
+// Through the pool: sources opened again after the pool closed their
+// datasets to make room read the same values; one whose size changed
+// meanwhile is refused; each source is closed once, when its handle is.
+TEST_F(Callbacks, PoolOpensSourcesAgain)
+{
+    ASSERT_EQ(td_pool_setlimit(2), TD_NOERR);
+    std::vector<Memory> sources;
+    for (int k = 0; k < 5; ++k) {
+        tdw::DatasetDescription desc = scene(tdw::kInfrared, 9, 700, k % 2 == 1);
+        desc.value = [k](int r, int c) { return 100 * k + r + c % 7; };
+        sources.push_back(Memory{tdw::build_dataset(desc), 0, Source::dribble, 0, 0});
+    }
+    std::vector<int> handles(sources.size(), -1);
+    Memory empty{{}, 0, Source::shorter, 0, 0};
+    int refused = -1;
+    EXPECT_EQ(td_pool_open_callbacks(&empty, read_memory, size_memory, close_memory, &refused), TD_ENOMAGIC);
+    EXPECT_EQ(empty.closes, 0);
+    for (std::size_t k = 0; k < sources.size(); ++k)
+        ASSERT_EQ(td_pool_open_callbacks(&sources[k], read_memory, size_memory, close_memory, &handles[k]),
+                  TD_NOERR);
+    sources[3].resized = 12345;
+    // Row 2, column 3 of each source, as first read.
+    std::vector<float> first(sources.size(), 0.0f);
+    for (int round = 0; round < 2; ++round)
+        for (std::size_t k = 0; k < sources.size(); ++k) {
+            SCOPED_TRACE("source " + std::to_string(k) + " round " + std::to_string(round));
+            int id = -1;
+            const int status = td_pool_acquire(handles[k], &id);
+            if (k == 3) {
+                EXPECT_EQ(status, TD_ECOMPFILE);
+                continue;
+            }
+            ASSERT_EQ(status, TD_NOERR);
+            float value = 0;
+            const std::uint32_t start[2]{2, 3}, count[2]{1, 1};
+            EXPECT_EQ(td_varget_float(id, 0, start, count, &value), TD_NOERR);
+            if (round == 0)
+                first[k] = value;
+            EXPECT_EQ(value, first[k]);
+            EXPECT_EQ(td_pool_release(handles[k]), TD_NOERR);
+            EXPECT_EQ(sources[k].closes, 0);
+        }
+    // Each source its own values: no reopened dataset read another's bytes.
+    EXPECT_TRUE(first[0] != first[1] && first[1] != first[2] && first[2] != first[4]);
+    for (std::size_t k = 0; k < sources.size(); ++k) {
+        EXPECT_EQ(td_pool_close(handles[k]), TD_NOERR);
+        EXPECT_EQ(sources[k].closes, 1);
+    }
+    td_pool_setlimit(TD_POOL_LIMIT);
+}
+
 // Refusals at the open call nothing further and leave the table as it was;
 // a dataset on callbacks is read-only.
 TEST_F(Callbacks, RefusalsAndReadOnly)
