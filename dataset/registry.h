@@ -80,8 +80,6 @@ struct Dataset {
     std::vector<std::uint8_t> block_bytes;
 };
 
-// A dataset of the pool: a file that holds a slot of the table only while
-// it is in use or among the most recently used (pool.cpp).
 // The caller's I/O of a dataset opened on callbacks (td_open_callbacks).
 struct CallbackIo {
     void* user = nullptr;
@@ -90,6 +88,9 @@ struct CallbackIo {
     td_close_func close = nullptr;
 };
 
+// A dataset of the pool: a file, or a caller's callbacks, that holds a slot
+// of the table only while it is in use or among the most recently used
+// (pool.cpp).
 struct PoolEntry {
     std::string path;
     CallbackIo io;                  // a dataset on callbacks (io.read set) rather than a path

@@ -7,8 +7,8 @@ a source that the library reads through callbacks into Python
 - a binary file object: anything with ``seek`` and ``readinto`` or
   ``read`` (an open file, ``io.BytesIO``, a member of a ``zipfile``, a file
   object of fsspec or of another library).  It stays the caller's: it must
-  stay open while the dataset is used, and it is never closed here.  A
-  dataset on it cannot be pickled.
+  stay open while the dataset is used, and it is never closed here; reads
+  move its position.  A dataset on it cannot be pickled.
 - an fsspec URL (``http://...``, ``zip://x.tdf::archive.zip``, ``s3://...``)
   or an ``fsspec.core.OpenFile``.  The file is opened when the dataset is,
   and closed with it; a pickled dataset carries the OpenFile and opens it
@@ -24,6 +24,7 @@ import ctypes
 import os
 import re
 import threading
+import weakref
 
 from . import _library
 from .errors import TidewellFileNotFoundError, TidewellIsADirectoryError, TidewellPermissionError
@@ -40,6 +41,20 @@ _HTTP_OPTIONS = {"block_size": 1 << 20, "cache_type": "readahead"}
 _live = {}
 _live_lock = threading.Lock()
 _numbers = iter(range(1, 1 << 62))
+
+# One lock per file object for its seek and read: the library serialises
+# the calls on one dataset, but two datasets may be opened on one file
+# object and read from two threads.
+_file_locks = weakref.WeakKeyDictionary()
+_shared_lock = threading.Lock()     # for file objects that take no weak reference
+
+
+def _lock_of(f):
+    with _live_lock:
+        try:
+            return _file_locks.setdefault(f, threading.Lock())
+        except TypeError:
+            return _shared_lock
 
 
 def is_url(target):
@@ -123,6 +138,7 @@ class Source:
         self.name = name_of(target)
         self._owned = _is_openfile(target)
         self._file = None
+        self._lock = None
         self._number = None
         self.failure = None     # what a callback met: the cause of the error raised
 
@@ -141,6 +157,7 @@ class Source:
         self.failure = None
         try:
             self._file = self.target.open() if self._owned else self.target
+            self._lock = _lock_of(self._file)
         except Exception as e:
             self.failure = e
             return 3, -1
@@ -166,7 +183,10 @@ class Source:
     # two threads at once.
 
     def read_into(self, offset, address, length):
-        f = self._file
+        with self._lock:
+            return self._read_into(self._file, offset, address, length)
+
+    def _read_into(self, f, offset, address, length):
         f.seek(offset)
         readinto = getattr(f, "readinto", None)
         if readinto is not None:
@@ -185,11 +205,12 @@ class Source:
         size = getattr(f, "size", None)     # fsspec's files know it
         if isinstance(size, int):
             return size
-        at = f.tell()
-        try:
-            return f.seek(0, os.SEEK_END)
-        finally:
-            f.seek(at)
+        with self._lock:
+            at = f.tell()
+            try:
+                return f.seek(0, os.SEEK_END)
+            finally:
+                f.seek(at)
 
 
 def _source(number):

@@ -9,8 +9,8 @@ The datasets and their reads come from make_gdal_fixtures
 (MAKE_GDAL_FIXTURES); the plugin from GDAL_DRIVER_PATH; the server from
 tests/support/range_server.py.  Run through ctest.
 """
+import gzip
 import os
-import shutil
 import subprocess
 import sys
 import tarfile
@@ -33,8 +33,8 @@ LIMIT = 60  # seconds for any one command: a hang fails the test
 
 @pytest.fixture(scope="module")
 def place(tmp_path_factory):
-    """The fixtures, a zip (deflated) and a tar of them, and a file that holds
-    each dataset after 777 bytes of something else."""
+    """The fixtures, a zip (deflated) and a tar of them, each gzipped, and a
+    file that holds each dataset after 777 bytes of something else."""
     directory = tmp_path_factory.mktemp("archives")
     subprocess.run([os.environ["MAKE_GDAL_FIXTURES"], str(directory)], check=True)
     with zipfile.ZipFile(directory / "scenes.zip", "w", zipfile.ZIP_DEFLATED) as z:
@@ -46,6 +46,7 @@ def place(tmp_path_factory):
     for name in (PLAIN, COMPRESSED):
         data = (directory / f"{name}.tdf").read_bytes()
         (directory / f"{name}.padded").write_bytes(b"\x00" * 777 + data + b"tail")
+        (directory / f"{name}.tdf.gz").write_bytes(gzip.compress(data))
     return directory
 
 
@@ -95,6 +96,7 @@ def names(place, server, name):
     return {
         "zip": f"/vsizip/{place}/scenes.zip/inside/{name}.tdf",
         "tar": f"/vsitar/{place}/scenes.tar/inside/{name}.tdf",
+        "gzip": f"/vsigzip/{place}/{name}.tdf.gz",
         "subfile": f"/vsisubfile/777_{size},{place}/{name}.padded",
         "curl": f"/vsicurl/{server.url('files', name + '.tdf')}",
         "s3": f"/vsis3/files/{name}.tdf",
@@ -119,7 +121,7 @@ def translated(server, tmp_path, source, out_name):
 
 
 @pytest.mark.parametrize("name", [PLAIN, COMPRESSED])
-@pytest.mark.parametrize("route", ["zip", "tar", "subfile", "curl", "s3"])
+@pytest.mark.parametrize("route", ["zip", "tar", "gzip", "subfile", "curl", "s3"])
 def test_every_route_reads_the_local_values(place, server, tmp_path, name, route):
     source = names(place, server, name)[route]
     data, graphics = library_reads(place, name)
