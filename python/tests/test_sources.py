@@ -138,6 +138,19 @@ def test_pickling(place, server):
             pickle.dumps(ds)
 
 
+def test_dask_distributed_workers_open_the_url_again(place, server):
+    """Workers in other processes read chunks of a dataset opened on a URL."""
+    distributed = pytest.importorskip("distributed")
+    _, refs = place
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=1, processes=True, host="127.0.0.1",
+                                  dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as client, \
+            xr.open_dataset(server.url("files", "compressed.tdf"), engine="tidewell", mask_and_scale=False,
+                            chunks={"rows": 200}) as x:
+        values = client.compute(x["avhrr_ch4"].data).result(timeout=LIMIT)
+    assert same_bits(values, refs["compressed"][0])
+
+
 def test_refusals(place, server):
     directory, _ = place
     with pytest.raises(tidewell.TidewellFileNotFoundError, match="cannot access dataset"):

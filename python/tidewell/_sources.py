@@ -205,12 +205,10 @@ class Source:
         size = getattr(f, "size", None)     # fsspec's files know it
         if isinstance(size, int):
             return size
+        # Every read seeks first, so the position need not be kept.
         with self._lock:
-            at = f.tell()
-            try:
-                return f.seek(0, os.SEEK_END)
-            finally:
-                f.seek(at)
+            end = f.seek(0, os.SEEK_END)
+            return end if isinstance(end, int) else f.tell()
 
 
 def _source(number):
