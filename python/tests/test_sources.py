@@ -166,6 +166,33 @@ def test_refusals(place, server):
     assert not engine.guess_can_open(io.BytesIO(b"GIF89a" + bytes(100)))
 
 
+COLLECTING = textwrap.dedent("""
+    import gc, io, sys, tidewell
+    path = sys.argv[1]
+    victims = [tidewell.open(path)]
+
+    class Collecting(io.BytesIO):
+        def readinto(self, b):
+            if victims:
+                victims.clear()     # the last reference to another dataset:
+                gc.collect()        # its finalizer runs inside the library's callback
+            return super().readinto(b)
+
+    with tidewell.open(Collecting(open(path, "rb").read())) as ds:
+        ds.read()
+    print("open datasets:", tidewell._pool.open_count())
+""")
+
+
+def test_a_dataset_collected_inside_a_callback_closes_later(place):
+    """The pool's lock is held while a file object is read to open a
+    dataset: a finalizer run then must not wait for it."""
+    directory, _ = place
+    result = subprocess.run([sys.executable, "-c", COLLECTING, str(directory / "plain.tdf")],
+                            capture_output=True, text=True, timeout=LIMIT)
+    assert result.stdout == "open datasets: 0\n", result.stderr
+
+
 CHILD = textwrap.dedent("""
     import sys, numpy as np, tidewell
     url, reference = sys.argv[1], np.load(sys.argv[2])

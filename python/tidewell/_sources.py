@@ -211,6 +211,14 @@ class Source:
             return end if isinstance(end, int) else f.tell()
 
 
+# Whether this thread is inside a callback of the library.
+_inside = threading.local()
+
+
+def in_callback():
+    return getattr(_inside, "depth", 0) > 0
+
+
 def _source(number):
     with _live_lock:
         return _live.get(number)
@@ -223,12 +231,15 @@ def _guard(number, work):
     source = _source(number)
     if source is None:
         return -1
+    _inside.depth = getattr(_inside, "depth", 0) + 1
     try:
         return work(source)
     except BaseException as e:  # nothing may cross into the C library
         if source.failure is None:
             source.failure = e
         return -1
+    finally:
+        _inside.depth -= 1
 
 
 @_library.READ_FUNC

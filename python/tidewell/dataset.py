@@ -12,7 +12,7 @@ import weakref
 
 import numpy as np
 
-from . import _library, _sources
+from . import _library, _pool, _sources
 from .errors import TidewellError
 
 __all__ = ["Dataset", "Variable", "open"]
@@ -143,6 +143,7 @@ def _derived(lib, dataset_id, lengths, check):
 def _open_handle(target):
     """A pool handle of the dataset at a path or on a Source; TidewellError
     when the library refuses it."""
+    _pool.close_abandoned()
     if isinstance(target, _sources.Source):
         status, handle = target.pool_open()
         if status != 0:
@@ -158,6 +159,7 @@ def _open_handle(target):
 @contextlib.contextmanager
 def _acquired(handle, target, storage):
     """The dataset id of a pool handle, for the time of a `with` block."""
+    _pool.close_abandoned()
     lib = _library.library()
     dataset_id = ctypes.c_int(-1)
     status = lib.td_pool_acquire(handle, ctypes.byref(dataset_id))
@@ -274,7 +276,7 @@ class Dataset:
         """Takes the pool handle; it is closed with the dataset, or when the
         dataset is collected."""
         self._handle = handle
-        self._finalizer = weakref.finalize(self, _library.library().td_pool_close, handle)
+        self._finalizer = weakref.finalize(self, _pool.abandon, handle)
         self._closed = False
 
     def _set_description(self, description):
@@ -501,6 +503,7 @@ class Dataset:
             self._closed = True
             if self._handle is not None:
                 self._finalizer()
+        _pool.close_abandoned()
 
     def __enter__(self):
         return self
