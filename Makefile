@@ -70,21 +70,30 @@ fuzz:
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
 
-# make bench           build with -O2 and print the benchmark table (bench/)
+# make bench           build with -O2, print the benchmark tables (bench/) and
+#                      write them into BENCH_PAGE (docs/performance.md; empty: no page)
 BENCH_BUILD    ?= build-bench
 BENCH_REPS     ?= 7
 BENCH_SIZES    ?= all
+BENCH_PAGE     ?= docs/performance.md
+BENCH_COMMIT    = $$(git rev-parse --short HEAD 2>/dev/null || echo unknown)$$(git diff --quiet HEAD -- 2>/dev/null || echo +uncommitted)
+# Each command's table is kept in $(BENCH_BUILD)/bench-NAME.txt and shown.
+bench_run = $(2) > $(BENCH_BUILD)/bench-$(1).txt && cat $(BENCH_BUILD)/bench-$(1).txt
 .PHONY: bench
 bench: deps-test
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
 	  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DTDF_BUILD_BENCH=ON -DTDF_BUILD_TESTS=OFF $(CONFIGURE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tdbench
-	$(BENCH_BUILD)/bench/tdbench --work $(BENCH_BUILD)/bench-data --reps $(BENCH_REPS) --sizes $(BENCH_SIZES) \
-	  --commit "$$(git rev-parse --short HEAD 2>/dev/null || echo unknown)$$(git diff --quiet HEAD -- 2>/dev/null || echo +uncommitted)"
-	sh bench/gdal_bench.sh $(BENCH_BUILD) $(BENCH_REPS)
+	cut -d' ' -f1-3 /proc/loadavg > $(BENCH_BUILD)/bench-load.txt
+	$(call bench_run,tdbench,$(BENCH_BUILD)/bench/tdbench --work $(BENCH_BUILD)/bench-data --reps $(BENCH_REPS) \
+	  --sizes $(BENCH_SIZES) --commit "$(BENCH_COMMIT)")
+	$(call bench_run,gdal,sh bench/gdal_bench.sh $(BENCH_BUILD) $(BENCH_REPS))
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tidewell_python read_rows tdbench_make_dataset
-	/usr/bin/python3 bench/python_read.py --build $(BENCH_BUILD) --reps $(BENCH_REPS)
-	/usr/bin/python3 bench/python_threads.py --build $(BENCH_BUILD) --reps $(BENCH_REPS)
+	$(call bench_run,python_read,/usr/bin/python3 bench/python_read.py --build $(BENCH_BUILD) --reps $(BENCH_REPS))
+	$(call bench_run,python_threads,/usr/bin/python3 bench/python_threads.py --build $(BENCH_BUILD) --reps $(BENCH_REPS))
 	-cmake --build $(BENCH_BUILD) -j $(JOBS) --target gdal_Tidewell >/dev/null 2>&1
-	/usr/bin/python3 bench/remote_requests.py --build $(BENCH_BUILD)
-	sh bench/batch_bench.sh $(BENCH_BUILD) $(BENCH_REPS)
+	$(call bench_run,remote_requests,/usr/bin/python3 bench/remote_requests.py --build $(BENCH_BUILD))
+	$(call bench_run,batch_bench,sh bench/batch_bench.sh $(BENCH_BUILD) $(BENCH_REPS))
+	$(if $(BENCH_PAGE),/usr/bin/python3 scripts/bench_page.py $(BENCH_PAGE) --commit "$(BENCH_COMMIT)" \
+	  --load "$$(cat $(BENCH_BUILD)/bench-load.txt)" \
+	  $(foreach n,tdbench gdal python_read python_threads remote_requests batch_bench,$(n)=$(BENCH_BUILD)/bench-$(n).txt))

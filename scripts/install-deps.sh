@@ -36,6 +36,8 @@ if [ "$tests" = yes ]; then
     # The batch recipes of the documentation: GNU parallel, jq for choosing
     # datasets and reading tdfbatch's reports.
     packages="$packages parallel jq"
+    # The manual page's example of a dataset copied out of a zip archive.
+    packages="$packages unzip"
     # tdfbatch's browse page, tested in a real browser: headless chromium
     # driven by selenium through chromium's WebDriver.
     packages="$packages chromium chromium-driver python3-selenium"

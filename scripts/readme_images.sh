@@ -1,5 +1,5 @@
 #!/bin/sh
-# Regenerates the pictures of README.md from the bundled sample scene
+# Regenerates the pictures of README.md and docs/user-guide.md from the bundled sample scene
 # (written by the project's own tools/writer/make_sample): the sample and a
 # few variants into docs/images/, and the colour-map gallery, the scene once
 # through each of the built-in maps, into docs/gallery/.

@@ -1,5 +1,5 @@
 #!/bin/sh
-# Draws the picture of README.md's "Nightly runs" section,
+# Draws the picture of docs/batch.md's "Nightly runs" section,
 # docs/images/browse-page.png: a small archive of synthetic passes of three
 # satellites (written by the project's own writer through
 # tools/writer/tdwrite, one of them cut short), converted by tdfbatch

@@ -1,5 +1,5 @@
 #!/bin/sh
-# Draws the picture of README.md's Python section, docs/images/python-region.png:
+# Draws the picture of docs/python.md, docs/images/python-region.png:
 # python/examples/plot_region.py run on the bundled sample scene (written by
 # the project's own tools/writer/make_sample) through the package staged in
 # the build tree.  Installs Debian's matplotlib when it is missing.
