@@ -6,6 +6,8 @@
 # make test-tsan       the library's and the GDAL plugin's tests under ThreadSanitizer
 # make fuzz            the libFuzzer harnesses, FUZZ_TIME seconds each (default 300)
 # make install PREFIX=/usr/local   install the commands, manual pages and library
+# make format          lay out the C and C++ sources as .clang-format says
+# make format-check    fail when a C or C++ source is not laid out so
 # GDAL=OFF             (with any of them) no GDAL plugin, and no GDAL packages
 BUILD          ?= build
 SANITIZE_BUILD ?= build-sanitize
@@ -21,7 +23,7 @@ GDAL           ?= ON
 DEPS_FLAGS     := $(if $(filter OFF off NO no FALSE false 0,$(GDAL)),--without-gdal)
 CONFIGURE_FLAGS = -DTDF_BUILD_GDAL=$(GDAL) $(CMAKE_FLAGS)
 
-.PHONY: all deps deps-test build demo test test-sanitize test-tsan fuzz clean install
+.PHONY: all deps deps-test build demo test test-sanitize test-tsan fuzz clean install format format-check
 
 all: build
 
@@ -66,6 +68,16 @@ install: build
 
 fuzz:
 	GDAL=$(GDAL) FUZZ_TIME=$(FUZZ_TIME) FUZZ_JOBS=$(JOBS) sh scripts/fuzz.sh $(FUZZ_BUILD)
+
+# The C and C++ sources git knows, laid out by clang-format.
+FORMAT_SOURCES = $(shell git ls-files '*.c' '*.cpp' '*.h')
+format:
+	@sh scripts/install-deps.sh clang-format
+	clang-format -i $(FORMAT_SOURCES)
+
+format-check:
+	@sh scripts/install-deps.sh clang-format
+	clang-format --dry-run -Werror $(FORMAT_SOURCES)
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
