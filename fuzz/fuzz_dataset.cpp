@@ -5,8 +5,13 @@
 // Besides the sanitizers, it checks what must hold whatever the bytes are:
 // statuses stay in 0 to 51, text results fit the documented buffers (which
 // are allocated at exactly those sizes, so AddressSanitizer sees one byte
-// too many), blocks outside the image are refused, a short attribute reads
-// the same through both of its operations, and no dataset stays open.
+// too many), a short attribute reads the same through both of its
+// operations, and no dataset stays open.  Every read, of whole rows and of
+// blocks that the input picks (with the navigational shift, across the
+// edges, outside the image), gives the status and the values that the
+// file's bytes call for (expected_reads.h): a compressed stream read
+// through the library's row index must give what a sequential decode of it
+// gives.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +21,7 @@
 #include <memory>
 #include <vector>
 
+#include "expected_reads.h"
 #include "input_file.h"
 #include "tidewell.h"
 
@@ -34,8 +40,7 @@ constexpr int kMaxFailures = 4;
 
 [[noreturn]] void fail(const char* what, int status)
 {
-    std::fprintf(stderr, "fuzz_dataset: %s (status %d)\n", what, status);
-    std::abort();
+    fuzz::fail("fuzz_dataset", what, "(status " + std::to_string(status) + ")");
 }
 
 int check(int status, const char* what)
@@ -116,40 +121,120 @@ bool row_wanted(std::int64_t r, std::int64_t rows, std::int64_t columns)
     return r < edge || r >= rows - edge;
 }
 
-void read_rows(int id, int varid, int rows, int columns)
+// Reads a block as floats and as bytes and checks both against the bytes
+// of the file; returns whether the float read succeeded.
+bool read_block(int id, int varid, const fuzz::ExpectedReads& expected, const fuzz::Index2& start,
+                const fuzz::Index2& count, std::size_t room)
+{
+    const std::size_t n = std::size_t{count[0]} * count[1];
+    // Blocks larger than `room` (refused, since they leave the image) get
+    // no buffer at all.
+    const std::size_t held = n <= room ? std::max<std::size_t>(n, 1) : 1;
+    auto floats = exact<float>(held);
+    auto bytes = exact<std::uint8_t>(held);
+    const int fs = check(td_varget_float(id, varid, start.data(), count.data(), n <= room ? floats.get() : nullptr),
+                         "td_varget_float");
+    const int bs = check(td_varget_byte(id, varid, start.data(), count.data(), n <= room ? bytes.get() : nullptr),
+                         "td_varget_byte");
+    if (n <= room) {
+        if (const char* what = expected.check(varid, start, count, TD_FLOAT, fs, floats.get()))
+            fail(what, fs);
+        if (const char* what = expected.check(varid, start, count, TD_BYTE, bs, bytes.get()))
+            fail(what, bs);
+    } else if (fs == TD_NOERR || bs == TD_NOERR) {
+        fail("a block larger than the image was read", fs);
+    }
+    return fs == TD_NOERR;
+}
+
+void read_rows(int id, int varid, const fuzz::ExpectedReads& expected, int rows, int columns)
 {
     if (rows <= 0 || columns <= 0)
         return;
-    const auto n = static_cast<std::size_t>(columns);
-    auto floats = exact<float>(n);
-    auto bytes = exact<std::uint8_t>(n);
+    const auto width = static_cast<std::uint32_t>(columns);
     int failures = 0;
     for (std::int64_t r = 0; r < rows && failures < kMaxFailures; ++r) {
-        if (!row_wanted(r, rows, columns))
-            continue;
-        const std::uint32_t start[2] = {static_cast<std::uint32_t>(r), 0};
-        const std::uint32_t count[2] = {1, static_cast<std::uint32_t>(columns)};
-        const int fs = check(td_varget_float(id, varid, start, count, floats.get()), "td_varget_float");
-        const int bs = check(td_varget_byte(id, varid, start, count, bytes.get()), "td_varget_byte");
-        failures += (fs != TD_NOERR) + (bs != TD_NOERR && bs != TD_ERANGE);
-        if (fs == TD_NOERR && varid == 1) {
-            for (std::size_t c = 0; c < n; ++c)
-                if (!(floats[c] >= 0.0f && floats[c] <= 15.0f))
-                    fail("a graphics nibble outside 0 to 15", static_cast<int>(r));
-        }
+        if (row_wanted(r, rows, columns))
+            failures += !read_block(id, varid, expected, {static_cast<std::uint32_t>(r), 0}, {1, width}, width);
     }
-    // Blocks outside the image, an empty block and a count that wraps
-    // around in 32 bits are all refused.
-    const std::uint32_t starts[][2] = {{static_cast<std::uint32_t>(rows), 0},
-                                       {0, static_cast<std::uint32_t>(columns)},
-                                       {0, 0},
-                                       {1, 0}};
-    const std::uint32_t counts[][2] = {{1, 1}, {1, 1}, {0, 0}, {0xFFFFFFFFu, 1}};
-    for (std::size_t i = 0; i < std::size(starts); ++i) {
-        if (check(td_varget_float(id, varid, starts[i], counts[i], floats.get()), "td_varget_float") ==
-            TD_NOERR)
-            fail("a block outside the image was read", static_cast<int>(i));
+}
+
+// A few blocks picked by the input: the whole image when it is small, and
+// windows anywhere (with the shift, crossing the edges) whose corners come
+// from the input's last bytes; then blocks outside the image, an empty
+// block and a count that wraps around in 32 bits.
+void read_blocks(int id, const fuzz::ExpectedReads& expected, const std::uint8_t* data, std::size_t size,
+                 int rows, int columns)
+{
+    const auto r = static_cast<std::uint32_t>(std::max(rows, 0));
+    const auto c = static_cast<std::uint32_t>(std::max(columns, 0));
+    std::vector<std::pair<fuzz::Index2, fuzz::Index2>> blocks;
+    if (std::int64_t{r} * c <= kSampleBudget)
+        blocks.push_back({{0, 0}, {r, c}});
+    const auto pick = [&](std::size_t k, std::uint32_t limit) -> std::uint32_t {
+        if (limit == 0 || size < k + 1)
+            return 0;
+        return static_cast<std::uint32_t>(data[size - 1 - k]) % limit;
+    };
+    for (std::size_t k = 0; k + 4 <= 12; k += 4) {
+        const std::uint32_t r0 = pick(k, r), c0 = pick(k + 1, c);
+        const std::uint32_t h = 1 + pick(k + 2, std::min<std::uint32_t>(64, r - r0 + 1));
+        const std::uint32_t w = 1 + pick(k + 3, std::min<std::uint32_t>(64, c - c0 + 1));
+        blocks.push_back({{r0, c0}, {h, w}});
     }
+    blocks.push_back({{r, 0}, {1, 1}});
+    blocks.push_back({{0, c}, {1, 1}});
+    blocks.push_back({{0, 0}, {0, 0}});
+    blocks.push_back({{1, 0}, {0xFFFFFFFFu, 1}});
+    blocks.push_back({{0, 1}, {1, 0xFFFFFFFFu}});
+    for (const auto& [start, count] : blocks)
+        for (int varid = 0; varid <= 2; ++varid)
+            read_block(id, varid, expected, start, count, kSampleBudget);
+}
+
+// The input in memory, read through td_open_callbacks a few bytes at a
+// time, so that every read of the library takes several calls.
+struct MemoryInput {
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t piece;
+    bool closed = false;
+};
+
+std::int64_t read_memory(void* user, std::int64_t offset, void* buffer, std::size_t length)
+{
+    auto* in = static_cast<MemoryInput*>(user);
+    if (offset < 0 || static_cast<std::uint64_t>(offset) >= in->size)
+        fail("the library read at or beyond the size", static_cast<int>(offset));
+    const std::size_t n = std::min({length, in->piece, in->size - static_cast<std::size_t>(offset)});
+    std::memcpy(buffer, in->data + offset, n);
+    return static_cast<std::int64_t>(n);
+}
+
+std::int64_t memory_size(void* user)
+{
+    return static_cast<std::int64_t>(static_cast<MemoryInput*>(user)->size);
+}
+
+void close_memory(void* user)
+{
+    auto* in = static_cast<MemoryInput*>(user);
+    if (in->closed)
+        fail("the close callback was called twice", 0);
+    in->closed = true;
+}
+
+// The whole work on one open dataset: inquiries, rows, blocks, close.
+void read_dataset(int id, const fuzz::ExpectedReads& expected, const std::uint8_t* data, std::size_t size)
+{
+    int rows = 0, columns = 0;
+    inquire(id, rows, columns);
+    read_rows(id, 0, expected, rows, columns);
+    read_rows(id, 1, expected, rows, columns);
+    read_blocks(id, expected, data, size, rows, columns);
+    if (const int s = check(td_close(id), "td_close"); s != TD_NOERR)
+        fail("td_close of a read-only dataset failed", s);
+    fuzz::require_no_open_dataset();
 }
 
 } // namespace
@@ -157,17 +242,27 @@ void read_rows(int id, int varid, int rows, int columns)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string& path = fuzz::write_input(data, size);
+    const fuzz::ExpectedReads expected({data, size});
     int id = -1;
-    if (check(td_open(path.c_str(), TD_READONLY, &id), "td_open") != TD_NOERR) {
-        fuzz::require_no_open_dataset();
-        return 0;
-    }
-    int rows = 0, columns = 0;
-    inquire(id, rows, columns);
-    read_rows(id, 0, rows, columns);
-    read_rows(id, 1, rows, columns);
-    if (const int s = check(td_close(id), "td_close"); s != TD_NOERR)
-        fail("td_close of a read-only dataset failed", s);
+    const int opened = check(td_open(path.c_str(), TD_READONLY, &id), "td_open");
+    if (opened != expected.open_status())
+        fail("td_open gave another status than the bytes call for", opened);
+    if (opened == TD_NOERR)
+        read_dataset(id, expected, data, size);
     fuzz::require_no_open_dataset();
+
+    // The same bytes through caller callbacks: the same answers.
+    MemoryInput memory{data, size, 1 + size % 61};
+    const int on_callbacks = check(td_open_callbacks(&memory, read_memory, memory_size, close_memory, &id),
+                                   "td_open_callbacks");
+    if (on_callbacks != opened)
+        fail("td_open_callbacks gave another status than td_open", on_callbacks);
+    if (on_callbacks == TD_NOERR) {
+        read_dataset(id, expected, data, size);
+        if (!memory.closed)
+            fail("td_close did not call the close callback", 0);
+    } else if (memory.closed) {
+        fail("a failed td_open_callbacks called the close callback", on_callbacks);
+    }
     return 0;
 }

@@ -1,8 +1,12 @@
 // make_seeds.cpp - writes small datasets of every data kind, plain and
-// compressed, with shifts and graphics planes, into a directory.  They are
-// the seed corpus of the fuzz harnesses and the inputs of the memory check.
+// compressed, with shifts, graphics planes and georeferencing, into a
+// directory.  They are the seed corpus of the fuzz harnesses and the inputs
+// of the memory check.
 //
-// Usage: make_seeds DIRECTORY
+// Usage: make_seeds DIRECTORY [HARNESS]
+//   With HARNESS fuzz_convert, each dataset comes after the option bytes
+//   that harness reads first, with a few command lines.
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -121,6 +125,18 @@ std::vector<Seed> seeds()
     cloud_shift.fields["horizontal_shift"] = -7;
     out.push_back({cloud_shift});
 
+    // Georeferenced grids, linear and Mercator, one across the antimeridian.
+    for (const std::int16_t projection : {3, 1}) {
+        tdw::DatasetDescription grid = base(tdw::kInfrared, 4, C);
+        grid.fields["projection_type"] = projection;
+        grid.fields["start_latitude"] = 40 * 128;
+        grid.fields["end_latitude"] = 30 * 128;
+        grid.fields["start_longitude"] = projection == 1 ? 175 * 128 : -10 * 128;
+        grid.fields["end_longitude"] = projection == 1 ? -175 * 128 : 5 * 128;
+        grid.value = [](int r, int c) { return 950 + r + c; };
+        out.push_back({grid});
+    }
+
     // The orbit start time the stamp prints.
     tdw::DatasetDescription stamped = base(tdw::kInfrared, 3, C);
     stamped.fields["orbit_start_year"] = 2001;
@@ -144,20 +160,47 @@ const char* kind_name(std::int16_t data_id)
 
 } // namespace
 
+// Command lines of fuzz_convert: twelve (kind, value) pairs each; kind 16
+// is no option (see fuzz_convert.cpp).
+using OptionBytes = std::array<std::uint8_t, 24>;
+std::vector<OptionBytes> command_lines()
+{
+    return {
+        {16, 0, 16, 0, 16, 0, 16, 0, 16, 0, 16, 0, 16, 0, 16, 0, 16, 0, 16, 0, 16, 0, 16, 0},
+        // -1 dyn -2 r,g,b -3 r,g,b -4 dyn -f -i
+        {0, 10, 1, 100, 2, 200, 3, 5, 11, 0, 12, 0, 16, 0, 16, 0, 16, 0, 16, 0, 16, 0, 16, 0},
+        // -c 7 -d 3 -m prism -b r,g,b -l 0 -h 30 -t 6.5 -s -u
+        {4, 7, 8, 3, 9, 2, 5, 100, 6, 80, 7, 140, 10, 5, 13, 0, 14, 0, 16, 0, 16, 0, 16, 0},
+        // -m viridis -c 32 -1 r,g,b -l -40 -h 90
+        {9, 5, 4, 32, 0, 77, 6, 0, 7, 223, 16, 0, 16, 0, 16, 0, 16, 0, 16, 0, 16, 0, 16, 0},
+    };
+}
+
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_seeds DIRECTORY\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: make_seeds DIRECTORY [HARNESS]\n");
         return 2;
     }
     const std::string dir = argv[1];
+    const std::string harness = argc == 3 ? argv[2] : "";
     try {
         int number = 0;
         for (const Seed& seed : seeds()) {
             char name[96];
-            std::snprintf(name, sizeof name, "/%02d-%s-%dx%d%s.tdf", number++, kind_name(seed.desc.data_id),
+            std::snprintf(name, sizeof name, "/%02d-%s-%dx%d%s", number++, kind_name(seed.desc.data_id),
                           seed.desc.rows, seed.desc.columns, seed.desc.compressed ? "-compressed" : "");
-            tdw::write_dataset(dir + name, seed.desc);
+            if (harness != "fuzz_convert") {
+                tdw::write_dataset(dir + name + ".tdf", seed.desc);
+                continue;
+            }
+            int line = 0;
+            for (const OptionBytes& options : command_lines()) {
+                std::vector<std::uint8_t> bytes(options.begin(), options.end());
+                const std::vector<std::uint8_t> dataset = tdw::build_dataset(seed.desc);
+                bytes.insert(bytes.end(), dataset.begin(), dataset.end());
+                tdw::write_bytes(dir + name + "-options" + std::to_string(line++), bytes);
+            }
         }
         std::printf("%d datasets in %s\n", number, dir.c_str());
     } catch (const std::exception& e) {

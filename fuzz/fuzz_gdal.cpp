@@ -1,0 +1,228 @@
+// fuzz_gdal.cpp - the GDAL plugin on arbitrary bytes, in this process:
+// Identify, Open by path and by subdataset name, whole-band and windowed
+// reads (straight into the caller's buffer and through GDAL's block cache,
+// in the band's type and in others), every metadata domain, the
+// georeferencing and the file list, for the data band and for the graphics
+// subdataset.
+//
+// Besides the sanitizers, it checks that Identify and Open agree with the
+// library's own open, that every band read gives the status and the values
+// the file's bytes call for (expected_reads.h), that the TIDEWELL metadata
+// domain lists the 57 header attributes, and that no dataset of the
+// library stays open once GDAL has closed its datasets.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cpl_conv.h"
+#include "cpl_error.h"
+#include "cpl_string.h"
+#include "gdal.h"
+#include "expected_reads.h"
+#include "input_file.h"
+#include "tidewell.h"
+
+extern "C" void GDALRegister_Tidewell();
+
+namespace {
+
+// Samples of a whole-band read; larger images (a few header bytes can ask
+// for 32767 x 32767) are read in windows only.
+constexpr std::int64_t kWholeBandSamples = 1 << 16;
+
+[[noreturn]] void fail(const char* what, const std::string& detail = {})
+{
+    fuzz::fail("fuzz_gdal", what, detail);
+}
+
+struct Closer {
+    void operator()(GDALDatasetH ds) const noexcept { GDALClose(ds); }
+};
+using Dataset = std::unique_ptr<void, Closer>;
+
+Dataset open(const std::string& name)
+{
+    const char* const drivers[] = {"Tidewell", nullptr};
+    return Dataset(GDALOpenEx(name.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, drivers, nullptr, nullptr));
+}
+
+// Whether every row of a band's rows [r0, r0 + h) reads: GDAL reads a
+// window through its block cache one whole row at a time.
+int rows_status(const fuzz::ExpectedReads& expected, int varid, std::uint32_t r0, std::uint32_t h)
+{
+    std::vector<float> floats;
+    std::vector<std::uint8_t> bytes;
+    for (std::uint32_t r = r0; r < r0 + h; ++r)
+        if (const int s = expected.read(varid, {r, 0}, {1, static_cast<std::uint32_t>(expected.columns())},
+                                        TD_FLOAT, floats, bytes);
+            s != TD_NOERR)
+            return s;
+    return TD_NOERR;
+}
+
+// Reads a window of the band in its own type and checks it against the
+// bytes of the file; `direct` windows (whole rows) go straight into the
+// buffer, the others through the block cache.
+void read_window(GDALRasterBandH band, const fuzz::ExpectedReads& expected, int varid, std::uint32_t r0,
+                 std::uint32_t c0, std::uint32_t h, std::uint32_t w)
+{
+    const GDALDataType type = varid == 0 ? GDT_Float32 : GDT_Byte;
+    const std::size_t n = std::size_t{h} * w;
+    std::vector<std::uint8_t> buffer(n * static_cast<std::size_t>(GDALGetDataTypeSizeBytes(type)));
+    const CPLErr err = GDALRasterIO(band, GF_Read, static_cast<int>(c0), static_cast<int>(r0),
+                                    static_cast<int>(w), static_cast<int>(h), buffer.data(), static_cast<int>(w),
+                                    static_cast<int>(h), type, 0, 0);
+    const int rows = rows_status(expected, varid, r0, h);
+    if ((err == CE_None) != (rows == TD_NOERR))
+        fail("a band read succeeded or failed against the bytes of the file", std::to_string(rows));
+    if (err != CE_None)
+        return;
+    const int value_type = varid == 0 ? TD_FLOAT : TD_BYTE;
+    if (const char* what = expected.check(varid, {r0, c0}, {h, w}, value_type, TD_NOERR, buffer.data()))
+        fail(what, "(band read)");
+
+    // The same window as doubles, through GDAL's conversion, and at half
+    // the size (GDAL picks the samples): only the status is known.
+    std::vector<double> doubles(n);
+    if (GDALRasterIO(band, GF_Read, static_cast<int>(c0), static_cast<int>(r0), static_cast<int>(w),
+                     static_cast<int>(h), doubles.data(), static_cast<int>(w), static_cast<int>(h), GDT_Float64, 0,
+                     0) != CE_None)
+        fail("a window read as doubles failed where it read in the band's type");
+    for (std::size_t k = 0; k < n; ++k) {
+        const double v = varid == 0 ? double(reinterpret_cast<const float*>(buffer.data())[k]) : double(buffer[k]);
+        if (!(doubles[k] == v))
+            fail("a window read as doubles differs from the band's type");
+    }
+    const int bw = std::max<int>(1, static_cast<int>(w) / 2), bh = std::max<int>(1, static_cast<int>(h) / 2);
+    std::vector<std::int16_t> small(static_cast<std::size_t>(bw) * bh);
+    if (GDALRasterIO(band, GF_Read, static_cast<int>(c0), static_cast<int>(r0), static_cast<int>(w),
+                     static_cast<int>(h), small.data(), bw, bh, GDT_Int16, 0, 0) != CE_None)
+        fail("a reduced window read failed where the full one read");
+}
+
+// The band's reads: the whole band when it is small, and windows whose
+// corners come from the input's last bytes.
+void read_band(GDALDatasetH ds, const fuzz::ExpectedReads& expected, int varid, const std::uint8_t* data,
+               std::size_t size)
+{
+    GDALRasterBandH band = GDALGetRasterBand(ds, 1);
+    if (band == nullptr)
+        fail("an opened dataset has no band 1");
+    const auto rows = static_cast<std::uint32_t>(GDALGetRasterYSize(ds));
+    const auto columns = static_cast<std::uint32_t>(GDALGetRasterXSize(ds));
+    if (std::int64_t{rows} != expected.rows() || std::int64_t{columns} != expected.columns())
+        fail("the dataset's size is not the header's");
+    if (GDALGetRasterDataType(band) != (varid == 0 ? GDT_Float32 : GDT_Byte))
+        fail("the band has another type");
+    int has_nodata = 0;
+    const double nodata = GDALGetRasterNoDataValue(band, &has_nodata);
+    if (varid == 0 && (!has_nodata || nodata != TD_BAD_VALUE))
+        fail("the data band's nodata value is not -999");
+    (void)GDALGetRasterUnitType(band);
+    (void)GDALGetDescription(band);
+
+    if (std::int64_t{rows} * columns <= kWholeBandSamples)
+        read_window(band, expected, varid, 0, 0, rows, columns);
+    const auto pick = [&](std::size_t k, std::uint32_t limit) -> std::uint32_t {
+        return limit == 0 || size < k + 1 ? 0 : static_cast<std::uint32_t>(data[size - 1 - k]) % limit;
+    };
+    for (std::size_t k = 0; k < 8; k += 4) {
+        const std::uint32_t r0 = pick(k, rows), c0 = pick(k + 1, columns);
+        const std::uint32_t h = 1 + pick(k + 2, std::min<std::uint32_t>(32, rows - r0));
+        const std::uint32_t w = 1 + pick(k + 3, std::min<std::uint32_t>(32, columns - c0));
+        read_window(band, expected, varid, r0, c0, h, w);
+        // Whole rows of the same height: the direct path.
+        read_window(band, expected, varid, r0, 0, h, columns);
+    }
+}
+
+// Every metadata domain, the georeferencing and the file list.  The
+// TIDEWELL domain of the dataset holds the 57 attributes, a short one as
+// its stored integer.
+void describe(GDALDatasetH ds, const std::string& path, bool attributes)
+{
+    char** domains = GDALGetMetadataDomainList(ds);
+    for (char** d = domains; d != nullptr && *d != nullptr; ++d)
+        (void)GDALGetMetadata(ds, *d);
+    CSLDestroy(domains);
+    for (const char* domain : {"", "TIDEWELL", "IMAGERY", "SUBDATASETS", "xml:XMP", "RPC", "GEOLOCATION"})
+        (void)GDALGetMetadata(ds, domain);
+    double transform[6];
+    (void)GDALGetGeoTransform(ds, transform);
+    (void)GDALGetSpatialRef(ds);
+    (void)GDALGetProjectionRef(ds);
+    CSLDestroy(GDALGetFileList(ds));
+    if (!attributes)
+        return;
+
+    CSLConstList items = GDALGetMetadata(ds, "TIDEWELL");
+    if (CSLCount(items) != TD_NUM_ATTRIBUTES)
+        fail("the TIDEWELL domain does not hold the 57 attributes", std::to_string(CSLCount(items)));
+    int id = -1;
+    if (td_open(path.c_str(), TD_READONLY, &id) != TD_NOERR)
+        fail("the library no longer opens what GDAL opened");
+    for (int a = 0; a < TD_NUM_ATTRIBUTES; ++a) {
+        char name[TD_ATT_NAME_SIZE];
+        std::int16_t kind = 0, stored = 0;
+        if (td_attinq(id, 0, a, name, &kind, nullptr) != TD_NOERR ||
+            td_attget_stored(id, 0, name, &stored) != TD_NOERR)
+            fail("an attribute of an opened dataset cannot be read", name);
+        const char* value = CSLFetchNameValue(items, name);
+        if (value == nullptr)
+            fail("the TIDEWELL domain lacks an attribute", name);
+        if (kind == TD_ATT_SHORT && std::to_string(stored) != value)
+            fail("a short attribute shows another value", name);
+    }
+    (void)td_close(id);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    // Nothing beside the dataset is looked for or written: no .aux.xml, no
+    // listing of the input's folder for each open.
+    CPLSetConfigOption("GDAL_PAM_ENABLED", "NO");
+    CPLSetConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", "TRUE");
+    CPLSetErrorHandler(CPLQuietErrorHandler);
+    GDALRegister_Tidewell();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string& path = fuzz::write_input(data, size);
+    const fuzz::ExpectedReads expected({data, size});
+    const bool library_opens = expected.open_status() == TD_NOERR;
+
+    const bool identified = GDALIdentifyDriver(path.c_str(), nullptr) != nullptr;
+    if (identified != library_opens)
+        fail("Identify disagrees with the library's open", std::to_string(expected.open_status()));
+    {
+        const Dataset ds = open(path);
+        if (ds && !library_opens)
+            fail("GDAL opened what the library refuses");
+        if (ds) {
+            describe(ds.get(), path, true);
+            read_band(ds.get(), expected, 0, data, size);
+        }
+        const bool has_graphics = expected.data_id() == 0 || expected.data_id() == 1;
+        const Dataset graphics = open("TIDEWELL:\"" + path + "\":graphics");
+        if (graphics && (!ds || !has_graphics))
+            fail("the graphics subdataset opened without the dataset or its planes");
+        if (ds && has_graphics && !graphics)
+            fail("the graphics subdataset of an opened dataset did not open");
+        if (graphics) {
+            describe(graphics.get(), path, false);
+            read_band(graphics.get(), expected, 1, data, size);
+        }
+        if (open("TIDEWELL:\"" + path + "\":nothing") || open("TIDEWELL:") || open("TIDEWELL:\"\":graphics"))
+            fail("a subdataset name that names nothing opened");
+    }
+    fuzz::require_no_open_dataset();
+    return 0;
+}
