@@ -32,7 +32,7 @@ namespace {
 
 // Samples of a whole-band read; larger images (a few header bytes can ask
 // for 32767 x 32767) are read in windows only.
-constexpr std::int64_t kWholeBandSamples = 1 << 16;
+constexpr std::int64_t kWholeBandSamples = 1 << 14;
 
 [[noreturn]] void fail(const char* what, const std::string& detail = {})
 {
