@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 
 #include "codec.h"
+#include "file_identity.h"
 #include "header_fields.h"
 #include "side_file.h"
 #include "storage.h"
@@ -26,8 +27,6 @@
 namespace td {
 
 namespace {
-
-constexpr std::int16_t kCompression1b = 2;
 
 // Sequential byte reads through a local buffer: one stdio call per chunk
 // rather than per byte.  Only for a stream nothing else moves meanwhile.
@@ -235,7 +234,7 @@ int compress(Dataset& ds)
     const std::string target = target_path(ds.path);
     struct stat original {};
     if (target.empty() || stat(target.c_str(), &original) != 0 || !S_ISREG(original.st_mode) ||
-        original.st_nlink != 1 || original.st_dev != ds.device || original.st_ino != ds.inode)
+        original.st_nlink != 1 || original.st_dev != ds.identity.device || original.st_ino != ds.identity.inode)
         return TD_EUNCOMPFILE;
     SideFile side;
     if (const int status = side.create(target, original); status != TD_NOERR)
@@ -247,11 +246,8 @@ int compress(Dataset& ds)
         return status;
 
     // The new file is the dataset now, and the record's current stream.
-    struct stat placed {};
-    if (fstat(side.stream().descriptor(), &placed) == 0) {
-        ds.device = placed.st_dev;
-        ds.inode = placed.st_ino;
-    }
+    if (!side.stream().identity(ds.identity))
+        ds.identity = FileIdentity{};
     const bool copy_closed = ds.current.close();
     ds.current = std::move(side.stream());
     ds.expanded = false;
@@ -289,9 +285,11 @@ int init_area(Dataset& ds)
         written = ds.current.put_byte(0);
     if (!written || !ds.current.flush()) {
         (void)ds.current.truncate(length);
+        remember_identity(ds);
         return TD_EWRITEDATA;
     }
     ds.changed = true;
+    remember_identity(ds);
     return TD_NOERR;
 }
 
@@ -349,9 +347,12 @@ int write_samples(int id, std::span<const std::byte> src, const Index2& start, c
             }
         }
         ds.changed = true;
-        if (const int status = td_write_block(ds.current, src, layout_of(ds), start, count); status != TD_NOERR)
+        const int status = td_write_block(ds.current, src, layout_of(ds), start, count);
+        const bool flushed = ds.current.flush();
+        remember_identity(ds);   // the library's own write is no change from outside
+        if (status != TD_NOERR)
             return status;
-        return ds.current.flush() ? TD_NOERR : TD_EWRITEDATA;
+        return flushed ? TD_NOERR : TD_EWRITEDATA;
     });
 }
 

@@ -34,9 +34,9 @@ namespace {
 // input cannot take long.
 constexpr std::int64_t kSampleBudget = 1 << 14;
 
-// A failed read of a compressed dataset starts its expansion again at the
-// next read, so every row of a broken stream would expand it anew; after a
-// few failures the rest of a variable's rows say nothing new.
+// A failed first read of a compressed dataset walks its stream again at
+// the next read, so every row of a broken stream would walk it anew; after
+// a few failures the rest of a variable's rows say nothing new.
 constexpr int kMaxFailures = 4;
 
 [[noreturn]] void fail(const char* what, int status)
