@@ -82,7 +82,7 @@ int read_all(const std::string& path, int mode, bool every_row)
     }
     if (mode == TD_WRITE) {
         // Only a changed dataset is written back on close.
-        td::Dataset* ds = td::find_dataset(id);
+        const auto ds = td::find_dataset(id);
         std::vector<std::uint16_t> words(static_cast<std::size_t>(columns));
         const td::Index2 start{0, 0}, count{1, static_cast<std::uint32_t>(columns)};
         if (const int s = td::td_read_block(ds->current, std::as_writable_bytes(std::span(words)),

@@ -91,6 +91,8 @@ private:
     return true;
 }
 
+} // namespace
+
 int decompress(Dataset& ds)
 {
     if (ds.rows < 0 || ds.columns < 0 || ds.pixel_size != 2)
@@ -162,6 +164,8 @@ int decompress(Dataset& ds)
     return TD_NOERR;
 }
 
+namespace {
+
 // The file the dataset path names, following symbolic links, so that the
 // new file replaces the link's target rather than the link; empty when the
 // path names nothing any more.
@@ -219,6 +223,8 @@ int write_compressed(Dataset& ds, Stream& out)
     return TD_NOERR;
 }
 
+} // namespace
+
 int compress(Dataset& ds)
 {
     if (!ds.expanded || ds.rows < 0 || ds.columns < 0 || ds.pixel_size != 2)
@@ -257,7 +263,7 @@ int compress(Dataset& ds)
     return copy_closed ? TD_NOERR : TD_ECOMPFILE;
 }
 
-int init_area(Dataset& ds)
+int init_data_area(Dataset& ds)
 {
     if (ds.rows < 0 || ds.columns < 0)
         return TD_EWRITEDATA;
@@ -293,41 +299,14 @@ int init_area(Dataset& ds)
     return TD_NOERR;
 }
 
-template <class Work>
-int guarded(int id, Work work) noexcept
-{
-    Dataset* ds = find_dataset(id);
-    if (ds == nullptr)
-        return TD_EBADID;
-    try {
-        return work(*ds);
-    } catch (const std::bad_alloc&) {
-        return TD_ENOMEM;
-    } catch (...) {
-        return TD_EINTERNAL;
-    }
-}
-
-} // namespace
-
 int td_decompress(int id)
 {
-    return guarded(id, decompress);
-}
-
-int td_compress(int id)
-{
-    return guarded(id, compress);
-}
-
-int init_data_area(int id)
-{
-    return guarded(id, init_area);
+    return with_dataset(id, decompress);
 }
 
 int write_samples(int id, std::span<const std::byte> src, const Index2& start, const Index2& count)
 {
-    return guarded(id, [&](Dataset& ds) {
+    return with_dataset(id, [&](Dataset& ds) {
         if (ds.mode != TD_WRITE)
             return TD_EREADONLY;
         if (ds.define_flag != 0)

@@ -49,18 +49,16 @@ CPLErr TidewellRasterBand::read_rows(int row, int count, void* out)
     const std::uint32_t start[2] = {static_cast<std::uint32_t>(row), 0};
     const std::uint32_t size[2] = {static_cast<std::uint32_t>(count),
                                    static_cast<std::uint32_t>(nRasterXSize)};
-    const int status = dataset.source().with_id([&](int id) {
+    const ReadResult result = dataset.source().with_id([&](int id) {
         return variable_ == 0 ? td_varget_float(id, 0, start, size, static_cast<float*>(out))
                               : td_varget_byte(id, 1, start, size, static_cast<std::uint8_t*>(out));
     });
-    if (status == TD_NOERR)
+    if (result.status == TD_NOERR)
         return CE_None;
-    // Reported after the library lock is released: an error handler may
-    // call back into GDAL.
     const std::string rows = count == 1 ? "row " + std::to_string(row)
                                         : "rows " + std::to_string(row) + " to " + std::to_string(row + count - 1);
     CPLError(CE_Failure, CPLE_FileIO, "%s: %s %s: %s", dataset.source().path().c_str(), GetDescription(),
-             rows.c_str(), status_message(status).c_str());
+             rows.c_str(), read_message(result).c_str());
     return CE_Failure;
 }
 

@@ -1,11 +1,13 @@
 // tidewell_dataset.h - the GDAL dataset and raster bands of a Tidewell
 // dataset, read through the td_ library.
 //
-// A dataset opened by its path shows the data variable as one Float32 band
-// (values as the library calibrates them, nodata -999).  Visible and
-// infrared datasets also have the graphics planes, as a subdataset
-// TIDEWELL:"path":graphics of one Byte band holding the plane bits
-// (plane p is bit p - 1).
+// The data variable is one Float32 band (values as the library calibrates
+// them, nodata -999), the graphics planes of visible and infrared datasets
+// one Byte band holding the plane bits (plane p is bit p - 1).  A dataset
+// of one variable (ancillary and cloud data) opened by its path has the
+// data band; one of two variables (visible and infrared data) opened by its
+// path is a container of two subdatasets, TIDEWELL:"path":VARIABLE and
+// TIDEWELL:"path":graphics, each with its band.
 #pragma once
 
 #include <array>
@@ -13,7 +15,7 @@
 #include <string>
 
 #include "gdal_pam.h"
-#include "handle_cache.h"
+#include "dataset_source.h"
 #include "ogr_spatialref.h"
 
 namespace tdgdal {

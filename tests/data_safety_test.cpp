@@ -91,7 +91,7 @@ std::string text_of(const Bytes& b)
 
 int write_all(int id, const Words& words)
 {
-    const td::Dataset* ds = td::find_dataset(id);
+    const auto ds = td::find_dataset(id);
     return ds ? td::write_samples(id, std::as_bytes(std::span(words)), {0, 0},
                                   {td::Index2::value_type(ds->rows), td::Index2::value_type(ds->columns)})
               : TD_EBADID;

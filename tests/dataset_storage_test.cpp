@@ -327,7 +327,7 @@ protected:
     // writes it back.
     static int write_all(int id, const std::vector<std::uint16_t>& words)
     {
-        const td::Dataset* ds = td::find_dataset(id);
+        const auto ds = td::find_dataset(id);
         if (ds == nullptr)
             return TD_EBADID;
         return td::write_samples(id, std::as_bytes(std::span(words)), {0, 0},
@@ -338,7 +338,7 @@ protected:
     // copy, or decoded in place through the row index.
     static std::vector<std::uint16_t> stored_words(int id)
     {
-        td::Dataset* ds = td::find_dataset(id);
+        const auto ds = td::find_dataset(id);
         EXPECT_TRUE(ds != nullptr && (ds->expanded || ds->row_index.built()));
         const std::size_t n = std::size_t(ds->rows) * std::size_t(ds->columns);
         const Index2 all{Index2::value_type(ds->rows), Index2::value_type(ds->columns)};
@@ -755,7 +755,7 @@ TEST_F(Compressed, FailedRecompressionKeepsThePreviousFile)
     ASSERT_EQ(write_all(id, expected_words(im)), TD_NOERR);
     // Claim a row more than the copy holds: recompression fails on it,
     // after it has written part of the new file.
-    td::Dataset* ds = td::find_dataset(id);
+    const auto ds = td::find_dataset(id);
     ds->rows = 9;
     EXPECT_EQ(td_close(id), TD_EREADDATA);
     EXPECT_EQ(tdtest::read_file(path), std::string(file.begin(), file.end()));
