@@ -1,15 +1,17 @@
-// colormaps.cpp - the five built-in colour maps, their lookup by name and
-// the sampling of a map into the data colours of the palette.
+// colormaps.cpp - the built-in colour maps, their lookup by name and the
+// sampling of a map into the data colours of the palette.
 //
 // "black-white" and "prism" follow closed formulas.  "hsl256", "hsl256_tek"
 // and the ramps of "meridia" are straight lines between key entries, each
 // channel interpolated on its own and rounded to the nearest integer (halves
 // away from zero), so every channel is monotonic between two keys and every
-// key is met exactly.  All tables are built at compile time.
+// key is met exactly.  "viridis" and "cividis" are published tables
+// (perceptual_maps.h).  All tables are built at compile time.
 #include "colormaps.h"
 
 #include <initializer_list>
 
+#include "perceptual_maps.h"
 #include "raster.h"
 
 namespace tdf {
@@ -161,12 +163,14 @@ constexpr rgb_table make_meridia() {
 }
 
 // Search order of the lookup.
-constexpr std::array<cmap, 5> maps{{
+constexpr std::array<cmap, 7> maps{{
     {"hsl256", make_hsl256()},
     {"black-white", make_black_white()},
     {"prism", make_prism()},
     {"hsl256_tek", make_hsl256_tek()},
     {"meridia", make_meridia()},
+    {"viridis", viridis_entries},
+    {"cividis", cividis_entries},
 }};
 
 } // namespace

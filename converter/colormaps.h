@@ -1,5 +1,5 @@
-// colormaps.h - the five built-in colour maps and their sampling into the
-// data colours of the palette.
+// colormaps.h - the built-in colour maps and their sampling into the data
+// colours of the palette.
 #pragma once
 
 #include <array>

@@ -4,9 +4,9 @@
 //
 // Every failure writes its one line and returns its exit status.  Whatever
 // was acquired is released on the way out (the image, the dataset, the
-// output file), so that the conversion can run many times in one process;
-// seen from outside nothing changes: an output file created before a late
-// failure stays behind, empty, and nothing but the GIF reaches the output.
+// output file), so that the conversion can run many times in one process.
+// An output file is replaced only by a complete image (output_file.h): a
+// failure at any step leaves an earlier file as it was and makes none.
 #include "driver.h"
 
 #include <algorithm>
@@ -17,15 +17,13 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gd.h>
 #include <gdfontg.h>
 #include <gdfonts.h>
 
+#include "block_reduce.h"
 #include "colormaps.h"
+#include "output_file.h"
 #include "raster.h"
 #include "scale.h"
 #include "stamp.h"
@@ -39,11 +37,6 @@ struct image_deleter {
     void operator()(gdImagePtr image) const noexcept { gdImageDestroy(image); }
 };
 using image_ptr = std::unique_ptr<gdImage, image_deleter>;
-
-struct file_closer {
-    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
-using file_ptr = std::unique_ptr<std::FILE, file_closer>;
 
 // An open dataset; closed, status ignored, when a failure leaves it open.
 class dataset_handle {
@@ -83,44 +76,25 @@ int fail_status(const char* name, int status)
     return fail(name, td_strerror(status), status);
 }
 
-// Whether an open output file is the dataset itself (through any name: the
-// same path, a symbolic or a hard link).  Writing the image there would
-// destroy the data being read.
-bool is_input(int output_fd, const char* input) noexcept
+// The name under which output failures are reported.
+const char* output_name(const cmd_options& options)
 {
-    struct stat out {}, in {};
-    return fstat(output_fd, &out) == 0 && S_ISREG(out.st_mode) && ::stat(input, &in) == 0 &&
-           out.st_dev == in.st_dev && out.st_ino == in.st_ino;
+    return options.output ? options.output : "standard output";
 }
 
-constexpr const char* kOutputIsInput = "output file is the input dataset";
-
-// The output stream: the file named by -o, or standard output.  The file is
-// opened without being truncated, compared with the dataset, and only then
-// emptied, so that -o naming the dataset leaves it whole; a file that had
-// to be created cannot be the dataset, so nothing is left behind either.
-int open_output(const cmd_options& options, const char* input, file_ptr& file)
+// Where the image will go, settled before anything is drawn: -o naming the
+// dataset (by any name), or a folder that cannot take the new file, fails
+// here, and nothing is created or truncated.
+int prepare_output(const cmd_options& options, const char* input, output_file& output)
 {
-    if (!options.output)
-        return is_input(STDOUT_FILENO, input) ? fail("standard output", kOutputIsInput, -4) : 0;
-    const int fd = ::open(options.output, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return fail(options.output, "can't create output file", -4);
-    if (is_input(fd, input)) {
-        ::close(fd);
-        return fail(options.output, kOutputIsInput, -4);
+    switch (output.prepare(options.output, input)) {
+    case output_status::ok:
+        return 0;
+    case output_status::is_input:
+        return fail(output_name(options), "output file is the input dataset", -4);
+    default:
+        return fail(output_name(options), "can't create output file", -4);
     }
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0)) {
-        ::close(fd);
-        return fail(options.output, "can't create output file", -4);
-    }
-    file.reset(fdopen(fd, "wb"));
-    if (!file) {
-        ::close(fd);
-        return fail(options.output, "can't create output file", -4);
-    }
-    return 0;
 }
 
 int clamp_component(int value) noexcept
@@ -150,6 +124,9 @@ struct palette {
     std::array<int, 8> planes{};
 };
 
+// The plane entry that holds the colour of values below the range.
+constexpr std::size_t under_entry = 7;
+
 palette allocate_palette(gdImagePtr image, const cmd_options& options, const cmap& map)
 {
     palette p;
@@ -165,8 +142,12 @@ palette allocate_palette(gdImagePtr image, const cmd_options& options, const cma
         p.data[static_cast<std::size_t>(i)] = allocate(image, entry[0], entry[1], entry[2]);
     }
     p.bad = allocate(image, options.bad_colour);
-    for (std::size_t plane = 0; plane < p.planes.size(); ++plane)
-        p.planes[plane] = allocate(image, options.plane_colour[plane]);
+    for (std::size_t plane = 0; plane < p.planes.size(); ++plane) {
+        // Plane 8 is never painted: its entry holds the colour of values
+        // below the range when one is given, so no index moves.
+        const bool under = plane == under_entry && options.under == under_rule::colour;
+        p.planes[plane] = allocate(image, under ? options.under_colour : options.plane_colour[plane]);
+    }
     return p;
 }
 
@@ -190,14 +171,6 @@ int dimension_lengths(int dataset, int& rows, int& columns)
     if (columns < 0)
         return fail_status("columns", TD_EBADDIMID);
     return 0;
-}
-
-// Makes sure the GIF really reached the output: buffered bytes flushed and
-// no write error on the stream.
-bool output_written(std::FILE* stream) noexcept
-{
-    const bool flushed = std::fflush(stream) == 0;
-    return flushed && !std::ferror(stream);
 }
 
 // The failure line of a tick count below 1; all end with status -7.
@@ -227,15 +200,18 @@ int convert(cmd_options& options)
         return fail_status(input, s);
     }
 
-    file_ptr output_file;
-    if (const int s = open_output(options, input, output_file); s != 0)
+    output_file output;
+    if (const int s = prepare_output(options, input, output); s != 0)
         return s;
-    std::FILE* const out = output_file ? output_file.get() : stdout;
 
     int rows = 0;
     int columns = 0;
     if (const int s = dimension_lengths(dataset.id(), rows, columns); s != 0)
         return s;
+    // The raster as shown: the dataset's size, or its reduced size.
+    const int factor = options.fit > 0 ? fit_factor(rows, columns, options.fit) : options.reduce;
+    const int shown_rows = reduced_length(rows, factor);
+    const int shown_columns = reduced_length(columns, factor);
 
     std::array<char, 32> variable{};
     if (const int s = td_varinq(dataset.id(), 0, variable.data(), nullptr, nullptr, nullptr, nullptr);
@@ -252,8 +228,14 @@ int convert(cmd_options& options)
     if (const int s = td_attget_text(dataset.id(), 0, "data_id", data_id.data()); s != TD_NOERR)
         return fail_status("data_id", s);
 
-    if (const int s = apply_kind_defaults(options, data_id.data(), variable.data()); s != 0)
+    int kind = -1;
+    if (const int s = td_kindinq(dataset.id(), &kind, nullptr); s != TD_NOERR)
+        return fail_status("data_id", s);
+    if (const int s = apply_kind_defaults(options, kind, data_id.data()); s != 0)
         return s;
+    std::array<char, TD_UNITS_SIZE> units_label{};
+    if (const int s = td_unitsinq(dataset.id(), nullptr, nullptr, units_label.data()); s != TD_NOERR)
+        return fail_status("data_id", s);
 
     // Infinite extents make a meaningless range, like reversed ones.
     if (!(options.min < options.max) || !std::isfinite(options.min) || !std::isfinite(options.max))
@@ -286,23 +268,23 @@ int convert(cmd_options& options)
     raster.fixed_planes = options.fixed_planes;
     raster.dynamic_planes = options.dynamic_planes;
     raster.variable_name = variable.data();
+    raster.reduce = static_cast<unsigned>(factor);
     if (const int s = probe_rows(raster); s != 0)
         return s;
 
     const gdFontPtr giant = gdFontGetGiant();
-    const int width = columns + 74 + giant->w * widest + giant->h;
-    const int height = rows + 22;
+    const int width = shown_columns + 74 + giant->w * widest + giant->h;
+    const int height = shown_rows + 22;
     image_ptr image(gdImageCreate(width, height));
     if (!image)
         return fail("gdImageCreate", "can't create image", -8);
 
     const palette colours = allocate_palette(image.get(), options, *map);
 
-    draw_frames(image.get(), colours.foreground, rows, columns);
+    draw_frames(image.get(), colours.foreground, shown_rows, shown_columns);
     if (scale_drawable)
-        draw_tics(image.get(), giant, tics, colours.foreground, rows, columns);
-    draw_units(image.get(), giant, colours.foreground, data_id.data(), variable.data(),
-               options.fahrenheit);
+        draw_tics(image.get(), giant, tics, colours.foreground, shown_rows, shown_columns);
+    draw_units(image.get(), giant, colours.foreground, units_label.data(), options.fahrenheit);
 
     raster.data_colours = colours.data.data();
     raster.colours = options.colours;
@@ -313,10 +295,14 @@ int convert(cmd_options& options)
     raster.fahrenheit = options.fahrenheit;
     raster.black = colours.black;
     raster.white = colours.white;
+    if (options.under == under_rule::colour)
+        raster.under_colour = colours.planes[under_entry];
+    else if (options.under == under_rule::lowest)
+        raster.under_colour = colours.data[0];
     if (const int s = draw_data(image.get(), raster); s != 0)
         return s;
 
-    draw_colorbar(image.get(), colours.data.data(), options.colours, rows, columns);
+    draw_colorbar(image.get(), colours.data.data(), options.colours, shown_rows, shown_columns);
 
     if (options.stamp) {
         if (const int s = draw_stamp(image.get(), gdFontGetSmall(), colours.background,
@@ -328,17 +314,12 @@ int convert(cmd_options& options)
     if (!scale_drawable)
         return tics_failure(-1);
 
-    // An earlier error on a shared standard output must not be taken for
-    // this image's.
-    if (!output_file)
-        std::clearerr(stdout);
+    std::FILE* out = nullptr;
+    if (output.open_stream(out) != output_status::ok)
+        return fail(output_name(options), "can't create output file", -4);
     gdImageGif(image.get(), out);
-    bool written = output_written(out);
-    if (output_file)
-        written = std::fclose(output_file.release()) == 0 && written;
-    if (!written)
-        return fail(options.output ? options.output : "standard output", "can't write output file",
-                    -4);
+    if (output.commit() != output_status::ok)
+        return fail(output_name(options), "can't write output file", -4);
 
     if (const int s = dataset.close(); s != TD_NOERR)
         return fail_status(input, s);

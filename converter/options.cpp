@@ -5,13 +5,17 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "block_reduce.h"
 #include "failure_line.h"
+#include "tidewell.h"
+#include "version.h"
 
 namespace tdf {
 
@@ -72,6 +76,25 @@ constexpr const char* usage_second =
     "                        to standard output.\n"
     "       input            The Tidewell dataset to read.\n";
 
+// The options that the usage text above does not show, shown by --help
+// after it.
+constexpr const char* help_section =
+    "Further options:\n"
+    "       --reduce N       Shrinks the data raster N times in each direction\n"
+    "                        (N = 1 to 64): a pixel shows the mean of the valid\n"
+    "                        samples of its N x N block, and every graphics plane\n"
+    "                        that a sample of the block carries.\n"
+    "       --fit pixels     Shrinks the data raster by the smallest N that makes\n"
+    "                        it at most pixels wide and high.\n"
+    "       --under r,g,b    Changes the RGB for data values below min, which\n"
+    "                        otherwise take the bad data color; --under lowest\n"
+    "                        gives them the lowest data color.\n"
+    "       --help           Writes this text to standard output.\n"
+    "       --version        Writes the version of tdftogif.\n"
+    "       -m cmap          Also accepts hsl256_tek, meridia, and the perceptual\n"
+    "                        color maps viridis and cividis, which people with\n"
+    "                        red-green color blindness read as well as others.\n";
+
 // Reads a decimal integer the way atoi does (leading white space, optional
 // sign, longest run of digits, 0 when there are none), but saturating at the
 // limits of int so that an overlong value cannot wrap into an accepted one.
@@ -117,6 +140,37 @@ void read_rgb(const char* text, rgb& colour) noexcept
     }
 }
 
+// Reads a whole argument as a decimal integer from `low` to `high`; the
+// options that --help shows are read strictly.
+bool read_strict(std::string_view text, int low, int high, int& value) noexcept
+{
+    int v = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (error != std::errc{} || end != text.data() + text.size() || v < low || v > high)
+        return false;
+    value = v;
+    return true;
+}
+
+// --under: "bad", "lowest", or three components 0 to 255 as r,g,b.
+bool read_under(std::string_view text, cmd_options& options) noexcept
+{
+    if (text == "bad" || text == "lowest") {
+        options.under = text == "bad" ? under_rule::bad : under_rule::lowest;
+        return true;
+    }
+    std::array<int, 3> c{};
+    for (std::size_t i = 0; i < c.size(); ++i) {
+        const std::size_t comma = i + 1 < c.size() ? text.find(',') : text.size();
+        if (comma == std::string_view::npos || !read_strict(text.substr(0, comma), 0, 255, c[i]))
+            return false;
+        text.remove_prefix(std::min(text.size(), comma + 1));
+    }
+    options.under = under_rule::colour;
+    options.under_colour = {c[0], c[1], c[2]};
+    return true;
+}
+
 struct kind_defaults {
     float min;
     float max;
@@ -131,18 +185,22 @@ constexpr kind_defaults scan_time{0.0f, 24.0f, 2.0f, "black-white"};
 constexpr kind_defaults angle{0.0f, 90.0f, 5.0f, "black-white"};
 constexpr kind_defaults cloud{0.0f, 255.0f, 16.0f, "hsl256"};
 
-const kind_defaults* find_kind(std::string_view data_id, std::string_view variable,
-                               bool fahrenheit) noexcept
+const kind_defaults* find_kind(int kind, bool fahrenheit) noexcept
 {
-    if (data_id == "infrared")
+    switch (kind) {
+    case TD_KIND_INFRARED:
         return fahrenheit ? &infrared_fahrenheit : &infrared_celsius;
-    if (data_id == "visible")
+    case TD_KIND_VISIBLE:
         return &visible;
-    if (data_id == "ancillary")
-        return variable == "scan_time" ? &scan_time : &angle;
-    if (data_id == "cloud")
+    case TD_KIND_SCAN_TIME:
+        return &scan_time;
+    case TD_KIND_ANGLE:
+        return &angle;
+    case TD_KIND_CLOUD:
         return &cloud;
-    return nullptr;
+    default:
+        return nullptr;
+    }
 }
 
 enum class option_kind { invalid, flag, valued };
@@ -173,6 +231,51 @@ parse_result check_failure(const char* value, const char* message)
     return {false, -2};
 }
 
+// One option beginning with "--", its value either after "=" or the next
+// argument.  `consumed` becomes the number of arguments it took; a result
+// with ok set means the option stage goes on.
+parse_result long_option(int argc, const char* const* argv, int cursor, cmd_options& options, int& consumed)
+{
+    const char* argument = argv[cursor];
+    const std::string_view whole = argument + 2;
+    const std::size_t eq = whole.find('=');
+    const std::string_view name = whole.substr(0, eq);
+    const bool inline_value = eq != std::string_view::npos;
+    const bool takes_value = name == "reduce" || name == "fit" || name == "under";
+    if (!takes_value && !inline_value && (name == "help" || name == "version")) {
+        if (name == "help")
+            print_help();
+        else
+            std::printf("tdftogif %s\n", TDF_VERSION);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            report_failure("can't write output file", "standard output");
+            return {false, -4};
+        }
+        return {false, 0};
+    }
+    if (!takes_value) {
+        report_failure("invalid option", argument);
+        return usage_failure(-2);
+    }
+    if (!inline_value && cursor + 1 >= argc)
+        return usage_failure(-2);  // the value is missing at the end
+    const char* value = inline_value ? argument + 3 + eq : argv[cursor + 1];
+    consumed = inline_value ? 1 : 2;
+    // --reduce and --fit are two ways to the one factor: the last one counts.
+    if (name == "reduce") {
+        if (!read_strict(value, 1, max_reduce, options.reduce))
+            return check_failure(value, "invalid reduction factor");
+        options.fit = 0;
+    } else if (name == "fit") {
+        if (!read_strict(value, 1, INT_MAX, options.fit))
+            return check_failure(value, "invalid fit size");
+        options.reduce = 1;
+    } else if (!read_under(value, options)) {
+        return check_failure(value, "invalid under color");
+    }
+    return {true, 0};
+}
+
 } // namespace
 
 parse_result parse_options(int argc, const char* const* argv, cmd_options& options)
@@ -185,6 +288,16 @@ parse_result parse_options(int argc, const char* const* argv, cmd_options& optio
     while (argv[cursor][0] == '-') {
         const char* argument = argv[cursor];
         const char letter = argument[1];
+        if (letter == '-' && argument[2] != '\0') {
+            int consumed = 1;
+            if (const parse_result r = long_option(argc, argv, cursor, options, consumed); !r.ok)
+                return r;
+            cursor += consumed;
+            remaining -= consumed;
+            if (remaining < 1)
+                return usage_failure(-2);  // no input name after the options
+            continue;
+        }
         const option_kind kind = kind_of(letter);
         if (kind == option_kind::invalid) {
             report_failure("invalid option", argument);
@@ -271,10 +384,10 @@ parse_result parse_options(int argc, const char* const* argv, cmd_options& optio
     return {true, 0};
 }
 
-int apply_kind_defaults(cmd_options& options, const char* data_id, const char* variable)
+int apply_kind_defaults(cmd_options& options, int kind_code, const char* data_id)
 {
     const char* id = data_id ? data_id : "";
-    const kind_defaults* kind = find_kind(id, variable ? variable : "", options.fahrenheit);
+    const kind_defaults* kind = find_kind(kind_code, options.fahrenheit);
     if (!kind) {
         report_failure("unknown data_id", id);
         return -5;
@@ -293,6 +406,12 @@ int apply_kind_defaults(cmd_options& options, const char* data_id, const char* v
 void print_usage()
 {
     std::printf("%s%s", usage_first, usage_second);
+}
+
+void print_help()
+{
+    print_usage();
+    std::printf("%s", help_section);
 }
 
 void report_failure(const char* message, const char* name)

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "block_reduce.h"
 #include "options.h"
 #include "tidewell.h"
 
@@ -73,6 +74,7 @@ struct colouring {
     int last;            // number of colours - 1
     double top;          // last + 1
     int bad_colour;
+    int under_colour;    // below the range
     float scale;
     float offset;
     bool fahrenheit;
@@ -99,7 +101,7 @@ struct colouring {
             const double shifted = double{xf} + 0.5;
             return shifted >= top ? data_colours[last] : data_colours[static_cast<int>(shifted)];
         }
-        return xf > -0.5f ? data_colours[0] : bad_colour;
+        return xf > -0.5f ? data_colours[0] : under_colour;
     }
 
     // Black or white against the colour painted so far.
@@ -130,7 +132,7 @@ struct colouring {
 // that writing it straight into the pixel rows is what gdImageSetPixel does.
 bool plain_colours(const raster_params& p) {
     auto ok = [](int c) { return c >= 0 && c < gdMaxColors; };
-    if (!ok(p.bad_colour) || !ok(p.black) || !ok(p.white))
+    if (!ok(p.bad_colour) || !ok(p.black) || !ok(p.white) || !ok(p.under_colour.value_or(p.bad_colour)))
         return false;
     for (int i = 0; i < p.colours; ++i)
         if (!ok(p.data_colours[i]))
@@ -232,13 +234,20 @@ int draw_data(gdImagePtr image, const raster_params& params) {
     const unsigned columns = params.columns;
     if (rows == 0 || columns == 0 || params.colours < 1 || params.data_colours == nullptr)
         return 0;
+    const unsigned factor = std::max(1u, params.reduce);
+    const auto shown_rows = static_cast<unsigned>(reduced_length(static_cast<int>(rows), static_cast<int>(factor)));
+    const auto shown_columns =
+        static_cast<unsigned>(reduced_length(static_cast<int>(columns), static_cast<int>(factor)));
 
     row_buffers buffers;
     if (const int s = buffers.allocate(params); s != 0)
         return s;
     const bool planes = planes_in_use(params);
-    const std::vector<float>& data_row = buffers.data;
-    const std::vector<std::uint8_t>& graphics_row = buffers.graphics;
+    block_reducer reducer;
+    if (factor > 1 && !reducer.allocate(columns, factor, planes)) {
+        report_failure("unable to allocate data memory", "malloc");
+        return -1;
+    }
 
     const double scale_d =
         static_cast<double>(params.colours - 1) / (double{params.max} - double{params.min});
@@ -247,6 +256,7 @@ int draw_data(gdImagePtr image, const raster_params& params) {
         params.colours - 1,
         static_cast<double>(params.colours),
         params.bad_colour,
+        params.under_colour.value_or(params.bad_colour),
         static_cast<float>(scale_d),
         static_cast<float>(-(scale_d * double{params.min})),
         params.fahrenheit,
@@ -264,11 +274,27 @@ int draw_data(gdImagePtr image, const raster_params& params) {
     const bool direct = image->trueColor == 0 && plain_colours(params);
     const long long x_first = 11;
     const long long c_begin = std::max<long long>(0, image->cx1 - x_first);
-    const long long c_end = std::min<long long>(columns, static_cast<long long>(image->cx2) - x_first + 1);
+    const long long c_end = std::min<long long>(shown_columns, static_cast<long long>(image->cx2) - x_first + 1);
 
-    for (unsigned r = 0; r < rows; ++r) {
-        if (const int s = buffers.read_reporting(params, r); s != 0)
-            return s;
+    for (unsigned r = 0; r < shown_rows; ++r) {
+        // The values and plane bits of pixel row r: dataset row r, or the
+        // block of dataset rows it stands for.
+        const float* data_row = buffers.data.data();
+        const std::uint8_t* graphics_row = buffers.graphics.data();
+        if (factor == 1) {
+            if (const int s = buffers.read_reporting(params, r); s != 0)
+                return s;
+        } else {
+            const unsigned last = std::min(rows, (r + 1) * factor);
+            for (unsigned k = r * factor; k < last; ++k) {
+                if (const int s = buffers.read_reporting(params, k); s != 0)
+                    return s;
+                reducer.add(buffers.data, buffers.graphics);
+            }
+            reducer.finish();
+            data_row = reducer.data();
+            graphics_row = reducer.graphics();
+        }
 
         const long long y = static_cast<long long>(r) + 11;
         if (y < image->cy1 || y > image->cy2 || c_begin >= c_end)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include <gd.h>
 
@@ -30,6 +31,11 @@ struct raster_params {
     const char* variable_name = "";
     int black = 0;
     int white = 1;
+    // Values below the range: the bad colour unless a colour is given.
+    std::optional<int> under_colour;
+    // N: each pixel shows an N x N block of samples (block_reduce.h); the
+    // raster is rows / N by columns / N pixels, rounded up.
+    unsigned reduce = 1;
 };
 
 // Tries the reads of the last row (its data, then its graphics when planes
@@ -41,8 +47,8 @@ struct raster_params {
 // Passing does not promise that every row reads.
 [[nodiscard]] int probe_rows(const raster_params& params);
 
-// Paints the data variable into the image at (11, 11), row by row, with the
-// graphics planes over it.  Returns 0, or the exit status after reporting
+// Paints the data variable into the image at (11, 11), row by row (block
+// row by block row when reduced), with the graphics planes over it.  Returns 0, or the exit status after reporting
 // the failure (-1, -2, or a library status).
 [[nodiscard]] int draw_data(gdImagePtr image, const raster_params& params);
 

@@ -108,29 +108,22 @@ void draw_tics(gdImagePtr image, gdFontPtr font, const std::vector<tic>& tics, i
     }
 }
 
-void draw_units(gdImagePtr image, gdFontPtr font, int fg, const char* data_id, const char* variable,
-                bool fahrenheit) {
-    const std::string_view kind = data_id != nullptr ? data_id : "";
-    const std::string_view name = variable != nullptr ? variable : "";
-    std::string label;
-    if (kind == "infrared") {
-        if (name.find("sst") == std::string_view::npos)
-            label = "brightness ";
-        label += fahrenheit ? "temperature ( F)" : "temperature ( C)";
-        label[label.size() - 3] = static_cast<char>(176);  // the font's degree sign
-    } else if (kind == "visible") {
-        label = "albedo (%)";
-    } else if (kind == "ancillary") {
-        label = name == "scan_time" ? "hours" : "degrees";
-    } else if (kind == "cloud") {
-        label = "byte value";
-    } else {
-        return;  // no other kind reaches the drawing
-    }
-    const int len = static_cast<int>(label.size());
+void draw_units(gdImagePtr image, gdFontPtr font, int fg, const char* label, bool fahrenheit) {
+    if (label == nullptr || *label == '\0')
+        return;
+    // gd's built-in fonts have the degree sign at byte 176, as ISO 8859
+    // does; the library's text is UTF-8.
+    constexpr std::string_view degree = "\u00b0";
+    std::string text = label;
+    if (fahrenheit)
+        for (std::size_t at = text.find("\u00b0C"); at != std::string::npos; at = text.find("\u00b0C", at))
+            text[at + degree.size()] = 'F';
+    for (std::size_t at = text.find(degree); at != std::string::npos; at = text.find(degree, at))
+        text.replace(at, degree.size(), 1, static_cast<char>(176));
+    const int len = static_cast<int>(text.size());
     const int x = gdImageSX(image) - font->h - 6;
     const int y = gdImageSY(image) / 2 + (len * font->w) / 2;
-    gdImageStringUp(image, font, x, y, gd_text(label), fg);
+    gdImageStringUp(image, font, x, y, gd_text(text), fg);
 }
 
 void draw_colorbar(gdImagePtr image, const int* data_colours, int colours, int rows, int columns) {

@@ -33,8 +33,9 @@ inline constexpr int max_tics = 1'000'000;
 void draw_frames(gdImagePtr image, int fg, int rows, int columns);
 void draw_tics(gdImagePtr image, gdFontPtr font, const std::vector<tic>& tics, int fg, int rows,
                int columns);
-void draw_units(gdImagePtr image, gdFontPtr font, int fg, const char* data_id, const char* variable,
-                bool fahrenheit);
+// The label is the library's (td_unitsinq), in UTF-8; with the Fahrenheit
+// flag its temperatures are in degrees Fahrenheit, as the raster's are.
+void draw_units(gdImagePtr image, gdFontPtr font, int fg, const char* label, bool fahrenheit);
 void draw_colorbar(gdImagePtr image, const int* data_colours, int colours, int rows, int columns);
 
 } // namespace tdf

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "options.h"
@@ -18,34 +19,13 @@ namespace {
 // Upper case of the C locale, whatever the process locale is.
 char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// The orbit start time as it is read from the header.
-struct orbit_start {
-    std::int16_t year = 0;
-    std::int16_t day = 0;
-    std::int16_t hour_minute = 0;
-    std::int16_t second = 0;
-};
-
-// Seconds since 1970-01-01 00:00:00 UTC, worked out in double.  Two-digit
-// years are 1970 to 2069; the leap-day count holds from 1970 to 2099.  The
-// year arithmetic is on 16 bits, as the header's fields are.
-double seconds_since_1970(const orbit_start& start) {
-    std::int16_t year = start.year;
-    if (year < 100)
-        year = static_cast<std::int16_t>(year < 70 ? year + 2000 : year + 1900);
-    const auto dy = static_cast<std::int16_t>(year - 1970);
-    const int days = 365 * dy + (dy + 1) / 4 + start.day - 1;
-    const int hours = start.hour_minute / 100;
-    const int minutes = start.hour_minute % 100;
-    return static_cast<double>(days) * 86400.0 + minutes * 60.0 + hours * 3600.0 + start.second;
-}
-
 // The time text: "YYYY/MM/DD HH:MM:SS UTC" or "... ZONE" in local time.  A
-// time before 1970, beyond the 32-bit range or that the C library cannot
-// convert is shown as question marks.
-std::string time_text(double t, bool utc) {
-    if (t >= 0.0 && t <= 2147483647.0) {
-        const auto seconds = static_cast<std::time_t>(static_cast<std::int32_t>(t));
+// dataset without a valid orbit start time, a time before 1970 or beyond
+// the 32-bit range, or one that the C library cannot convert is shown as
+// question marks.
+std::string time_text(std::optional<std::int64_t> t, bool utc) {
+    if (t && *t >= 0 && *t <= 2147483647) {
+        const auto seconds = static_cast<std::time_t>(*t);
         // localtime follows the process's time-zone setting as it is now.
         const std::tm* calendar = utc ? std::gmtime(&seconds) : std::localtime(&seconds);
         if (calendar != nullptr) {
@@ -87,23 +67,21 @@ int draw_stamp(gdImagePtr image, gdFontPtr font, int background, int fg, int dat
     for (char* p = satellite; *p != '\0'; ++p)
         *p = upper(*p);
 
-    orbit_start start;
-    const struct {
-        const char* name;
-        std::int16_t* value;
-    } reads[] = {
-        {"orbit_start_year", &start.year},
-        {"orbit_start_day", &start.day},
-        {"orbit_start_hour_minute", &start.hour_minute},
-        {"orbit_start_second", &start.second},
-    };
-    for (const auto& read : reads) {
-        status = td_attget_short(dataset, variable, read.name, read.value);
-        if (status != 0)
-            return failed(status, read.name);
+    // The library says what time the header's fields make, if any.  When
+    // one of them cannot be read, the first such field is named.
+    std::int64_t seconds = 0;
+    status = td_timeinq(dataset, &seconds, nullptr, nullptr);
+    if (status != 0 && status != TD_EBADATTVAL) {
+        for (const char* field :
+             {"orbit_start_year", "orbit_start_day", "orbit_start_hour_minute", "orbit_start_second"}) {
+            std::int16_t value = 0;
+            if (const int s = td_attget_short(dataset, variable, field, &value); s != 0)
+                return failed(s, field);
+        }
+        return failed(status, "orbit_start_year");
     }
-
-    const std::string when = time_text(seconds_since_1970(start), utc);
+    const std::string when =
+        time_text(status == 0 ? std::optional<std::int64_t>(seconds) : std::nullopt, utc);
     // The stamp holds at most 79 characters; a longer one keeps its start.
     char stamp[80];
     std::snprintf(stamp, sizeof stamp, "%s %s %s", satellite, variable_name, when.c_str());

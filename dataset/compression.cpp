@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 
 #include "codec.h"
+#include "file_identity.h"
 #include "header_fields.h"
 #include "side_file.h"
 #include "storage.h"
@@ -26,8 +27,6 @@
 namespace td {
 
 namespace {
-
-constexpr std::int16_t kCompression1b = 2;
 
 // Sequential byte reads through a local buffer: one stdio call per chunk
 // rather than per byte.  Only for a stream nothing else moves meanwhile.
@@ -220,6 +219,18 @@ int write_compressed(Dataset& ds, Stream& out)
     return TD_NOERR;
 }
 
+// The identity of a file from its status.
+FileIdentity identity_of(const struct stat& st) noexcept
+{
+    constexpr std::int64_t kNano = 1000000000;
+    return FileIdentity{st.st_dev,
+                        st.st_ino,
+                        st.st_size,
+                        std::int64_t{st.st_mtim.tv_sec} * kNano + st.st_mtim.tv_nsec,
+                        std::int64_t{st.st_ctim.tv_sec} * kNano + st.st_ctim.tv_nsec,
+                        st.st_nlink};
+}
+
 // Writes a plain dataset's copy as it is.
 int write_plain(Dataset& ds, Stream& out)
 {
@@ -289,9 +300,11 @@ int init_area(Dataset& ds)
         return TD_NOERR;
     if (!pad_to(ds.current, whole) || !ds.current.flush()) {
         (void)ds.current.truncate(length);
+        remember_identity(ds);
         return TD_EWRITEDATA;
     }
     ds.changed = true;
+    remember_identity(ds);
     return TD_NOERR;
 }
 
@@ -345,10 +358,12 @@ int write_back(Dataset& ds)
     // the new file must also be able to take its owner, group, attributes
     // and mode.  Where any of this fails the close is refused and the file
     // left exactly as it was: it is never rewritten in place.
+    // Nor while the file was written in place since it was read: the new
+    // file holds what was read, and another writer's work would be lost.
     const std::string target = target_path(ds.path);
     struct stat original {};
     if (target.empty() || stat(target.c_str(), &original) != 0 || !S_ISREG(original.st_mode) ||
-        original.st_nlink != 1 || original.st_dev != ds.device || original.st_ino != ds.inode)
+        original.st_nlink != 1 || identity_of(original).contents_changed_since(ds.identity))
         return TD_EUNCOMPFILE;
     SideFile side;
     if (const int status = side.create(target, original); status != TD_NOERR)
@@ -361,11 +376,8 @@ int write_back(Dataset& ds)
         return status;
 
     // The new file is the dataset now, and the record's current stream.
-    struct stat placed {};
-    if (fstat(side.stream().descriptor(), &placed) == 0) {
-        ds.device = placed.st_dev;
-        ds.inode = placed.st_ino;
-    }
+    if (!side.stream().identity(ds.identity))
+        ds.identity = FileIdentity{};
     const bool copy_closed = ds.current.close();
     ds.current = std::move(side.stream());
     ds.expanded = false;

@@ -12,7 +12,9 @@
 namespace td {
 
 // Expands the compressed dataset into an anonymous temporary copy that
-// becomes its current stream.  On failure the dataset stays compressed.
+// becomes its current stream: the library's own write paths only (reads
+// decode the compressed stream in place, through the row index).  On
+// failure the dataset stays compressed.
 [[nodiscard]] int td_decompress(int id);
 
 // The data-area initialisation of td_enddef.

@@ -190,6 +190,15 @@ static_assert(attributes_consistent());
 static_assert(kAttributes[18].name == "channel_number" && kAttributes[18].offset == kOffsetChannelNumber);
 static_assert(kAttributes[19].name == "data_id" && kAttributes[19].offset == kOffsetDataId);
 static_assert(kAttributes[33].offset == kOffsetCompressionType);
+static_assert(kAttributes[3].name == "projection_type" && kAttributes[3].offset == kOffsetProjectionType);
+static_assert(kAttributes[4].offset == kOffsetStartLatitude && kAttributes[5].offset == kOffsetEndLatitude &&
+              kAttributes[6].offset == kOffsetStartLongitude && kAttributes[7].offset == kOffsetEndLongitude &&
+              kAttributes[4].scale == kDegreeScale);
+static_assert(kAttributes[45].name == "orbit_start_year" && kAttributes[45].offset == kOffsetOrbitStartYear &&
+              kAttributes[46].offset == kOffsetOrbitStartDay &&
+              kAttributes[48].offset == kOffsetOrbitStartHourMinute &&
+              kAttributes[49].offset == kOffsetOrbitStartSecond &&
+              kAttributes[50].offset == kOffsetOrbitStartMillisecond);
 static_assert(kDimensions[0].offset == kOffsetRows && kDimensions[1].offset == kOffsetColumns);
 
 } // namespace

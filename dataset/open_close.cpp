@@ -3,9 +3,8 @@
 #include <string>
 #include <utility>
 
-#include <sys/stat.h>
-
 #include "compression.h"
+#include "file_identity.h"
 #include "header_fields.h"
 #include "registry.h"
 #include "tidewell.h"
@@ -28,40 +27,27 @@ int lowest_free_slot() noexcept
 // flag by data_id.
 [[nodiscard]] int read_cached_fields(Dataset& ds)
 {
-    if (read_field(ds.current, kOffsetDataId, ds.data_id) != 0 ||
-        read_field(ds.current, kOffsetRows, ds.rows) != 0 ||
-        read_field(ds.current, kOffsetColumns, ds.columns) != 0)
-        return TD_EREADATT;
-    switch (ds.data_id) {
-    case 0:
-    case 1:
-    case 2: {
-        const std::int64_t offset =
-            ds.data_id == 2 ? kOffsetAncillaryPixelSize : kOffsetChannelPixelSize;
-        if (read_field(ds.current, offset, ds.pixel_size) != 0)
-            return TD_EREADATT;
-        if (ds.pixel_size != 2)
-            return TD_EPIXSIZE;
-        ds.graphics = ds.data_id == 2 ? -1 : 1;
-        return TD_NOERR;
-    }
-    case 3:
-        ds.pixel_size = 1;
-        ds.graphics = -1;
-        return TD_NOERR;
-    default:
-        return TD_EDATAID;
-    }
+    OpenFields fields;
+    const int status = check_open_fields(
+        [&](std::int64_t offset, std::int16_t& value) { return read_field(ds.current, offset, value) == 0; },
+        fields);
+    ds.data_id = fields.data_id;
+    ds.rows = fields.rows;
+    ds.columns = fields.columns;
+    ds.pixel_size = fields.pixel_size;
+    ds.graphics = fields.graphics;
+    return status;
 }
 
 // Checks the magic byte of a dataset just opened on `stream`, reads the
 // fields cached at open and enters the record in `slot`.  A dataset opened
 // by path keeps the path and the identity of its file (for the write-back
-// on close); one on callbacks has neither.  The record is built aside and
-// enters the table only when the open has succeeded, so a failure anywhere
-// leaves the table as it was; the stream is closed when the record (or the
-// stream) goes out of scope.
-int enter_dataset(Stream stream, int mode, int slot, const char* path, const struct stat* identity, int* id)
+// on close and the check that it has not changed under the reads); one on
+// callbacks has neither.  The record is built aside and enters the table
+// only when the open has succeeded, so a failure anywhere leaves the table
+// as it was; the stream is closed when the record (or the stream) goes out
+// of scope.
+int enter_dataset(Stream stream, int mode, int slot, const char* path, int* id)
 {
     const int magic = stream.get_byte();
     if (magic < 0)
@@ -69,15 +55,14 @@ int enter_dataset(Stream stream, int mode, int slot, const char* path, const str
     if (magic != kMagic)
         return TD_EMAGIC;
     auto record = std::make_unique<Dataset>();
-    if (path != nullptr && identity != nullptr) {
-        record->path = path;
-        record->device = identity->st_dev;
-        record->inode = identity->st_ino;
-    }
     record->current = std::move(stream);
     record->expanded = false;
     record->define_flag = 0;
     record->mode = static_cast<std::int16_t>(mode);
+    if (path != nullptr) {
+        record->path = path;
+        remember_identity(*record);
+    }
     if (const int status = read_cached_fields(*record); status != TD_NOERR)
         return status;
 
@@ -88,7 +73,6 @@ int enter_dataset(Stream stream, int mode, int slot, const char* path, const str
 
 int open_dataset(const char* path, int mode, int* id)
 {
-    decide_byte_order();
     if (mode != TD_READONLY && mode != TD_WRITE)
         return TD_EMODE;
     const int slot = lowest_free_slot();
@@ -102,15 +86,13 @@ int open_dataset(const char* path, int mode, int* id)
     // Only a regular file is a dataset: a FIFO or a device would block the
     // open or the first read, and could never be written back.
     Stream file = Stream::open_regular(path, mode == TD_WRITE);
-    struct stat identity {};
-    if (!file || fstat(file.descriptor(), &identity) != 0)
+    if (!file)
         return TD_EACCESS;
-    return enter_dataset(std::move(file), mode, slot, path, &identity, id);
+    return enter_dataset(std::move(file), mode, slot, path, id);
 }
 
 int open_callbacks(void* user, td_read_func read, td_size_func size, td_close_func close, int* id)
 {
-    decide_byte_order();
     const int slot = lowest_free_slot();
     if (slot < 0)
         return TD_EMAXDS;
@@ -121,7 +103,7 @@ int open_callbacks(void* user, td_read_func read, td_size_func size, td_close_fu
         return TD_EACCESS;
     // The source calls no close until the open has succeeded.
     Stream stream = Stream::from_callbacks(std::make_unique<CallbackSource>(user, read, length));
-    if (const int status = enter_dataset(std::move(stream), TD_READONLY, slot, nullptr, nullptr, id);
+    if (const int status = enter_dataset(std::move(stream), TD_READONLY, slot, nullptr, id);
         status != TD_NOERR)
         return status;
     find_dataset(*id)->current.callbacks()->close_with(close);

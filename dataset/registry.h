@@ -1,9 +1,9 @@
 // registry.h - the library's process-wide state, kept in one place: the
-// table of open datasets (100 slots, the slot index is the dataset id) and
-// the byte-order decision made at the first open.
+// table of open datasets (100 slots, the slot index is the dataset id).
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -19,8 +19,9 @@ namespace td {
 // graphics flag are cached; every other header value is read from the
 // current stream each time it is wanted.
 struct Dataset {
-    // The dataset file (or the caller's callbacks), or once a compressed
-    // dataset has been expanded, its uncompressed temporary copy.
+    // The dataset file (or the caller's callbacks), or once a write has
+    // been made, its working copy: the uncompressed temporary copy of a
+    // compressed dataset, a byte-for-byte one of a plain dataset.
     Stream current;
     // True while `current` is the temporary copy of a compressed dataset
     // (expanded state).
@@ -36,10 +37,11 @@ struct Dataset {
     // caller callbacks, which is read-only); recompression on close
     // replaces the file under this name.
     std::string path;
-    // The identity of the file td_open opened; recompression replaces that
-    // file only while the path still names it.
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
+    // The file td_open opened, as it was then (or as the library's own
+    // last write left it).  Recompression replaces that file only while the
+    // path still names it, and data reads fail once it has changed
+    // (file_identity.h).
+    FileIdentity identity;
     std::int16_t define_flag = 0;   // 1 in define mode, 0 in data mode
     std::int16_t mode = 0;          // TD_READONLY or TD_WRITE
     std::int16_t data_id = -1;      // header data_id, 0 to 3
@@ -57,8 +59,6 @@ struct Dataset {
 
 struct LibraryState {
     std::array<std::unique_ptr<Dataset>, TD_MAX_DATASETS> slots{};
-    bool byte_order_decided = false;
-    bool swap_bytes = false;        // true on a little-endian host
 };
 
 // The one instance of the process-wide state.
@@ -68,11 +68,13 @@ LibraryState& state();
 // or its slot is free.
 Dataset* find_dataset(int id) noexcept;
 
-// Decides the host byte order once per process (idempotent).
-void decide_byte_order() noexcept;
-
-// Whether 16-bit values read from a file must have their bytes exchanged.
-bool host_swaps() noexcept;
+// Whether 16-bit values read from a file must have their bytes exchanged:
+// the file format is big-endian, so on a host that stores the low byte
+// first.
+constexpr bool host_swaps() noexcept
+{
+    return std::endian::native == std::endian::little;
+}
 
 // Runs the body of a td_ operation so that no exception crosses the C
 // interface: running out of memory becomes status 22, anything else 38.
@@ -86,6 +88,18 @@ int guarded(Body&& body) noexcept
     } catch (...) {
         return TD_EINTERNAL;
     }
+}
+
+// Runs the body of a td_ operation on an open dataset: body(Dataset&)
+// gives the status; an id that names no open dataset gives 6.  Every td_
+// operation that takes a dataset id goes through here.
+template <class Body>
+int with_dataset(int id, Body&& body) noexcept
+{
+    return guarded([&] {
+        Dataset* ds = find_dataset(id);
+        return ds == nullptr ? TD_EBADID : body(*ds);
+    });
 }
 
 } // namespace td

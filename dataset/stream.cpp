@@ -267,6 +267,21 @@ bool Stream::truncate(std::int64_t length)
     return ftruncate(fileno(file_.get()), static_cast<off_t>(length)) == 0;
 }
 
+bool Stream::identity(FileIdentity& out) const
+{
+    struct stat st {};
+    if (!file_ || fstat(fileno(file_.get()), &st) != 0)
+        return false;
+    constexpr std::int64_t kNano = 1000000000;
+    out.device = st.st_dev;
+    out.inode = st.st_ino;
+    out.size = st.st_size;
+    out.modified_ns = std::int64_t{st.st_mtim.tv_sec} * kNano + st.st_mtim.tv_nsec;
+    out.changed_ns = std::int64_t{st.st_ctim.tv_sec} * kNano + st.st_ctim.tv_nsec;
+    out.links = st.st_nlink;
+    return true;
+}
+
 int Stream::descriptor() const noexcept
 {
     return file_ ? fileno(file_.get()) : -1;

@@ -70,6 +70,31 @@ private:
     bool failed_ = false;
 };
 
+// What a file is: enough to tell whether it is still the file a dataset
+// opened, and unchanged.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modified_ns = 0;   // modification time, ns since 1970
+    std::int64_t changed_ns = 0;    // status-change time, ns since 1970
+    std::uint64_t links = 0;        // names of the file
+    bool operator==(const FileIdentity&) const = default;
+
+    // Whether the file's contents may differ from what they were when
+    // `then` was taken.  A file written in place keeps its device and inode
+    // but changes its size or modification time, or, when the writer sets
+    // the modification time back (`cp -p`, `rsync --inplace -t`), its
+    // status-change time.  A file replaced by a rename, or removed, only
+    // loses a name: that changes its status-change time too, but not its
+    // contents, which the open dataset goes on reading whole.
+    [[nodiscard]] bool contents_changed_since(const FileIdentity& then) const noexcept
+    {
+        return device != then.device || inode != then.inode || size != then.size ||
+               modified_ns != then.modified_ns || (changed_ns != then.changed_ns && links == then.links);
+    }
+};
+
 class Stream {
 public:
     Stream() = default;
@@ -149,6 +174,9 @@ public:
     [[nodiscard]] bool sync();
     // Drops the bytes not yet written, then cuts the file to `length` bytes.
     [[nodiscard]] bool truncate(std::int64_t length);
+    // The identity of the open file as the system describes it now; false
+    // when it cannot be had (a closed stream).
+    [[nodiscard]] bool identity(FileIdentity& out) const;
     // The file descriptor under the stream, or -1 when it is closed.
     [[nodiscard]] int descriptor() const noexcept;
     // Closes the stream and reports whether the close (with its final

@@ -13,6 +13,11 @@
  * are copied with their terminator into caller buffers of at least the sizes
  * given by the TD_*_NAME_SIZE constants.  The library prints nothing and is
  * not thread-safe: its table of open datasets is process-wide.
+ *
+ * What a header means (the kind of data, how it is stored, the units, the
+ * orbit start time, the latitude/longitude grid) is said by the library
+ * alone, through the td_*inq calls below; programs built on it derive
+ * nothing from header fields themselves.
  */
 #ifndef TIDEWELL_H
 #define TIDEWELL_H
@@ -182,7 +187,10 @@ const char *td_strerror(int status);
  * its plane bits.  The first read of a compressed dataset checks its whole
  * stream and notes where each row begins (12 bytes a row); reads then decode
  * only the rows they cover, from the dataset file itself: no temporary file
- * is written. */
+ * is written.  A read of a dataset whose file has been written in place
+ * since it was opened (see td_fileinq) fails with TD_EUNCOMPFILE, or
+ * TD_ECOMPFILE for a compressed dataset, rather than mix two files' data;
+ * this is checked before and after every read. */
 int td_varget_float(int id, int varid, const uint32_t start[2],
                     const uint32_t count[2], float *out);
 int td_varget_byte(int id, int varid, const uint32_t start[2],
@@ -262,6 +270,123 @@ int td_attinq(int id, int varid, int attnum, char *name, int16_t *kind,
  * call (TD_EREADATT when the read fails).  Fails like td_attget_short for a
  * variable or name that does not exist. */
 int td_attget_stored(int id, int varid, const char *name, int16_t *value);
+
+/* What a header means.
+ *
+ * Recognising a dataset from its first bytes, without a file: td_identify
+ * returns the status td_open would give for a file that begins with the
+ * `length` bytes at `head` (as far as its header is concerned): 0 when they
+ * make a dataset it opens, TD_ENOMAGIC for no bytes, TD_EMAGIC when the
+ * first byte is not 0xD5, TD_EDATAID or TD_EPIXSIZE for header values it
+ * refuses, TD_EREADATT when a field it needs lies beyond `length`.  Give it
+ * the first TD_IDENTIFY_SIZE bytes of the file, or the whole file when it
+ * is shorter.  Nothing is opened; any thread may call it at any time. */
+#define TD_IDENTIFY_SIZE 72
+int td_identify(const void *head, size_t length);
+
+/* Kinds of data, as tdftogif chooses its display defaults by them: the
+ * data_id, and for ancillary data the channel (scan_time or an angle). */
+#define TD_KIND_VISIBLE   0   /* "visible" */
+#define TD_KIND_INFRARED  1   /* "infrared" */
+#define TD_KIND_ANGLE     2   /* "angle": ancillary, any channel but scan_time */
+#define TD_KIND_SCAN_TIME 3   /* "scan time": ancillary channel scan_time */
+#define TD_KIND_CLOUD     4   /* "cloud" */
+#define TD_KIND_NAME_SIZE 10  /* buffer for a kind's name ("scan time") */
+
+/* The kind of data (optional, a TD_KIND_* code) and its name (optional,
+ * TD_KIND_NAME_SIZE bytes).  TD_EREADATT when the channel of an ancillary
+ * dataset cannot be read. */
+int td_kindinq(int id, int *kind, char *name);
+
+/* How the data variable is stored. */
+#define TD_STORAGE_PLAIN       0  /* "plain": one row slot per image row */
+#define TD_STORAGE_COMPRESSED  1  /* "compressed": visible or infrared, compression_type "1b" */
+#define TD_STORAGE_UNSUPPORTED 2  /* "unsupported": a compression_type this library cannot
+                                     read; data reads fail with TD_ECOMPTYPE */
+#define TD_STORAGE_NAME_SIZE   12 /* buffer for a storage name ("unsupported") */
+
+/* The storage form (optional, a TD_STORAGE_* code) and its name (optional,
+ * TD_STORAGE_NAME_SIZE bytes).  Only visible and infrared data may be
+ * compressed; the compression_type of other data is never consulted.
+ * TD_EREADATT when compression_type cannot be read. */
+int td_storageinq(int id, int *storage, char *name);
+
+/* What the values of the data variable are, as UTF-8 text into
+ * TD_UNITS_SIZE bytes each; every output is optional.
+ * - units: the unit of the values td_varget_float gives: "%" (albedo),
+ *   "°C" (degrees Celsius), "degrees" (angles), "hours" (scan time),
+ *   or "" where the values have none (raw counts of a dataset whose
+ *   calibration_type is "raw", cloud bytes).
+ * - long_name: what they are: "albedo", "brightness temperature",
+ *   "temperature" (a sea-surface temperature product: a channel whose name
+ *   contains "sst"), "raw counts", "scan time", "scan angle", "satellite
+ *   zenith angle", "solar zenith angle", "relative azimuth angle", "cloud".
+ * - label: the label beside a colour scale of the data, by kind whatever
+ *   the calibration: "brightness temperature (°C)" or "temperature
+ *   (°C)", "albedo (%)", "hours", "degrees", "byte value".
+ * TD_EREADATT when channel_number or calibration_type cannot be read. */
+#define TD_UNITS_SIZE 32
+int td_unitsinq(int id, char *units, char *long_name, char *label);
+
+/* The orbit start time in UTC, from orbit_start_year (below 100 a
+ * two-digit year: 0 to 69 are 2000 to 2069, 70 to 99 are 1970 to 1999),
+ * orbit_start_day (1 is 1 January), orbit_start_hour_minute (hours x 100 +
+ * minutes), orbit_start_second and orbit_start_millisecond.
+ * - seconds (optional): seconds since 1970-01-01 00:00:00 UTC (negative
+ *   before);
+ * - millisecond (optional): 0 to 999, or -1 when the millisecond field is
+ *   outside that range or beyond the end of the file (the rest of the time
+ *   stands);
+ * - text (optional, TD_TIME_TEXT_SIZE bytes): ISO 8601,
+ *   "2024-06-23T13:42:27.500Z", without ".mmm" when millisecond is -1.
+ * The fields make a time only when the year is 100 to 9999 (after the
+ * two-digit rule), the day 1 to the length of that year (Gregorian), the
+ * hours 0 to 23, the minutes 0 to 59 and the seconds 0 to 59.  Otherwise
+ * (a header that never had a time holds zeros) the call fails with
+ * TD_EBADATTVAL and no output is written: such a dataset has no time, and
+ * no program built on the library shows one.  TD_EREADATT when a field
+ * cannot be read. */
+#define TD_TIME_TEXT_SIZE 25
+int td_timeinq(int id, int64_t *seconds, int *millisecond, char *text);
+
+/* The latitude/longitude grid of the image.
+ *
+ * start_latitude and end_latitude are the latitudes of the centres of the
+ * first and last rows, start_longitude and end_longitude the longitudes of
+ * the centres of the first and last columns.  A "linear" dataset is an
+ * equal-angle grid: latitude and longitude change evenly along the rows and
+ * columns.  In a "mercator" dataset the longitude changes evenly along the
+ * columns and the rows are evenly spaced in the Mercator ordinate
+ * y = ln(tan(pi/4 + latitude/2)), on a sphere.  Columns run east: an
+ * end_longitude west of start_longitude crosses the antimeridian, and the
+ * longitudes go on past 180 (170 to -175 gives 170 ... 185), so that they
+ * always increase.
+ *
+ * Polar and unmapped datasets have no such grid, nor has one of a single
+ * row or column, one whose start and end latitudes or longitudes are equal,
+ * or one with a latitude of +-90 or beyond: for them *grid is TD_GRID_NONE
+ * and the arrays are left alone. */
+#define TD_GRID_NONE     0
+#define TD_GRID_LINEAR   1
+#define TD_GRID_MERCATOR 2
+
+/* The grid (optional, a TD_GRID_* code); the latitude of the centre of
+ * every row into `latitudes` (optional, rows values) and the longitude of
+ * the centre of every column into `longitudes` (optional, columns values),
+ * in degrees.  The first and last values are the header's own.
+ * TD_EREADATT when a field cannot be read. */
+int td_gridinq(int id, int *grid, double *latitudes, double *longitudes);
+
+/* The file the library opened for a dataset, as it was then: its device
+ * and inode numbers, its size in bytes and its modification time in
+ * nanoseconds since 1970 (every output optional), and whether it has
+ * changed since (optional: 1 when it has been written in place: its size
+ * or its modification time, or its status-change time while it kept its
+ * names, is no longer what it was; reads of a changed dataset fail, see
+ * td_varget_float.  A file renamed over or removed has not changed: the
+ * dataset goes on reading the file it opened). */
+int td_fileinq(int id, uint64_t *device, uint64_t *inode, int64_t *size,
+               int64_t *modified_ns, int *changed);
 
 #ifdef __cplusplus
 }

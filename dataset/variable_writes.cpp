@@ -14,6 +14,7 @@
 
 #include "calibration.h"
 #include "compression.h"
+#include "file_identity.h"
 #include "header_fields.h"
 #include "inquire.h"
 #include "registry.h"
@@ -116,17 +117,18 @@ int replace_block(Dataset& ds, std::span<const std::byte> old, std::span<const s
     return status != TD_NOERR ? status : TD_EWRITEDATA;
 }
 
-int varput(int id, int varid, const Index2& start, const Index2& count, const void* in, int value_type)
+int varput(Dataset& dataset, int varid, const Index2& start, const Index2& count, const void* in, int value_type)
 {
-    Dataset* ds = find_dataset(id);
-    if (ds == nullptr)
-        return TD_EBADID;
+    Dataset* ds = &dataset;
     if (ds->mode != TD_WRITE)
         return TD_EREADONLY;
     if (ds->define_flag != 0)
         return TD_EINDEFINE;
     if (!block_in_bounds(*ds, start, count))
         return TD_EINDEX;
+    // The working copy is made from the file as it was opened.
+    if (const int status = check_unchanged(*ds); status != TD_NOERR)
+        return status;
     if (const int status = check_storage(*ds); status != TD_NOERR)
         return status;
     if (varid != kDataVariable && varid != kGraphicsVariable)
@@ -187,21 +189,9 @@ int varput(int id, int varid, const Index2& start, const Index2& count, const vo
     return replace_block(*ds, std::as_bytes(std::span(words)), std::as_bytes(std::span(now)), start, count);
 }
 
-td::Index2 index_of(const uint32_t v[2]) noexcept
+Index2 index_of(const uint32_t v[2]) noexcept
 {
-    return v == nullptr ? td::Index2{0, 0} : td::Index2{v[0], v[1]};
-}
-
-int td_varput(int id, int varid, const uint32_t start[2], const uint32_t count[2], const void* in,
-              int value_type) noexcept
-{
-    try {
-        return varput(id, varid, index_of(start), index_of(count), in, value_type);
-    } catch (const std::bad_alloc&) {
-        return TD_ENOMEM;
-    } catch (...) {
-        return TD_EINTERNAL;
-    }
+    return v == nullptr ? Index2{0, 0} : Index2{v[0], v[1]};
 }
 
 } // namespace
@@ -211,11 +201,15 @@ int td_varput(int id, int varid, const uint32_t start[2], const uint32_t count[2
 extern "C" int td_varput_float(int id, int varid, const uint32_t start[2], const uint32_t count[2],
                                const float* in)
 {
-    return td::td_varput(id, varid, start, count, in, TD_FLOAT);
+    return td::with_dataset(id, [&](td::Dataset& ds) {
+        return td::varput(ds, varid, td::index_of(start), td::index_of(count), in, TD_FLOAT);
+    });
 }
 
 extern "C" int td_varput_byte(int id, int varid, const uint32_t start[2], const uint32_t count[2],
                               const uint8_t* in)
 {
-    return td::td_varput(id, varid, start, count, in, TD_BYTE);
+    return td::with_dataset(id, [&](td::Dataset& ds) {
+        return td::varput(ds, varid, td::index_of(start), td::index_of(count), in, TD_BYTE);
+    });
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "calibration.h"
+#include "file_identity.h"
 #include "header_fields.h"
 #include "inquire.h"
 #include "registry.h"
@@ -163,6 +164,10 @@ int varget(int id, int varid, const Index2& start, const Index2& count, void* ou
         return TD_EINDEFINE;
     if (!block_in_bounds(*ds, start, count))
         return TD_EINDEX;
+    // A file written in place since it was opened would give rows of
+    // another dataset under this one's header.
+    if (const int status = check_unchanged(*ds); status != TD_NOERR)
+        return status;
 
     if (const int status = check_storage(*ds); status != TD_NOERR)
         return status;
@@ -173,8 +178,12 @@ int varget(int id, int varid, const Index2& start, const Index2& count, void* ou
         return TD_EINTERNAL;
     // Both counts are at most 32767 here, so the product fits.
     const std::size_t n = std::size_t{count[0]} * count[1];
-    return varid == kGraphicsVariable ? read_graphics(*ds, start, count, n, out, value_type)
-                                      : read_data(*ds, start, count, n, out, value_type);
+    const int status = varid == kGraphicsVariable ? read_graphics(*ds, start, count, n, out, value_type)
+                                                  : read_data(*ds, start, count, n, out, value_type);
+    // A change while the rows were read may have mixed two files' data.
+    if (status == TD_NOERR)
+        return check_unchanged(*ds);
+    return status;
 }
 
 } // namespace

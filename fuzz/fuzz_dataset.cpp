@@ -34,9 +34,9 @@ namespace {
 // input cannot take long.
 constexpr std::int64_t kSampleBudget = 1 << 14;
 
-// A failed read of a compressed dataset starts its expansion again at the
-// next read, so every row of a broken stream would expand it anew; after a
-// few failures the rest of a variable's rows say nothing new.
+// A failed first read of a compressed dataset walks its stream again at
+// the next read, so every row of a broken stream would walk it anew; after
+// a few failures the rest of a variable's rows say nothing new.
 constexpr int kMaxFailures = 4;
 
 [[noreturn]] void fail(const char* what, int status)
@@ -94,6 +94,29 @@ void inquire(int id, int& rows, int& columns)
     check(td_varid(id, variable.get(), &varid), "td_varid data");
     check(td_varid(id, "graphics", &varid), "td_varid graphics");
     check(td_varid(id, "", &varid), "td_varid empty");
+
+    // What the header means: every text fits its documented buffer, grids
+    // fill exactly one value per row and per column.
+    int kind = -1, storage = -1;
+    check(td_kindinq(id, &kind, exact<char>(TD_KIND_NAME_SIZE).get()), "td_kindinq");
+    check(td_storageinq(id, &storage, exact<char>(TD_STORAGE_NAME_SIZE).get()), "td_storageinq");
+    check(td_unitsinq(id, exact<char>(TD_UNITS_SIZE).get(), exact<char>(TD_UNITS_SIZE).get(),
+                      exact<char>(TD_UNITS_SIZE).get()),
+          "td_unitsinq");
+    std::int64_t seconds = 0;
+    int millisecond = 0;
+    check(td_timeinq(id, &seconds, &millisecond, exact<char>(TD_TIME_TEXT_SIZE).get()), "td_timeinq");
+    int grid = -1, length = 0;
+    const bool lengths = td_diminq(id, 0, nullptr, &length) == TD_NOERR && length > 0 &&
+                         td_diminq(id, 1, nullptr, &dimid) == TD_NOERR && dimid > 0;
+    check(td_gridinq(id, &grid, lengths ? exact<double>(std::size_t(length)).get() : nullptr,
+                     lengths ? exact<double>(std::size_t(dimid)).get() : nullptr),
+          "td_gridinq");
+    std::uint64_t device = 0, inode = 0;
+    std::int64_t size = 0, modified = 0;
+    int changed = -1;
+    if (check(td_fileinq(id, &device, &inode, &size, &modified, &changed), "td_fileinq") == TD_NOERR && changed != 0)
+        fail("td_fileinq says an unchanged file changed", changed);
 
     for (int v = 0; v <= 2; ++v) {
         for (int a = -1; a <= TD_NUM_ATTRIBUTES; ++a) {
@@ -255,6 +278,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int opened = check(td_open(path.c_str(), TD_READONLY, &id), "td_open");
     if (opened != expected.open_status())
         fail("td_open gave another status than the bytes call for", opened);
+    if (const int identified = td_identify(data, std::min<std::size_t>(size, TD_IDENTIFY_SIZE));
+        identified != opened)
+        fail("td_identify disagrees with td_open", identified);
     if (opened == TD_NOERR)
         read_dataset(id, expected, data, size);
     fuzz::require_no_open_dataset();

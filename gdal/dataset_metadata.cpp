@@ -1,97 +1,16 @@
-// dataset_metadata.cpp - units, attribute texts, the orbit start time and
-// the metadata domains of a dataset.
+// dataset_metadata.cpp - the metadata domains of a dataset, from the
+// library's answers.
 #include "dataset_metadata.h"
 
 #include <array>
-#include <cstdio>
+#include <vector>
 
+#include "georeference.h"
 #include "tidewell.h"
 
 namespace tdgdal {
 
 namespace {
-
-constexpr std::int16_t kVisible = 0;
-constexpr std::int16_t kInfrared = 1;
-constexpr std::int16_t kAncillary = 2;
-
-bool leap_year(int year)
-{
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-// Month and day of the month of a day of the year (1-based, validated).
-std::pair<int, int> month_day(int year, int day_of_year)
-{
-    constexpr std::array<int, 12> kDays{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    int month = 0;
-    while (true) {
-        const int length = kDays[static_cast<std::size_t>(month)] + (month == 1 && leap_year(year) ? 1 : 0);
-        if (day_of_year <= length)
-            return {month + 1, day_of_year};
-        day_of_year -= length;
-        ++month;
-    }
-}
-
-std::int16_t stored(const tdi::DatasetInfo& info, std::string_view name)
-{
-    const tdi::AttributeInfo* attribute = find_attribute(info, name);
-    return attribute != nullptr ? attribute->stored : 0;
-}
-
-} // namespace
-
-std::string data_unit(std::int16_t data_id, std::int16_t calibration_type,
-                      std::int16_t channel_number)
-{
-    switch (data_id) {
-    case kVisible:
-        return calibration_type != 0 ? "%" : "";
-    case kInfrared:
-        return calibration_type != 0 ? "\u00B0C" : "";
-    case kAncillary:
-        if (channel_number >= 101 && channel_number <= 104)
-            return "degrees";
-        return channel_number == 105 ? "hours" : "";
-    default:
-        return "";
-    }
-}
-
-std::string attribute_text(const tdi::AttributeInfo& attribute)
-{
-    if (attribute.kind == TD_ATT_ENUMERATED)
-        return attribute.code_name ? *attribute.code_name : std::to_string(attribute.stored);
-    return tdi::scaled_decimal(attribute.stored, attribute.scale);
-}
-
-std::optional<std::string> orbit_start_time(int year, int day_of_year, int hour_minute, int second,
-                                            int millisecond)
-{
-    if (year < 0)
-        return std::nullopt;
-    if (year < 70)
-        year += 2000;
-    else if (year < 100)
-        year += 1900;
-    const int hour = hour_minute / 100;
-    const int minute = hour_minute % 100;
-    const bool valid = year <= 9999 && day_of_year >= 1 && day_of_year <= (leap_year(year) ? 366 : 365) &&
-                       hour_minute >= 0 && hour <= 23 && minute <= 59 && second >= 0 && second <= 59;
-    if (!valid)
-        return std::nullopt;
-    const auto [month, day] = month_day(year, day_of_year);
-    std::array<char, 40> text{};
-    const int n = std::snprintf(text.data(), text.size(), "%04d-%02d-%02dT%02d:%02d:%02d", year, month,
-                                day, hour, minute, second);
-    std::string out(text.data(), static_cast<std::size_t>(n));
-    if (millisecond >= 0 && millisecond <= 999) {
-        std::snprintf(text.data(), text.size(), ".%03d", millisecond);
-        out += text.data();
-    }
-    return out + "Z";
-}
 
 const tdi::AttributeInfo* find_attribute(const tdi::DatasetInfo& info, std::string_view name)
 {
@@ -101,12 +20,53 @@ const tdi::AttributeInfo* find_attribute(const tdi::DatasetInfo& info, std::stri
     return nullptr;
 }
 
-DatasetMetadata describe(const tdi::DatasetInfo& info)
+// Where the grid lies, if the dataset has one that GDAL can place.
+[[nodiscard]] int read_georeference(int id, const tdi::DatasetInfo& info, std::optional<Georeference>& out)
 {
-    DatasetMetadata out;
+    out.reset();
+    if (info.rows < 2 || info.columns < 2)
+        return TD_NOERR;
+    std::vector<double> latitudes(static_cast<std::size_t>(info.rows));
+    std::vector<double> longitudes(static_cast<std::size_t>(info.columns));
+    int grid = TD_GRID_NONE;
+    if (const int s = td_gridinq(id, &grid, latitudes.data(), longitudes.data()); s != TD_NOERR)
+        return s;
+    if (grid == TD_GRID_NONE)
+        return TD_NOERR;
+    const GridCorners corners{grid, latitudes.front(), latitudes.back(), longitudes.front(), longitudes.back()};
+    if (const std::optional<GridPlacement> placed = place_grid(corners, info.rows, info.columns))
+        out = Georeference{placed->epsg, placed->transform};
+    return TD_NOERR;
+}
+
+} // namespace
+
+std::string attribute_text(const tdi::AttributeInfo& attribute)
+{
+    if (attribute.kind == TD_ATT_ENUMERATED)
+        return attribute.code_name ? *attribute.code_name : std::to_string(attribute.stored);
+    return tdi::scaled_decimal(attribute.stored, attribute.scale);
+}
+
+int read_metadata(int id, const std::string& path, DatasetMetadata& out, tdi::Failure& failure)
+{
+    out = DatasetMetadata{};
+    if (const int s = tdi::read_open_info(id, path, out.info, failure); s != TD_NOERR)
+        return s;
+    const tdi::DatasetInfo& info = out.info;
+    std::array<char, TD_UNITS_SIZE> units{};
+    if (const int s = td_unitsinq(id, units.data(), nullptr, nullptr); s != TD_NOERR) {
+        failure = {s, path + ": units"};
+        return s;
+    }
+    out.unit = units.data();
+    if (const int s = read_georeference(id, info, out.georeference); s != TD_NOERR) {
+        failure = {s, path + ": grid"};
+        return s;
+    }
+
     for (const tdi::AttributeInfo& attribute : info.attributes)
         out.attributes.emplace_back(attribute.name, attribute_text(attribute));
-
     auto text_of = [&](std::string_view name) {
         const tdi::AttributeInfo* attribute = find_attribute(info, name);
         return attribute != nullptr ? attribute_text(*attribute) : std::string();
@@ -120,20 +80,15 @@ DatasetMetadata describe(const tdi::DatasetInfo& info)
     };
     for (const char* corner : {"start_latitude", "end_latitude", "start_longitude", "end_longitude"})
         out.essentials.emplace_back(corner, text_of(corner));
+    if (out.georeference)
+        out.essentials.emplace_back("georeferencing", "start/end latitude and longitude are corner pixel centres");
 
-    const std::optional<std::string> start = orbit_start_time(
-        stored(info, "orbit_start_year"), stored(info, "orbit_start_day"),
-        stored(info, "orbit_start_hour_minute"), stored(info, "orbit_start_second"),
-        stored(info, "orbit_start_millisecond"));
-    if (start)
-        out.imagery.emplace_back("ACQUISITIONDATETIME", *start);
+    if (info.orbit_start)
+        out.imagery.emplace_back("ACQUISITIONDATETIME", *info.orbit_start);
     const tdi::AttributeInfo* satellite = find_attribute(info, "satellite_id");
     if (satellite != nullptr && satellite->code_name)
         out.imagery.emplace_back("SATELLITEID", *satellite->code_name);
-
-    out.unit = data_unit(stored(info, "data_id"), stored(info, "calibration_type"),
-                         stored(info, "channel_number"));
-    return out;
+    return TD_NOERR;
 }
 
 } // namespace tdgdal

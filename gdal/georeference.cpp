@@ -1,67 +1,51 @@
-// georeference.cpp - geotransforms of linear and Mercator grids.
+// georeference.cpp - geotransforms of the library's linear and Mercator
+// grids.
 #include "georeference.h"
 
-#include <cmath>
-#include <numbers>
+#include <memory>
+
+#include "ogr_spatialref.h"
+#include "tidewell.h"
 
 namespace tdgdal {
 
 namespace {
 
-constexpr double kSphereRadius = 6378137.0;   // EPSG:3857: the WGS 84 semi-major axis
-constexpr double kDegree = std::numbers::pi / 180.0;
-
-double mercator_x(double longitude)
+// Longitude/latitude to the coordinates of an EPSG system, x first.
+bool to_epsg(int epsg, double& x, double& y)
 {
-    return kSphereRadius * longitude * kDegree;
-}
-
-double mercator_y(double latitude)
-{
-    return kSphereRadius * std::log(std::tan(std::numbers::pi / 4.0 + latitude * kDegree / 2.0));
+    if (epsg == 4326)
+        return true;
+    OGRSpatialReference from, to;
+    if (from.importFromEPSG(4326) != OGRERR_NONE || to.importFromEPSG(epsg) != OGRERR_NONE)
+        return false;
+    from.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    to.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    const std::unique_ptr<OGRCoordinateTransformation> transformation(
+        OGRCreateCoordinateTransformation(&from, &to));
+    return transformation && transformation->Transform(1, &x, &y);
 }
 
 } // namespace
 
-int grid_epsg(std::string_view projection)
+std::optional<GridPlacement> place_grid(const GridCorners& c, int rows, int columns)
 {
-    if (projection == "linear")
-        return 4326;
-    if (projection == "mercator")
-        return 3857;
-    return 0;
-}
-
-std::optional<std::array<double, 6>> grid_geotransform(std::string_view projection,
-                                                       const CornerCentres& corners, int rows,
-                                                       int columns)
-{
-    const int epsg = grid_epsg(projection);
-    if (epsg == 0 || rows < 2 || columns < 2)
+    if ((c.grid != TD_GRID_LINEAR && c.grid != TD_GRID_MERCATOR) || rows < 2 || columns < 2)
         return std::nullopt;
-    const bool latitudes_valid = std::fabs(corners.start_latitude) < 90.0 &&
-                                 std::fabs(corners.end_latitude) < 90.0 &&
-                                 corners.start_latitude != corners.end_latitude;
-    if (!latitudes_valid || corners.start_longitude == corners.end_longitude)
+    GridPlacement out;
+    out.epsg = c.grid == TD_GRID_LINEAR ? 4326 : 3857;
+    double x0 = c.first_longitude, y0 = c.first_latitude;
+    double x1 = c.last_longitude, y1 = c.last_latitude;
+    if (!to_epsg(out.epsg, x0, y0) || !to_epsg(out.epsg, x1, y1))
         return std::nullopt;
-    double west = corners.start_longitude;
-    double east = corners.end_longitude;
-    if (east < west)
-        east += 360.0;   // across the antimeridian
-
-    double x0 = west;
-    double x1 = east;
-    double y0 = corners.start_latitude;
-    double y1 = corners.end_latitude;
-    if (epsg == 3857) {
-        x0 = mercator_x(x0);
-        x1 = mercator_x(x1);
-        y0 = mercator_y(y0);
-        y1 = mercator_y(y1);
-    }
+    // Longitudes past 180 (across the antimeridian) go on eastward in
+    // Mercator metres too.
+    if (out.epsg == 3857 && x1 <= x0)
+        x1 += 2.0 * 20037508.342789244;
     const double width = (x1 - x0) / (columns - 1);
     const double height = (y1 - y0) / (rows - 1);
-    return std::array<double, 6>{x0 - width / 2.0, width, 0.0, y0 - height / 2.0, 0.0, height};
+    out.transform = {x0 - width / 2.0, width, 0.0, y0 - height / 2.0, 0.0, height};
+    return out;
 }
 
 } // namespace tdgdal

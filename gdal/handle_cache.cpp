@@ -2,8 +2,6 @@
 // dataset ids.  All of the driver's process-wide state lives here.
 #include "handle_cache.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -71,8 +69,7 @@ void guard_exit()
 std::string key_of(const std::string& path, const FileIdentity& identity)
 {
     return path + '\n' + std::to_string(identity.device) + ':' + std::to_string(identity.inode) + ':' +
-           std::to_string(identity.size) + ':' + std::to_string(identity.modified.tv_sec) + '.' +
-           std::to_string(identity.modified.tv_nsec);
+           std::to_string(identity.size) + ':' + std::to_string(identity.modified_ns);
 }
 
 // Closes the least recently used id; false when none is open.  Lock held.
@@ -106,18 +103,13 @@ int open_with_room(LibraryState& s, const std::string& path, int& id)
 
 } // namespace
 
-bool FileIdentity::operator==(const FileIdentity& other) const
+FileIdentity file_identity(int id)
 {
-    return device == other.device && inode == other.inode && size == other.size &&
-           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
-}
-
-std::optional<FileIdentity> file_identity(const std::string& path)
-{
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return std::nullopt;
-    return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+    FileIdentity identity;
+    if (td_fileinq(id, &identity.device, &identity.inode, &identity.size, &identity.modified_ns, nullptr) !=
+        TD_NOERR)
+        return FileIdentity{};
+    return identity;
 }
 
 std::string status_message(int status)
@@ -176,14 +168,15 @@ int Source::with_id(const std::function<int(int id)>& read) const
         cached->last_used = ++s.clock;
         return read(cached->id);
     }
-    const std::optional<FileIdentity> now = file_identity(path_);
-    if (!now)
-        return TD_EACCESS;
-    if (!(*now == identity_))
-        return kFileChanged;
     int id = -1;
     if (const int status = open_with_room(s, path_, id); status != TD_NOERR)
         return status;
+    // The file opened must be the one described when the GDAL dataset was
+    // opened.
+    if (!(file_identity(id) == identity_)) {
+        static_cast<void>(td_close(id));
+        return kFileChanged;
+    }
     s.open.push_back({key_, id, ++s.clock});
     return read(id);
 }

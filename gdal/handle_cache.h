@@ -7,13 +7,11 @@
 // hold a library id for its life: it names its file as a Source, and each
 // read borrows an id from a least-recently-used cache of a few open ids.
 // Keeping ids open between reads matters: the first read of a compressed
-// dataset prepares its data (expansion), which must not be repeated per
-// block.
+// dataset walks its whole stream to index the rows, which must not be
+// repeated per block.
 #pragma once
 
-#include <sys/types.h>
-
-#include <ctime>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -25,15 +23,15 @@ namespace tdgdal {
 // reopened on a file that still matches, so a dataset replaced on disk is
 // never read as if it were the one described at open.
 struct FileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    std::timespec modified{};
-    bool operator==(const FileIdentity& other) const;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modified_ns = 0;
+    bool operator==(const FileIdentity& other) const = default;
 };
 
-// The identity of the file at `path`, or nothing when it cannot be stat'ed.
-std::optional<FileIdentity> file_identity(const std::string& path);
+// The identity of the file the library opened as `id`.
+FileIdentity file_identity(int id);
 
 // A status of this layer beyond the library's 0 to 51.
 inline constexpr int kFileChanged = 1000;

@@ -6,9 +6,7 @@
 #include <system_error>
 
 #include "cpl_string.h"
-#include "dataset_info.h"
 #include "dataset_metadata.h"
-#include "georeference.h"
 #include "tidewell.h"
 
 namespace tdgdal {
@@ -57,35 +55,17 @@ std::string absolute_path(const std::string& path)
     return error ? path : absolute.string();
 }
 
-// Whether the library opens the file: its magic byte and the header fields
-// read at open are acceptable.
-bool library_accepts(const std::string& path)
-{
-    int id = -1;
-    const auto lock = lock_library();
-    if (td_open(path.c_str(), TD_READONLY, &id) != TD_NOERR)
-        return false;
-    static_cast<void>(td_close(id));
-    return true;
-}
-
-double attribute_value(const tdi::DatasetInfo& info, std::string_view name)
-{
-    const tdi::AttributeInfo* attribute = find_attribute(info, name);
-    if (attribute == nullptr || attribute->scale == 0)
-        return 0.0;
-    return static_cast<double>(attribute->stored) / attribute->scale;
-}
-
 } // namespace
 
 int TidewellDataset::Identify(GDALOpenInfo* open_info)
 {
     if (has_prefix(open_info->pszFilename))
         return TRUE;
-    if (open_info->fpL == nullptr || open_info->nHeaderBytes < 1 || open_info->pabyHeader[0] != 0xD5)
+    // The bytes GDAL read from the start of the file, judged by the library
+    // as td_open judges a file.
+    if (open_info->fpL == nullptr || open_info->nHeaderBytes < 1)
         return FALSE;
-    return library_accepts(open_info->pszFilename) ? TRUE : FALSE;
+    return td_identify(open_info->pabyHeader, static_cast<size_t>(open_info->nHeaderBytes)) == TD_NOERR;
 }
 
 GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
@@ -105,14 +85,21 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
     }
 
     const std::string path = absolute_path(name->path);
-    const std::optional<FileIdentity> identity = file_identity(path);
-    tdi::DatasetInfo info;
+    DatasetMetadata metadata;
     tdi::Failure failure;
-    int status = TD_EACCESS;
-    if (identity) {
+    FileIdentity identity;
+    int status = TD_NOERR;
+    {
         const auto lock = lock_library();
-        status = tdi::read_info(path, info, failure);
+        int id = -1;
+        status = td_open(path.c_str(), TD_READONLY, &id);
+        if (status == TD_NOERR) {
+            status = read_metadata(id, path, metadata, failure);
+            identity = file_identity(id);
+            static_cast<void>(td_close(id));
+        }
     }
+    const tdi::DatasetInfo& info = metadata.info;
     if (status != TD_NOERR) {
         CPLError(CE_Failure, CPLE_OpenFailed, "%s: %s",
                  failure.name.empty() ? name->path.c_str() : failure.name.c_str(), td_strerror(status));
@@ -136,9 +123,8 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
     dataset->nRasterXSize = info.columns;
     dataset->nRasterYSize = info.rows;
     dataset->eAccess = GA_ReadOnly;
-    dataset->source_ = std::make_unique<Source>(path, *identity);
+    dataset->source_ = std::make_unique<Source>(path, identity);
 
-    const DatasetMetadata metadata = describe(info);
     if (graphics)
         dataset->SetBand(1, std::make_unique<TidewellRasterBand>(dataset.get(), 1, "graphics", "").release());
     else
@@ -166,18 +152,11 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
                 "SUBDATASETS");
     }
 
-    const tdi::AttributeInfo* projection = find_attribute(info, "projection_type");
-    const std::string projection_name = projection != nullptr ? attribute_text(*projection) : "";
-    const CornerCentres corners{attribute_value(info, "start_latitude"), attribute_value(info, "end_latitude"),
-                                attribute_value(info, "start_longitude"),
-                                attribute_value(info, "end_longitude")};
-    if (const auto transform = grid_geotransform(projection_name, corners, info.rows, info.columns)) {
+    if (metadata.georeference) {
         dataset->has_geotransform_ = true;
-        dataset->geotransform_ = *transform;
-        dataset->srs_.importFromEPSG(grid_epsg(projection_name));
+        dataset->geotransform_ = metadata.georeference->transform;
+        dataset->srs_.importFromEPSG(metadata.georeference->epsg);
         dataset->srs_.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-        dataset->GDALDataset::SetMetadataItem("georeferencing",
-                                              "start/end latitude and longitude are corner pixel centres");
     }
 
     dataset->SetDescription(open_info->pszFilename);

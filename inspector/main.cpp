@@ -1,6 +1,7 @@
 // main.cpp - the tdfinfo command: describes Tidewell datasets.
 //
 //   tdfinfo [-j] dataset ...
+//   tdfinfo --help | --version
 //
 // For each dataset it prints the text form (or with -j one JSON object per
 // line).  A dataset that fails is reported as "tdfinfo: NAME: MESSAGE" on
@@ -14,6 +15,7 @@
 #include "dataset_info.h"
 #include "failure_line.h"
 #include "tidewell.h"
+#include "version.h"
 
 namespace {
 
@@ -54,6 +56,16 @@ int run(int argc, char** argv)
         if (arg == "-j") {
             json = true;
             continue;
+        }
+        if (arg == "--help" || arg == "--version") {
+            if (arg == "--help")
+                print_usage();
+            else
+                std::printf("tdfinfo %s\n", TDF_VERSION);
+            if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+                return 0;
+            report_failure("can't write output file", "standard output");
+            return kWriteFailed;
         }
         report_failure("invalid option", argv[first]);
         print_usage();

@@ -14,6 +14,10 @@ packages="$packages parallel jq rsync"
 # The Python package (python/) and its tests: xarray with dask
 # (open_mfdataset), and venv with pip and setuptools for the installation test.
 packages="$packages python3-xarray python3-dask python3-venv python3-pip python3-setuptools"
+# The converter's tests: giflib and Pillow decode reduced GIFs; matplotlib
+# holds the published viridis and cividis tables the built-in ones are
+# checked against.
+packages="$packages libgif-dev python3-pil python3-matplotlib"
 missing=""
 for p in $packages; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

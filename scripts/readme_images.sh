@@ -2,7 +2,7 @@
 # Regenerates the pictures of README.md from the bundled sample scene
 # (written by the project's own tests/writer/make_sample): the sample and a
 # few variants into docs/images/, and the colour-map gallery, the scene once
-# through each of the five maps, into docs/gallery/.
+# through each of the built-in maps, into docs/gallery/.
 # Usage: scripts/readme_images.sh [BUILD_DIR]     (default: build)
 set -eu
 
@@ -34,7 +34,7 @@ render fahrenheit -f -t 4 -d 0 -s -u -1 255,0,255
 render planes-dynamic -1 dyn -2 dyn -c 16
 
 mkdir -p "$top/docs/gallery"
-for map in hsl256 black-white prism hsl256_tek meridia; do
+for map in hsl256 black-white prism hsl256_tek meridia viridis cividis; do
     # Coast line (plane 1) in white, the grid (plane 2) dynamic, a UTC
     # stamp so that the picture does not depend on the local time zone.
     "$tdftogif" -m "$map" -1 255,255,255 -2 dyn -s -u \

@@ -97,6 +97,11 @@ TEST(CommandLine, UsageIsPrintedByteForByte)
         {{"-", "in"}, 254, "tdftogif: -: invalid option\n", true},
         {{"-xyz"}, 254, "tdftogif: -xyz: invalid option\n", true},
         {{"-f", "-q", "in"}, 254, "tdftogif: -q: invalid option\n", true},
+        {{"--", "in"}, 254, "tdftogif: --: invalid option\n", true},
+        {{"--reduced", "2", "in"}, 254, "tdftogif: --reduced: invalid option\n", true},
+        {{"--help=yes", "in"}, 254, "tdftogif: --help=yes: invalid option\n", true},
+        {{"--fit"}, 254, "", true},
+        {{"--reduce", "2"}, 254, "", true},
     };
     for (const auto& c : cases)
         check(c);
@@ -120,6 +125,17 @@ TEST(CommandLine, ValueChecksFailAtOnceWithoutUsage)
         // no input follows.
         {{"-c", "0", "-t", "0", "in"}, 254, "tdftogif: 0: invalid number of colors\n", false},
         {{"-t", "0"}, 254, "tdftogif: 0: invalid tick interval\n", false},
+        {{"--reduce", "0", "in"}, 254, "tdftogif: 0: invalid reduction factor\n", false},
+        {{"--reduce", "65", "in"}, 254, "tdftogif: 65: invalid reduction factor\n", false},
+        {{"--reduce=2x", "in"}, 254, "tdftogif: 2x: invalid reduction factor\n", false},
+        {{"--reduce", " 2", "in"}, 254, "tdftogif:  2: invalid reduction factor\n", false},
+        {{"--fit", "0", "in"}, 254, "tdftogif: 0: invalid fit size\n", false},
+        {{"--fit=", "in"}, 254, "tdftogif: : invalid fit size\n", false},
+        {{"--fit", "99999999999", "in"}, 254, "tdftogif: 99999999999: invalid fit size\n", false},
+        {{"--under", "256,0,0", "in"}, 254, "tdftogif: 256,0,0: invalid under color\n", false},
+        {{"--under", "1,2", "in"}, 254, "tdftogif: 1,2: invalid under color\n", false},
+        {{"--under", "1,2,3,", "in"}, 254, "tdftogif: 1,2,3,: invalid under color\n", false},
+        {{"--under", "red", "in"}, 254, "tdftogif: red: invalid under color\n", false},
     };
     for (const auto& c : cases)
         check(c);
@@ -144,6 +160,10 @@ TEST(CommandLine, AcceptedCommandLinesOpenTheirInput)
         {"-o", "-x", "in"},
         {"-m", "meridia", "-m", "Prism", "in"},
         {"-f", "-i", "-s", "-u", "in", "extra", "-q"},
+        {"--reduce", "64", "in"},
+        {"--reduce=1", "--fit=1", "in"},
+        {"--fit", "2147483647", "in"},
+        {"--under", "lowest", "--under=bad", "--under", "0,0,255", "in"},
     };
     tdtest::TempDir scratch;
     tdtest::CommandOptions options;
@@ -159,6 +179,46 @@ TEST(CommandLine, AcceptedCommandLinesOpenTheirInput)
         EXPECT_EQ(r.out, "");
     }
     EXPECT_FALSE(tdtest::file_exists(scratch.file("-x")));
+}
+
+// --help writes the usage text and then the section of the long options;
+// --version the version that the manual pages carry.  Both end with 0,
+// whatever follows them.
+TEST(CommandLine, HelpAndVersion)
+{
+    // The source field of a page's .TH line: the second quoted text.
+    const auto source_of = [](const std::string& page) {
+        const std::string text = tdtest::read_file(page);
+        std::size_t at = text.find("\n.TH ");
+        for (int quote = 0; quote < 3 && at != std::string::npos; ++quote)
+            at = text.find('"', at + 1);
+        return at == std::string::npos ? std::string() : text.substr(at + 1, text.find('"', at + 1) - at - 1);
+    };
+    const std::string source = source_of(MAN_PAGES "/tdftogif.1");
+    ASSERT_TRUE(source.starts_with("tdftogif ")) << source;
+    EXPECT_EQ(source_of(MAN_PAGES "/tdfinfo.1"), source);
+    const std::string number = source.substr(9);
+    const struct {
+        std::string program;
+        std::vector<std::string> args;
+        std::string out_starts, out_ends;
+    } cases[] = {
+        {tdtest::tdftogif_path(), {"--help"}, usage_text + "Further options:\n",
+         "red-green color blindness read as well as others.\n"},
+        {tdtest::tdftogif_path(), {"-f", "--help", "-c", "0"}, usage_text, "as well as others.\n"},
+        {tdtest::tdftogif_path(), {"--version"}, "tdftogif " + number + "\n", "tdftogif " + number + "\n"},
+        {tdtest::tdftogif_path(), {"--version", "in"}, "tdftogif " + number + "\n", "tdftogif " + number + "\n"},
+        {TDFINFO_EXECUTABLE, {"--version"}, "tdfinfo " + number + "\n", "tdfinfo " + number + "\n"},
+        {TDFINFO_EXECUTABLE, {"--help"}, "usage: tdfinfo [-j] dataset ...\n", "be given.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.program + " " + c.args.front());
+        const auto r = tdtest::run_command(c.program, c.args);
+        EXPECT_EQ(r.exit_code, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(r.out.starts_with(c.out_starts)) << r.out;
+        EXPECT_TRUE(r.out.ends_with(c.out_ends)) << r.out;
+    }
 }
 
 } // namespace

@@ -23,13 +23,13 @@ const cmap& map(const char* name) {
 }
 
 TEST(ColourMaps, LookupIsExactAndInTableOrder) {
-    for (const char* name : {"hsl256", "black-white", "prism", "hsl256_tek", "meridia"}) {
+    for (const char* name : {"hsl256", "black-white", "prism", "hsl256_tek", "meridia", "viridis", "cividis"}) {
         const cmap* m = find_cmap(name);
         ASSERT_NE(m, nullptr) << name;
         EXPECT_EQ(m->name, name);
     }
     for (const char* miss : {"Prism", "HSL256", "black_white", "blackwhite", "hsl", "hsl256 ",
-                             "meridian", "", "hsl256-tek"})
+                             "meridian", "", "hsl256-tek", "Viridis", "civ"})
         EXPECT_EQ(find_cmap(miss), nullptr) << '"' << miss << '"';
     // A name that goes on past a terminator-free view is not a match either.
     EXPECT_EQ(find_cmap(std::string_view("prismx", 6)), nullptr);
@@ -37,7 +37,7 @@ TEST(ColourMaps, LookupIsExactAndInTableOrder) {
 }
 
 TEST(ColourMaps, EveryChannelInRange) {
-    for (const char* name : {"hsl256", "black-white", "prism", "hsl256_tek", "meridia"})
+    for (const char* name : {"hsl256", "black-white", "prism", "hsl256_tek", "meridia", "viridis", "cividis"})
         for (int k = 0; k < 256; ++k)
             for (int c = 0; c < 3; ++c)
                 EXPECT_TRUE(map(name).rgb[k][c] >= 0 && map(name).rgb[k][c] <= 255)
@@ -166,6 +166,22 @@ TEST(ColourMaps, MeridiaBands) {
                           {{0, {{96, 84}, {111, 125}, {112, 129}, {127, 171}}},
                            {1, {{96, 84}, {111, 165}, {112, 174}, {127, 255}}},
                            {0, {{128, 255}, {183, 129}, {238, 1}}}});
+}
+
+// Entries of the published tables as they are commonly quoted in hex
+// (#440154, #21918c, #fde725; #00224e, #7c7b78, #fee838).  Every entry is
+// compared with matplotlib's tables by perceptual_maps_check.py.
+TEST(ColourMaps, PerceptualMapsAnchors) {
+    const struct {
+        const char* name;
+        int k;
+        entry want;
+    } cases[] = {
+        {"viridis", 0, {68, 1, 84}},     {"viridis", 128, {33, 145, 140}}, {"viridis", 255, {253, 231, 37}},
+        {"cividis", 0, {0, 34, 78}},     {"cividis", 127, {124, 123, 120}}, {"cividis", 255, {254, 232, 56}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(map(c.name).rgb[c.k], c.want) << c.name << " entry " << c.k;
 }
 
 TEST(ColourMaps, SamplingEntries) {

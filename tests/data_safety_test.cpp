@@ -3,7 +3,9 @@
 // inode, hard links, folders the writer cannot change, writers who are not
 // the owner, conversions beside a writer, -o naming the dataset, inputs
 // that are not regular files, private side files and temporary copies,
-// failure lines that stay one line.
+// failure lines that stay one line; the converter's output file replaced
+// whole or not at all (failed runs, full file systems, modes, links,
+// folders that cannot take a new file).
 //
 // TDF_FAULT_TRIALS=N repeats every repeated case N times (default 4);
 // scripts/fault_trials.sh runs them 100 times and prints the counts.
@@ -39,6 +41,7 @@
 #include "dataset_writer.h"
 #include "failure_line.h"
 #include "library_fixture.h"
+#include "output_file.h"
 #include "run_command.h"
 #include "side_file.h"
 #include "stream.h"
@@ -758,3 +761,292 @@ TEST_F(Commands, FailureLinesAreOneLine)
 }
 
 } // namespace
+
+// ------------------------------------------------ the converter's output
+
+namespace {
+
+// A small infrared scene whose GIF is some tens of kilobytes; `noise`
+// makes a larger, hard-to-compress one.
+tdw::DatasetDescription quicklook_scene(int rows, bool noise)
+{
+    tdw::DatasetDescription d;
+    d.data_id = tdw::kInfrared;
+    d.rows = static_cast<std::int16_t>(rows);
+    d.columns = 1000;
+    d.value = [noise](int r, int c) { return noise ? (r * 7919 + c * 104729) % 2000 + 1 : 900 + (r + c) % 200; };
+    return d;
+}
+
+struct FileState {
+    bool exists = false;
+    std::string bytes;
+    struct stat st {};
+    bool operator==(const FileState& o) const
+    {
+        return exists == o.exists && bytes == o.bytes && st.st_ino == o.st.st_ino && st.st_mode == o.st.st_mode &&
+               st.st_mtim.tv_sec == o.st.st_mtim.tv_sec && st.st_mtim.tv_nsec == o.st.st_mtim.tv_nsec;
+    }
+};
+
+FileState state_of(const std::string& path)
+{
+    FileState f;
+    f.exists = lstat(path.c_str(), &f.st) == 0;
+    if (f.exists)
+        f.bytes = tdtest::read_file(path);
+    return f;
+}
+
+} // namespace
+
+// Whatever fails, and at whatever step, an earlier output stays exactly as
+// it was and no file is made: step 2 (the output is the input), the
+// settings (colour map, range, ticks: before and after the rows are read),
+// a damaged dataset.
+TEST_F(Commands, FailedConversionsLeaveTheOutputAsItWas)
+{
+    const std::string dataset = dir.file("s.tdf");
+    tdw::write_dataset(dataset, quicklook_scene(40, false));
+    tdw::DatasetDescription cut = quicklook_scene(40, false);
+    tdw::write_bytes(dir.file("cut.tdf"), tdw::build_truncated(cut, 1000 * 2 * 20));
+    ASSERT_EQ(mkdir(dir.file("out").c_str(), 0755), 0);
+    const std::string out = dir.file("out/q.gif");
+    const std::string old = "an earlier quicklook";
+    const struct {
+        std::vector<std::string> args;  // before the input
+        std::string input;
+        int status;
+        std::string line;
+    } cases[] = {
+        {{"-m", "Prism"}, dataset, 250, "tdftogif: Prism: invalid color map\n"},
+        {{"-l", "10", "-h", "10"}, dataset, 253, "tdftogif: min >= max: invalid data extents\n"},
+        {{"-t", "0.00001"}, dataset, 249, "tdftogif: make_tics: ticint too small for min, max\n"},
+        {{}, dir.file("cut.tdf"), 32, "tdftogif: avhrr_ch4: error reading data\n"},
+    };
+    for (const bool earlier : {true, false}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.line + (earlier ? " over an earlier output" : " without one"));
+            (void)unlink(out.c_str());
+            if (earlier) {
+                tdw::write_bytes(out, Bytes(old.begin(), old.end()));
+                ASSERT_EQ(chmod(out.c_str(), 0640), 0);
+            }
+            const FileState before = state_of(out);
+            std::vector<std::string> args = c.args;
+            args.insert(args.end(), {"-o", out, c.input});
+            const auto r = tdtest::run_command(tdtest::tdftogif_path(), args);
+            EXPECT_EQ(r.exit_code, c.status);
+            EXPECT_EQ(r.err, c.line);
+            EXPECT_TRUE(state_of(out) == before);
+            EXPECT_EQ(entries(dir.file("out")), earlier ? std::vector<std::string>{"q.gif"} : std::vector<std::string>{});
+        }
+    }
+}
+
+// A complete image replaces the output in one step and keeps what the file
+// was: its mode and owner, a symbolic link stays a link to the replaced
+// target; a new file has the mode fopen gives it; FIFOs and devices are
+// written directly.
+TEST_F(Commands, OutputsGetTheWholeImageAndKeepWhatTheyWere)
+{
+    const std::string dataset = dir.file("s.tdf");
+    tdw::write_dataset(dataset, quicklook_scene(40, false));
+    const std::string gif = tdtest::run_command(tdtest::tdftogif_path(), {dataset}).out;
+    ASSERT_GT(gif.size(), 1000u);
+    const auto user = other_user();
+    const uid_t owner = user ? user->uid : geteuid();
+    const struct {
+        const char* what;
+        std::function<void(const std::string&)> setup;  // given the output name
+        std::string written;                            // the file that must hold the image
+        mode_t mode;
+        uid_t uid;
+    } cases[] = {
+        {"new file, umask 027", [](const std::string&) {}, "q.gif", 0640, geteuid()},
+        {"replaced file keeps its mode and owner",
+         [&](const std::string& o) {
+             tdw::write_bytes(o, {'o', 'l', 'd'});
+             ASSERT_EQ(chmod(o.c_str(), 0604), 0);
+             ASSERT_EQ(lchown(o.c_str(), owner, static_cast<gid_t>(-1)), 0);
+         },
+         "q.gif", 0604, owner},
+        {"link to a file",
+         [&](const std::string& o) {
+             tdw::write_bytes(dir.file("target.gif"), {'o', 'l', 'd'});
+             ASSERT_EQ(chmod(dir.file("target.gif").c_str(), 0600), 0);
+             ASSERT_EQ(symlink("../target.gif", o.c_str()), 0);
+         },
+         "../target.gif", 0600, geteuid()},
+        {"link to no file yet",
+         [](const std::string& o) { ASSERT_EQ(symlink("sub/new.gif", o.c_str()), 0); }, "sub/new.gif", 0640,
+         geteuid()},
+    };
+    const mode_t old_umask = umask(027);
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string folder = dir.file("o" + std::to_string(n++));
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+        ASSERT_EQ(mkdir((folder + "/sub").c_str(), 0755), 0);
+        const std::string out = folder + "/q.gif";
+        c.setup(out);
+        const std::vector<std::string> names = entries(folder);
+        const auto r = tdtest::run_command(tdtest::tdftogif_path(), {"-o", out, dataset});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        const std::string written = folder + "/" + c.written;
+        EXPECT_EQ(tdtest::read_file(written), gif);
+        const struct stat st = status_of(written);
+        EXPECT_EQ(st.st_mode & 07777, c.mode);
+        EXPECT_EQ(st.st_uid, c.uid);
+        struct stat link {};
+        ASSERT_EQ(lstat(out.c_str(), &link), 0);
+        EXPECT_EQ(S_ISLNK(link.st_mode), c.written != "q.gif");
+        std::vector<std::string> expected = names;
+        if (std::find(names.begin(), names.end(), "q.gif") == names.end())
+            expected.push_back("q.gif");
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(entries(folder), expected);
+        for (const std::string& f : {folder + "/sub", dir.path()})
+            for (const std::string& name : entries(f))
+                EXPECT_FALSE(name.starts_with(".tdftogif-")) << "temporary file left: " << name;
+    }
+    umask(old_umask);
+
+    // Not regular files: written directly, as they are.
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string from_fifo;
+    std::thread reader([&] { from_fifo = tdtest::read_file(fifo); });
+    auto r = tdtest::run_command(tdtest::tdftogif_path(), {"-o", fifo, dataset});
+    reader.join();
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(from_fifo, gif);
+    r = tdtest::run_command(tdtest::tdftogif_path(), {"-o", "/dev/stdout", dataset});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, gif);
+    r = tdtest::run_command(tdtest::tdftogif_path(), {"-o", "/dev/null", dataset});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err, "");
+}
+
+// An output whose folder cannot take a new file, or which this user could
+// not write over, is refused at step 2 (before the colour map is looked
+// at), and left as it was.
+TEST_F(Commands, OutputsThatCannotBeReplacedAreRefusedAtOnce)
+{
+    const auto user = other_user();
+    if (geteuid() == 0 && !user)
+        GTEST_SKIP() << "needs a second user to meet permissions as root";
+    const std::string dataset = dir.file("s.tdf");
+    tdw::write_dataset(dataset, quicklook_scene(10, false));
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(dataset.c_str(), 0644), 0);
+    const uid_t me = user ? user->uid : geteuid();
+    const struct {
+        const char* what;
+        mode_t folder_mode;
+        bool earlier;
+        mode_t file_mode;
+        bool others;  // folder and output belong to another user
+    } cases[] = {
+        {"folder not writable, no output yet", 0555, false, 0, false},
+        {"folder not writable, a writable output", 0555, true, 0666, false},
+        {"output not writable", 0755, true, 0444, false},
+        {"sticky folder, another user's output", 01777, true, 0666, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.others && !user)
+            continue;  // files cannot be given away
+        const uid_t owner = c.others ? 0 : me;
+        const std::string folder = dir.file(std::string("f") + std::to_string(&c - cases));
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+        ASSERT_EQ(chown(folder.c_str(), owner, static_cast<gid_t>(-1)), 0);
+        const std::string out = folder + "/q.gif";
+        if (c.earlier) {
+            tdw::write_bytes(out, {'o', 'l', 'd'});
+            ASSERT_EQ(chown(out.c_str(), owner, static_cast<gid_t>(-1)), 0);
+            ASSERT_EQ(chmod(out.c_str(), c.file_mode), 0);
+        }
+        ASSERT_EQ(chmod(folder.c_str(), c.folder_mode), 0);
+        const FileState before = state_of(out);
+        const std::string result = in_child([&]() -> std::string {
+            if (user && !become(*user))
+                return "cannot become the other user";
+            const auto r = tdtest::run_command(tdtest::tdftogif_path(), {"-m", "Prism", "-o", out, dataset});
+            if (r.exit_code != 252 || r.err != "tdftogif: " + out + ": can't create output file\n")
+                return "status " + std::to_string(r.exit_code) + ", " + r.err;
+            return "";
+        });
+        EXPECT_EQ(result, "");
+        EXPECT_TRUE(state_of(out) == before);
+        EXPECT_EQ(entries(folder), c.earlier ? std::vector<std::string>{"q.gif"} : std::vector<std::string>{});
+        (void)chmod(folder.c_str(), 0755);
+    }
+}
+
+// A file system too full for the new image: the run fails with -4 and the
+// folder holds what it held, the earlier output whole or no file.  Both
+// ways of making the new file: anonymous (the command) and named (the
+// writer in this process, as on file systems without anonymous files).
+TEST_F(Safety, FullFileSystemsLeaveTheOutputAsItWas)
+{
+    const std::string dataset = dir.file("noise.tdf");
+    tdw::write_dataset(dataset, quicklook_scene(300, true));
+    const struct {
+        const char* what;
+        bool command;    // the command, else the named way in-process
+        bool earlier;
+        std::size_t bytes;  // written in-process
+        bool fits;
+    } cases[] = {
+        {"command, an earlier output", true, true, 0, false},
+        {"command, no earlier output", true, false, 0, false},
+        {"named, an earlier output", false, true, 256 * 1024, false},
+        {"named, no earlier output", false, false, 256 * 1024, false},
+        {"named, room enough", false, true, 4 * 1024, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string scratch = dir.file(std::string("full-") + std::to_string(&c - cases));
+        ASSERT_EQ(mkdir(scratch.c_str(), 0755), 0);
+        const std::string result = in_child([&]() -> std::string {
+            if (!mount_scratch(scratch, "size=96k"))
+                return "skip: no private mount namespace for a tmpfs";
+            const std::string out = scratch + "/q.gif";
+            const std::string old(20000, 'o');
+            if (c.earlier)
+                tdw::write_bytes(out, Bytes(old.begin(), old.end()));
+            const std::vector<std::string> before = entries(scratch);
+            if (c.command) {
+                const auto r = tdtest::run_command(tdtest::tdftogif_path(), {"-o", out, dataset});
+                if (r.exit_code != 252 || r.err != "tdftogif: " + out + ": can't write output file\n")
+                    return "status " + std::to_string(r.exit_code) + ", " + r.err;
+            } else {
+                const std::string payload(c.bytes, 'n');
+                {
+                    tdf::output_file file;
+                    std::FILE* stream = nullptr;
+                    if (file.prepare(out.c_str(), dataset.c_str(), false) != tdf::output_status::ok ||
+                        file.open_stream(stream) != tdf::output_status::ok)
+                        return "not prepared";
+                    std::fwrite(payload.data(), 1, payload.size(), stream);
+                    const tdf::output_status s = file.commit();
+                    if (s != (c.fits ? tdf::output_status::ok : tdf::output_status::not_written))
+                        return "commit gave " + std::to_string(int(s));
+                }
+                if (c.fits)
+                    return tdtest::read_file(out) == payload && entries(scratch) == before ? "" : "not replaced";
+            }
+            if (entries(scratch) != before)
+                return "a file was left";
+            if (c.earlier && tdtest::read_file(out) != old)
+                return "the earlier output changed";
+            return "";
+        });
+        if (result.starts_with("skip: "))
+            GTEST_SKIP() << result.substr(6);
+        EXPECT_EQ(result, "");
+    }
+}

@@ -218,8 +218,9 @@ TEST_F(FastPathFiles, RowsWithAndWithoutPlaneBitsReadBackExactly)
 }
 
 // Rows are read from the file itself each time: a row missing from a cut
-// file fails, and once the rest of the file is appended it reads.
-TEST_F(FastPathFiles, RowAppendedAfterAFailedReadIsSeen)
+// file fails; once the rest of the file is appended, the open dataset
+// refuses the changed file and a new open reads the row.
+TEST_F(FastPathFiles, RowAppendedAfterAFailedReadIsReadByANewOpen)
 {
     tdw::DatasetDescription desc;
     desc.data_id = tdw::kInfrared;
@@ -245,6 +246,11 @@ TEST_F(FastPathFiles, RowAppendedAfterAFailedReadIsSeen)
     ASSERT_EQ(std::fwrite(whole.data() + cut, 1, whole.size() - cut, f), whole.size() - cut);
     ASSERT_EQ(std::fclose(f), 0);
 
+    // The file has grown under the open dataset: it is not the file whose
+    // header was read, and a new open reads the appended row.
+    EXPECT_EQ(td_varget_float(id, 0, row3, count, data.data()), TD_EUNCOMPFILE);
+    EXPECT_EQ(td_close(id), TD_NOERR);
+    ASSERT_EQ(td_open(path_.c_str(), TD_READONLY, &id), TD_NOERR);
     ASSERT_EQ(td_varget_float(id, 0, row3, count, data.data()), TD_NOERR);
     EXPECT_EQ(data[599], static_cast<float>(value_at(3, 599) - 1));
     EXPECT_EQ(td_close(id), TD_NOERR);

@@ -58,7 +58,7 @@ int read_row(int id, int varid, std::uint32_t row, std::uint32_t columns)
 }
 
 // A compressed dataset whose header gives a dimension of 0 or below is
-// refused at every read of either variable, before any expansion, and
+// refused at every read of either variable, before its stream is walked, and
 // stays refused: a negative count is never taken for a huge unsigned one.
 TEST_F(HostileDataset, CompressedDataWithBadDimensionsRefusesEveryRead)
 {
@@ -84,7 +84,7 @@ TEST_F(HostileDataset, CompressedDataWithBadDimensionsRefusesEveryRead)
 }
 
 // The largest dimensions a header can give, over a stream of four rows: the
-// expansion runs out of stream and says so, every time it is tried, and the
+// first read's walk runs out of stream and says so, every time it is tried, and the
 // dataset still closes.
 TEST_F(HostileDataset, StreamFarTooShortForItsRows)
 {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "options.h"
+#include "tidewell.h"
 
 namespace {
 
@@ -215,8 +216,7 @@ TEST(TickFormat, IsBuiltFromTheDecimalPlaces)
 }
 
 struct kind_case {
-    const char* data_id;
-    const char* variable;
+    int kind;
     bool fahrenheit;
     float min, max, ticint;
     const char* cmap;
@@ -225,25 +225,22 @@ struct kind_case {
 TEST(ApplyKindDefaults, EveryKindFillsWhatWasNotGiven)
 {
     const std::vector<kind_case> cases = {
-        {"infrared", "avhrr_ch4", false, 4.0f, 30.0f, 2.0f, "hsl256"},
-        {"infrared", "avhrr_ch4", true, 39.2f, 86.0f, 2.0f, "hsl256"},
-        {"infrared", "sst", true, 39.2f, 86.0f, 2.0f, "hsl256"},
-        {"visible", "avhrr_ch1", false, 0.0f, 20.0f, 2.0f, "black-white"},
-        {"visible", "avhrr_ch1", true, 0.0f, 20.0f, 2.0f, "black-white"},
-        {"ancillary", "scan_time", false, 0.0f, 24.0f, 2.0f, "black-white"},
-        {"ancillary", "scan_time", true, 0.0f, 24.0f, 2.0f, "black-white"},
-        {"ancillary", "sat_zenith", false, 0.0f, 90.0f, 5.0f, "black-white"},
-        {"ancillary", "scan_time2", false, 0.0f, 90.0f, 5.0f, "black-white"},
-        {"ancillary", "", false, 0.0f, 90.0f, 5.0f, "black-white"},
-        {"cloud", "cloud", false, 0.0f, 255.0f, 16.0f, "hsl256"},
-        {"cloud", "cloud", true, 0.0f, 255.0f, 16.0f, "hsl256"},
+        {TD_KIND_INFRARED, false, 4.0f, 30.0f, 2.0f, "hsl256"},
+        {TD_KIND_INFRARED, true, 39.2f, 86.0f, 2.0f, "hsl256"},
+        {TD_KIND_VISIBLE, false, 0.0f, 20.0f, 2.0f, "black-white"},
+        {TD_KIND_VISIBLE, true, 0.0f, 20.0f, 2.0f, "black-white"},
+        {TD_KIND_SCAN_TIME, false, 0.0f, 24.0f, 2.0f, "black-white"},
+        {TD_KIND_SCAN_TIME, true, 0.0f, 24.0f, 2.0f, "black-white"},
+        {TD_KIND_ANGLE, false, 0.0f, 90.0f, 5.0f, "black-white"},
+        {TD_KIND_CLOUD, false, 0.0f, 255.0f, 16.0f, "hsl256"},
+        {TD_KIND_CLOUD, true, 0.0f, 255.0f, 16.0f, "hsl256"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.data_id) + " " + c.variable + (c.fahrenheit ? " -f" : ""));
+        SCOPED_TRACE(std::to_string(c.kind) + (c.fahrenheit ? " -f" : ""));
         tdf::cmd_options o;
         o.fahrenheit = c.fahrenheit;
         testing::internal::CaptureStderr();
-        EXPECT_EQ(tdf::apply_kind_defaults(o, c.data_id, c.variable), 0);
+        EXPECT_EQ(tdf::apply_kind_defaults(o, c.kind, "any"), 0);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
         EXPECT_EQ(o.min, c.min);
         EXPECT_EQ(o.max, c.max);
@@ -267,7 +264,7 @@ TEST(ApplyKindDefaults, GivenFlagsDecideNotValues)
     const char* name = "prism";
     o.cmap = name;
     o.cmap_given = true;
-    ASSERT_EQ(tdf::apply_kind_defaults(o, "infrared", "avhrr_ch4"), 0);
+    ASSERT_EQ(tdf::apply_kind_defaults(o, TD_KIND_INFRARED, "infrared"), 0);
     EXPECT_EQ(o.min, 4.0f);
     EXPECT_EQ(o.max, 0.0f);
     EXPECT_EQ(o.ticint, 2.0f);
@@ -277,7 +274,7 @@ TEST(ApplyKindDefaults, GivenFlagsDecideNotValues)
     v.ticint = 7.0f;
     v.ticint_given = true;
     v.max = 3.0f;  // present but not given: replaced
-    ASSERT_EQ(tdf::apply_kind_defaults(v, "cloud", "cloud"), 0);
+    ASSERT_EQ(tdf::apply_kind_defaults(v, TD_KIND_CLOUD, "cloud"), 0);
     EXPECT_EQ(v.ticint, 7.0f);
     EXPECT_EQ(v.max, 255.0f);
     EXPECT_EQ(v.min, 0.0f);
@@ -285,11 +282,15 @@ TEST(ApplyKindDefaults, GivenFlagsDecideNotValues)
 
 TEST(ApplyKindDefaults, UnknownDataIdIsReportedWithMinusFive)
 {
-    for (const char* id : {"Infrared", "visible ", "", "albedo_temperature", "cloudy"}) {
+    const struct {
+        int kind;
+        const char* id;
+    } cases[] = {{-1, "Infrared"}, {5, "visible "}, {99, ""}, {-7, "albedo_temperature"}};
+    for (const auto& [kind, id] : cases) {
         SCOPED_TRACE(id);
         tdf::cmd_options o;
         testing::internal::CaptureStderr();
-        EXPECT_EQ(tdf::apply_kind_defaults(o, id, "scan_time"), -5);
+        EXPECT_EQ(tdf::apply_kind_defaults(o, kind, id), -5);
         EXPECT_EQ(testing::internal::GetCapturedStderr(),
                   std::string("tdftogif: ") + id + ": unknown data_id\n");
         EXPECT_EQ(o.cmap, nullptr);

@@ -251,36 +251,33 @@ TEST(DrawTics, UnplaceableTicksAreSkipped) {
 }
 
 TEST(DrawUnits, LabelsAndPlacement) {
+    // The library's label in UTF-8; the drawn one in the font's encoding.
     const struct {
-        const char* data_id;
-        const char* variable;
+        const char* label;
         bool fahrenheit;
-        std::string label;
+        std::string drawn;
     } cases[] = {
-        {"infrared", "avhrr_ch4", false, "brightness temperature (\xb0" "C)"},
-        {"infrared", "avhrr_ch4", true, "brightness temperature (\xb0" "F)"},
-        {"infrared", "mcsst", false, "temperature (\xb0" "C)"},
-        {"infrared", "mcsst_split", true, "temperature (\xb0" "F)"},
-        {"infrared", "sst", false, "temperature (\xb0" "C)"},
-        {"infrared", "MCSST", false, "brightness temperature (\xb0" "C)"},
-        {"visible", "avhrr_ch1", true, "albedo (%)"},
-        {"ancillary", "scan_time", false, "hours"},
-        {"ancillary", "scan_angle", false, "degrees"},
-        {"ancillary", "scan_times", false, "degrees"},
-        {"cloud", "cloud", false, "byte value"},
+        {"brightness temperature (\u00b0C)", false, "brightness temperature (\xb0" "C)"},
+        {"brightness temperature (\u00b0C)", true, "brightness temperature (\xb0" "F)"},
+        {"temperature (\u00b0C)", false, "temperature (\xb0" "C)"},
+        {"temperature (\u00b0C)", true, "temperature (\xb0" "F)"},
+        {"albedo (%)", true, "albedo (%)"},
+        {"hours", false, "hours"},
+        {"degrees", true, "degrees"},
+        {"byte value", false, "byte value"},
     };
     const int rows = 300, columns = 40;
     for (const auto& c : cases) {
         auto im = make_scale_image(rows, columns, 4);
-        tdf::draw_units(im.get(), gdFontGiant, 1, c.data_id, c.variable, c.fahrenheit);
+        tdf::draw_units(im.get(), gdFontGiant, 1, c.label, c.fahrenheit);
         const int sx = gdImageSX(im.get()), sy = gdImageSY(im.get());
-        const int len = static_cast<int>(c.label.size());
+        const int len = static_cast<int>(c.drawn.size());
         const int x = sx - 21;
         const int y = sy / 2 + (len * 9) / 2;
         auto want = make_scale_image(rows, columns, 4);
-        std::string label = c.label;
+        std::string label = c.drawn;
         gdImageStringUp(want.get(), gdFontGiant, x, y, reinterpret_cast<unsigned char*>(label.data()), 1);
-        EXPECT_EQ(differences(im.get(), want.get()), 0) << c.data_id << " " << c.variable;
+        EXPECT_EQ(differences(im.get(), want.get()), 0) << c.drawn;
 
         // Upward text 15 pixels wide at the right edge, 6 pixels from it,
         // centred on the image's height.
@@ -290,14 +287,14 @@ TEST(DrawUnits, LabelsAndPlacement) {
         EXPECT_LE(b.x1, sx - 7);
         EXPECT_LE(b.y1, y);
         EXPECT_GT(b.y0, y - len * 9);
-        EXPECT_LE(std::abs((b.y0 + b.y1) / 2 - sy / 2), 9) << c.label;
+        EXPECT_LE(std::abs((b.y0 + b.y1) / 2 - sy / 2), 9) << c.drawn;
     }
 }
 
-TEST(DrawUnits, UnknownKindDrawsNothing) {
+TEST(DrawUnits, NoLabelDrawsNothing) {
     auto im = make_scale_image(50, 20, 4);
-    tdf::draw_units(im.get(), gdFontGiant, 1, "radar", "x", false);
-    tdf::draw_units(im.get(), gdFontGiant, 1, nullptr, nullptr, false);
+    tdf::draw_units(im.get(), gdFontGiant, 1, "", false);
+    tdf::draw_units(im.get(), gdFontGiant, 1, nullptr, false);
     EXPECT_TRUE(extent(im.get(), 1).empty());
 }
 

@@ -6,7 +6,8 @@ Usage: tdfinfo_json_check.py TEXT_FILE JSON_FILE
 The JSON file must hold one JSON object per line (parsed strictly: no NaN
 or Infinity, no duplicate keys); the text file the text forms, separated by
 blank lines.  Every value must agree: the dataset name, the dimensions, the
-variables, the data kind, the storage and all attributes in the same order,
+variables, the data kind, the storage, the orbit start (null in JSON for
+"none") and all attributes in the same order,
 with named codes as strings, unnamed codes and integers as integers and
 scaled values as the same decimal.  Prints "match N" and exits 0, or prints
 the first difference and exits 1.
@@ -86,6 +87,7 @@ def parse_text(data):
             "variables": variables,
             "data_kind": fields["data kind"],
             "storage": fields["storage"],
+            "orbit_start": None if fields["orbit start"] == "none" else fields["orbit start"],
             "attributes": attributes,
         })
     return datasets
@@ -110,7 +112,8 @@ def main():
     if len(texts) != len(objects):
         fail("%d text forms, %d JSON objects" % (len(texts), len(objects)))
     for text, obj in zip(texts, objects):
-        expected_keys = ["dataset", "dimensions", "variables", "data_kind", "storage", "attributes"]
+        expected_keys = ["dataset", "dimensions", "variables", "data_kind", "storage", "orbit_start",
+                         "attributes"]
         if list(obj.keys()) != expected_keys:
             fail("JSON keys %r" % list(obj.keys()))
         for key in expected_keys[:-1]:

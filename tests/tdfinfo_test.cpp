@@ -102,6 +102,7 @@ tdw::DatasetDescription kind_spec(const KindCase& c)
     desc.fields["resolution"] = 314;               // 3.14
     desc.fields["polar_hemisphere"] = -1;
     desc.fields["orbit_start_year"] = 2024;
+    desc.fields["orbit_start_day"] = 175;
     desc.fields["orbit_type"] = -1;                // ascending
     desc.fields["orbit_time"] = 7;                 // no name
     desc.fields["projection_type"] = 1;            // mercator
@@ -129,6 +130,7 @@ TEST(Tdfinfo, DescribesEveryKindPlainAndCompressedAndJsonAgrees)
                                  "variables   " + c.variables + "\n"
                                  "data kind   " + c.kind + "\n"
                                  "storage     " + c.storage + "\n"
+                                 "orbit start 2024-06-23T00:00:00.000Z\n"
                                  "attributes\n";
         EXPECT_EQ(r.out.substr(0, head.size()), head) << c.what;
         const std::vector<std::pair<std::string, std::string>> expected = {
@@ -151,8 +153,8 @@ TEST(Tdfinfo, DescribesEveryKindPlainAndCompressedAndJsonAgrees)
         for (const auto& [name, value] : expected)
             EXPECT_TRUE(contains(r.out, attribute_line(name, value)))
                 << c.what << ": " << name << " = " << value << "\n" << r.out;
-        // 6 heading lines and 57 attribute lines.
-        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 63) << c.what;
+        // 7 heading lines and 57 attribute lines.
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 64) << c.what;
     }
     if (!have_compressed)
         GTEST_SKIP() << "the writer has no compressed layout yet; plain kinds checked";

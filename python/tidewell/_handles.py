@@ -7,8 +7,8 @@ only while it is in the pool.  When the pool is full, or the library has no
 free slot (another user of the library in the process holds them), the
 least recently used handle gives its slot back, and opens its dataset again
 when it is next read.  Keeping recently used datasets open matters: the first
-read of a compressed dataset expands or indexes it, and a reopened one starts
-over.
+read of a compressed dataset walks its whole stream to index the rows, and a
+reopened one starts over.
 
 A dataset reopened by path must still be the same file: its device, inode,
 size and modification time are compared with those seen at the first open,

@@ -32,6 +32,12 @@ TD_EBADVAR = 15
 TD_EBADATTVAL = 21
 TD_EMAXDS = 23
 BAD_VALUE = -999.0
+TD_IDENTIFY_SIZE = 72
+TD_KIND_NAME_SIZE = 10
+TD_STORAGE_NAME_SIZE = 12
+TD_UNITS_SIZE = 32
+TD_TIME_TEXT_SIZE = 25
+TD_GRID_NONE = 0
 
 lock = threading.RLock()
 _lib = None
@@ -60,6 +66,17 @@ _PROTOTYPES = {
                                        ctypes.c_void_p]),
     "td_varget_byte": (ctypes.c_int, [ctypes.c_int, ctypes.c_int, _block, _block,
                                       ctypes.c_void_p]),
+    "td_identify": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_size_t]),
+    "td_kindinq": (ctypes.c_int, [ctypes.c_int, _c_int_p, ctypes.c_char_p]),
+    "td_storageinq": (ctypes.c_int, [ctypes.c_int, _c_int_p, ctypes.c_char_p]),
+    "td_unitsinq": (ctypes.c_int, [ctypes.c_int, ctypes.c_char_p, ctypes.c_char_p,
+                                   ctypes.c_char_p]),
+    "td_timeinq": (ctypes.c_int, [ctypes.c_int, ctypes.POINTER(ctypes.c_int64), _c_int_p,
+                                  ctypes.c_char_p]),
+    "td_gridinq": (ctypes.c_int, [ctypes.c_int, _c_int_p, ctypes.c_void_p, ctypes.c_void_p]),
+    "td_fileinq": (ctypes.c_int, [ctypes.c_int, ctypes.POINTER(ctypes.c_uint64),
+                                  ctypes.POINTER(ctypes.c_uint64), ctypes.POINTER(ctypes.c_int64),
+                                  ctypes.POINTER(ctypes.c_int64), _c_int_p]),
 }
 
 
@@ -107,6 +124,14 @@ def library_path():
     with lock:
         library()
         return _lib_path
+
+
+def identify(head):
+    """The status td_open would give for a file beginning with the bytes
+    `head` (0: a dataset the library opens)."""
+    head = bytes(head[:TD_IDENTIFY_SIZE])
+    with lock:
+        return library().td_identify(head, len(head))
 
 
 def strerror(status):

@@ -3,13 +3,14 @@ and blocks of its variables as numpy arrays."""
 
 import collections
 import ctypes
+import datetime
 import operator
 import os
 import weakref
 
 import numpy as np
 
-from . import _coordinates, _handles, _library, _metadata
+from . import _handles, _library
 
 __all__ = ["Dataset", "Variable", "open"]
 
@@ -24,6 +25,7 @@ Variable = collections.namedtuple("Variable", "name dtype dimensions shape")
 Variable.__doc__ = "A variable of a dataset: its name, numpy dtype, dimension names and shape."
 
 _DIMENSIONS = ("rows", "columns")
+_EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
 _MISSING = ("stored", "nan", "mask")
 
 
@@ -69,7 +71,6 @@ def _describe(lib, dataset_id, path):
         check(status, "graphics")
 
     attrs = {}
-    stored = {}
     attribute = ctypes.create_string_buffer(_library.TD_ATT_NAME_SIZE)
     text = ctypes.create_string_buffer(_library.TD_ATT_TEXT_SIZE)
     scale = ctypes.c_int16()
@@ -79,7 +80,6 @@ def _describe(lib, dataset_id, path):
                             ctypes.byref(scale)), "attribute %d" % number)
         key = _text(attribute)
         check(lib.td_attget_stored(dataset_id, 0, attribute, ctypes.byref(value)), key)
-        stored[key] = value.value
         if kind.value == _library.TD_ATT_ENUMERATED:
             status = lib.td_attget_text(dataset_id, 0, attribute, text)
             if status == 0:
@@ -92,7 +92,39 @@ def _describe(lib, dataset_id, path):
             attrs[key] = value.value / scale.value
         else:
             attrs[key] = value.value
-    return lengths, variables, attrs, stored
+    return lengths, variables, attrs, _derived(lib, dataset_id, lengths, check)
+
+
+def _derived(lib, dataset_id, lengths, check):
+    """What the library says the header means: kind, storage, units, the
+    orbit start time and the latitude/longitude grid."""
+    kind = ctypes.create_string_buffer(_library.TD_KIND_NAME_SIZE)
+    storage = ctypes.create_string_buffer(_library.TD_STORAGE_NAME_SIZE)
+    units, long_name = (ctypes.create_string_buffer(_library.TD_UNITS_SIZE) for _ in range(2))
+    check(lib.td_kindinq(dataset_id, None, kind), "data_id")
+    check(lib.td_storageinq(dataset_id, None, storage), "compression_type")
+    check(lib.td_unitsinq(dataset_id, units, long_name, None), "units")
+    derived = {"data_kind": _text(kind), "storage": _text(storage),
+               "units": units.value.decode("utf-8") or None,
+               "long_name": long_name.value.decode("utf-8"), "time": None, "time_text": None}
+
+    seconds, millisecond = ctypes.c_int64(), ctypes.c_int()
+    text = ctypes.create_string_buffer(_library.TD_TIME_TEXT_SIZE)
+    status = lib.td_timeinq(dataset_id, ctypes.byref(seconds), ctypes.byref(millisecond), text)
+    if status == 0:
+        derived["time"] = _EPOCH + datetime.timedelta(
+            seconds=seconds.value, milliseconds=max(millisecond.value, 0))
+        derived["time_text"] = _text(text)
+    elif status != _library.TD_EBADATTVAL:      # a time that is not valid is no time
+        check(status, "orbit_start_year")
+
+    rows, columns = (max(n, 0) for n in lengths)
+    latitude, longitude = np.empty(rows), np.empty(columns)
+    grid = ctypes.c_int()
+    check(lib.td_gridinq(dataset_id, ctypes.byref(grid), latitude.ctypes.data,
+                         longitude.ctypes.data), "grid")
+    derived["grid"] = None if grid.value == _library.TD_GRID_NONE else (latitude, longitude)
+    return derived
 
 
 def _axis(key, length, label):
@@ -138,7 +170,7 @@ class Dataset:
             lib = _library.library()
             try:
                 dataset_id = handle.id()
-                lengths, variables, attrs, stored = _describe(lib, dataset_id, path)
+                lengths, variables, attrs, derived = _describe(lib, dataset_id, path)
             except BaseException:
                 handle.close()
                 raise
@@ -158,21 +190,13 @@ class Dataset:
             self._varids[name] = varid
         self._data_variable = variables[0][0]
         self._attrs = attrs
-        self._stored = stored
-        data_id = stored["data_id"]
-        channel = stored["channel_number"]
-        calibration = stored["calibration_type"]
-        self._data_kind = _metadata.data_kind(data_id, self._data_variable)
-        self._storage = _metadata.storage(data_id, stored["compression_type"])
-        self._units = _metadata.units(data_id, calibration, channel)
-        self._long_name = _metadata.long_name(data_id, calibration, channel, self._data_variable)
-        self._time = _metadata.orbit_start(
-            stored["orbit_start_year"], stored["orbit_start_day"],
-            stored["orbit_start_hour_minute"], stored["orbit_start_second"],
-            stored["orbit_start_millisecond"])
-        self._grid = _coordinates.latitude_longitude(
-            stored["projection_type"], shape[0], shape[1], attrs["start_latitude"],
-            attrs["end_latitude"], attrs["start_longitude"], attrs["end_longitude"])
+        self._data_kind = derived["data_kind"]
+        self._storage = derived["storage"]
+        self._units = derived["units"]
+        self._long_name = derived["long_name"]
+        self._time = derived["time"]
+        self._time_text = derived["time_text"]
+        self._grid = derived["grid"]
 
     # Description -------------------------------------------------------
 
@@ -241,6 +265,12 @@ class Dataset:
         """The orbit start time as a UTC datetime, or None when the header's
         fields give no valid time."""
         return self._time
+
+    @property
+    def time_text(self):
+        """The orbit start time as the library writes it, ISO 8601 UTC
+        ("2024-06-23T13:42:27.500Z"), or None."""
+        return self._time_text
 
     @property
     def latitude(self):

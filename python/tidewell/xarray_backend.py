@@ -17,14 +17,10 @@ from xarray import Variable as _XrVariable
 from xarray.backends import BackendArray, BackendEntrypoint
 from xarray.core import indexing
 
-from ._metadata import iso_time
+from . import _library
 from .dataset import Dataset
 
 __all__ = ["TidewellBackendArray", "TidewellBackendEntrypoint"]
-
-_MAGIC = 0xD5
-_DATA_ID_OFFSET = 50
-
 
 class TidewellBackendArray(BackendArray):
     """One variable of a Tidewell dataset, read on demand."""
@@ -104,8 +100,8 @@ def open_xarray(path, drop_variables=None, mask_and_scale=True):
             variables.pop(name, None)
             coords.pop(name, None)
         attrs = dataset.attrs
-        if dataset.time is not None:
-            attrs["time"] = iso_time(dataset.time, 0 <= attrs["orbit_start_millisecond"] < 1000)
+        if dataset.time_text is not None:
+            attrs["time"] = dataset.time_text
         result = _XrDataset(variables, coords=coords, attrs=attrs)
     except BaseException:
         dataset.close()
@@ -137,10 +133,10 @@ class TidewellBackendEntrypoint(BackendEntrypoint):
                            mask_and_scale=bool(mask_and_scale))
 
     def guess_can_open(self, filename_or_obj):
-        """A file whose first byte is 0xD5 (the high byte of every satellite
-        code) and that is named *.tdf or has a known data_id; a path that
-        cannot be read, or is not a regular file, is claimed by its .tdf
-        name alone, so that opening it reports why."""
+        """A file the library recognises as a dataset from its first bytes
+        (td_identify); a path that cannot be read, or is not a regular file,
+        is claimed by its .tdf name alone, so that opening it reports why.
+        Any other file is left to the other engines."""
         path = _path_of(filename_or_obj)
         if path is None:
             return False
@@ -149,13 +145,10 @@ class TidewellBackendEntrypoint(BackendEntrypoint):
             if not stat.S_ISREG(os.stat(path).st_mode):
                 return named            # a FIFO is never opened: it could block
             with builtins.open(path, "rb") as f:
-                head = f.read(_DATA_ID_OFFSET + 2)
+                head = f.read(_library.TD_IDENTIFY_SIZE)
         except (OSError, ValueError):
             return named
-        if not head or head[0] != _MAGIC:
-            return False
-        if named:
-            return True
-        return (len(head) == _DATA_ID_OFFSET + 2
-                and int.from_bytes(head[_DATA_ID_OFFSET:], "big", signed=True) in range(4))
-
+        try:
+            return _library.identify(head) == 0
+        except OSError:                 # no library: opening says so
+            return named

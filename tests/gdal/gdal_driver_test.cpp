@@ -14,11 +14,9 @@
 
 #include "cpl_conv.h"
 #include "cpl_error.h"
-#include "dataset_metadata.h"
 #include "gdal.h"
 #include "gdal_fixtures.h"
 #include "gdal_utils.h"
-#include "georeference.h"
 #include "run_command.h"
 #include "tidewell.h"
 
@@ -104,61 +102,6 @@ protected:
 
     tdtest::TempDir dir;
 };
-
-TEST(OrbitStartTime, IsoTextOrNothing)
-{
-    struct Case {
-        int year, day, hour_minute, second, millisecond;
-        const char* expected;   // nullptr: no time
-    };
-    const Case cases[] = {
-        {2024, 175, 1342, 27, 500, "2024-06-23T13:42:27.500Z"},
-        {99, 132, 1423, 5, 0, "1999-05-12T14:23:05.000Z"},
-        {0, 1, 0, 0, 0, "2000-01-01T00:00:00.000Z"},
-        {69, 365, 2359, 59, 999, "2069-12-31T23:59:59.999Z"},
-        {2000, 60, 0, 0, 7, "2000-02-29T00:00:00.007Z"},
-        {2000, 366, 1200, 0, 0, "2000-12-31T12:00:00.000Z"},
-        {1900, 60, 0, 0, 0, "1900-03-01T00:00:00.000Z"},          // not a leap year
-        {2024, 1, 100, 0, 1000, "2024-01-01T01:00:00Z"},          // bad millisecond: no fraction
-        {2023, 366, 0, 0, 0, nullptr},
-        {2024, 0, 0, 0, 0, nullptr},
-        {2024, 10, 2400, 0, 0, nullptr},
-        {2024, 10, 1260, 0, 0, nullptr},
-        {2024, 10, 1200, 60, 0, nullptr},
-        {-1, 10, 1200, 0, 0, nullptr},
-        {2024, 10, -5, 0, 0, nullptr},
-    };
-    for (const Case& c : cases) {
-        const auto text = tdgdal::orbit_start_time(c.year, c.day, c.hour_minute, c.second, c.millisecond);
-        if (c.expected == nullptr)
-            EXPECT_FALSE(text) << c.year << " " << c.day << " " << *text;
-        else
-            EXPECT_EQ(text.value_or("(none)"), c.expected) << c.year << " " << c.day;
-    }
-}
-
-// The grids the fixtures of the tool tests do not reach: rows running
-// north, and grids that cannot be placed.
-TEST(GridGeotransform, EdgeCases)
-{
-    struct Case {
-        const char* projection;
-        tdgdal::CornerCentres corners;
-        int rows, columns;
-        std::optional<std::array<double, 6>> expected;
-    };
-    const Case cases[] = {
-        {"linear", {10, 20, 0, 5}, 11, 6, std::array<double, 6>{-0.5, 1, 0, 9.5, 0, 1}},
-        {"linear", {45, 30, -80, -60}, 1, 21, std::nullopt},     // one row: no spacing
-        {"linear", {45, 30, -80, -60}, 16, 1, std::nullopt},
-        {"linear", {45, 45, -80, -60}, 16, 21, std::nullopt},
-        {"linear", {45, 30, -80, -80}, 16, 21, std::nullopt},
-        {"mercator", {90, 30, -80, -60}, 16, 21, std::nullopt},  // the pole is at infinity
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(tdgdal::grid_geotransform(c.projection, c.corners, c.rows, c.columns), c.expected)
-            << c.projection << " " << c.corners.start_latitude << " " << c.rows << "x" << c.columns;
-}
 
 TEST_F(DriverTest, PixelsAreTheLibraryReads)
 {

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -83,9 +84,10 @@ CommandResult run_command(const std::string& program, const std::vector<std::str
     if (rc != 0)
         throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));
     int wstatus = 0;
+    rusage usage{};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.time_limit_seconds);
     for (;;) {
-        const pid_t done = waitpid(pid, &wstatus, options.time_limit_seconds > 0 ? WNOHANG : 0);
+        const pid_t done = wait4(pid, &wstatus, options.time_limit_seconds > 0 ? WNOHANG : 0, &usage);
         if (done == pid)
             break;
         if (done < 0 && errno != EINTR)
@@ -99,6 +101,7 @@ CommandResult run_command(const std::string& program, const std::vector<std::str
         }
     }
     result.exit_code = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    result.peak_kib = usage.ru_maxrss;
     if (options.stdout_path.empty())
         result.out = slurp_and_remove(out_path);
     result.err = slurp_and_remove(err_path);

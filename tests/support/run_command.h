@@ -12,6 +12,7 @@ struct CommandResult {
     std::string out;        // standard output, byte for byte
     std::string err;        // standard error
     bool timed_out = false; // killed after CommandOptions::time_limit_seconds
+    long peak_kib = 0;      // the child's peak resident size (ru_maxrss)
 };
 
 struct CommandOptions {

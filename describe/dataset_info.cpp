@@ -55,41 +55,6 @@ std::string_view type_name(std::int16_t type)
     }
 }
 
-// The kind of data as tdftogif chooses it, from the data_id text and the
-// name of the data variable.
-std::string data_kind(std::string_view data_id, std::string_view variable)
-{
-    if (data_id == "infrared" || data_id == "visible" || data_id == "cloud")
-        return std::string(data_id);
-    if (data_id == "ancillary")
-        return variable == "scan_time" ? "scan time" : "angle";
-    return "unknown";
-}
-
-// Visible and infrared data may be stored compressed ("1b", code 2); the
-// compression field of ancillary and cloud datasets is never consulted.
-std::string storage(std::string_view data_id, std::int16_t compression_type)
-{
-    if (data_id != "visible" && data_id != "infrared")
-        return "plain";
-    switch (compression_type) {
-    case 0:
-        return "plain";
-    case 2:
-        return "compressed";
-    default:
-        return "unsupported";
-    }
-}
-
-const AttributeInfo* find(const DatasetInfo& info, std::string_view name)
-{
-    for (const AttributeInfo& attribute : info.attributes)
-        if (attribute.name == name)
-            return &attribute;
-    return nullptr;
-}
-
 [[nodiscard]] int read_attributes(int id, DatasetInfo& info, Failure& failure)
 {
     info.attributes.clear();
@@ -121,9 +86,8 @@ const AttributeInfo* find(const DatasetInfo& info, std::string_view name)
     return TD_NOERR;
 }
 
-[[nodiscard]] int read_open(OpenDataset& dataset, DatasetInfo& info, Failure& failure)
+[[nodiscard]] int read_open(int id, DatasetInfo& info, Failure& failure)
 {
-    const int id = dataset.id();
     auto failed = [&](int status, std::string_view item) {
         failure = {status, info.path + ": " + std::string(item)};
         return status;
@@ -163,13 +127,21 @@ const AttributeInfo* find(const DatasetInfo& info, std::string_view name)
     if (const int s = read_attributes(id, info, failure); s != TD_NOERR)
         return s;
 
-    // data_id always has a name once the dataset is open.
-    const AttributeInfo* data_id = find(info, "data_id");
-    const AttributeInfo* compression = find(info, "compression_type");
-    const std::string data_id_text =
-        data_id != nullptr && data_id->code_name ? *data_id->code_name : std::string();
-    info.data_kind = data_kind(data_id_text, info.variables.front().name);
-    info.storage = storage(data_id_text, compression != nullptr ? compression->stored : 0);
+    // What the header means, as the library says it.
+    std::array<char, TD_KIND_NAME_SIZE> kind{};
+    std::array<char, TD_STORAGE_NAME_SIZE> storage{};
+    std::array<char, TD_TIME_TEXT_SIZE> start{};
+    if (const int s = td_kindinq(id, nullptr, kind.data()); s != TD_NOERR)
+        return failed(s, "data_id");
+    if (const int s = td_storageinq(id, nullptr, storage.data()); s != TD_NOERR)
+        return failed(s, "compression_type");
+    info.data_kind = kind.data();
+    info.storage = storage.data();
+    const int time_status = td_timeinq(id, nullptr, nullptr, start.data());
+    if (time_status == TD_NOERR)
+        info.orbit_start = start.data();
+    else if (time_status != TD_EBADATTVAL)
+        return failed(time_status, "orbit_start_year");
     return TD_NOERR;
 }
 
@@ -228,13 +200,21 @@ int read_info(const std::string& path, DatasetInfo& info, Failure& failure)
         return s;
     }
     OpenDataset dataset(id);
-    if (const int s = read_open(dataset, info, failure); s != TD_NOERR)
+    if (const int s = read_open(id, info, failure); s != TD_NOERR)
         return s;
     if (const int s = dataset.close(); s != TD_NOERR) {
         failure = {s, path};
         return s;
     }
     return TD_NOERR;
+}
+
+int read_open_info(int id, const std::string& path, DatasetInfo& info, Failure& failure)
+{
+    info = DatasetInfo{};
+    info.path = path;
+    failure = Failure{};
+    return read_open(id, info, failure);
 }
 
 std::string scaled_decimal(std::int16_t stored, std::int16_t scale)
@@ -341,6 +321,7 @@ std::string format_text(const DatasetInfo& info)
     line(out, "variables", variables);
     line(out, "data kind", info.data_kind);
     line(out, "storage", info.storage);
+    line(out, "orbit start", info.orbit_start.value_or("none"));
     out += "attributes\n";
     for (const AttributeInfo& attribute : info.attributes) {
         out += "  ";
@@ -369,6 +350,7 @@ std::string format_json(const DatasetInfo& info)
     }
     out += "],\"data_kind\":" + json_string(info.data_kind);
     out += ",\"storage\":" + json_string(info.storage);
+    out += ",\"orbit_start\":" + (info.orbit_start ? json_string(*info.orbit_start) : "null");
     out += ",\"attributes\":{";
     first = true;
     for (const AttributeInfo& attribute : info.attributes) {

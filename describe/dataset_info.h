@@ -1,6 +1,7 @@
-// dataset_info.h - what tdfinfo tells about a Tidewell dataset, gathered
-// through the td_ interface alone and written as text for a person or as
-// one JSON object for a script.
+// dataset_info.h - what a Tidewell dataset holds, gathered through the td_
+// interface alone and written as text for a person or as one JSON object
+// for a script: tdfinfo's output, and the header attributes as the GDAL
+// plugin shows them.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +31,7 @@ struct DatasetInfo {
     std::vector<VariableInfo> variables;  // the data variable first, then "graphics" if present
     std::string data_kind;               // infrared, visible, scan time, angle or cloud
     std::string storage;                 // plain, compressed or unsupported
+    std::optional<std::string> orbit_start;  // ISO 8601 UTC; none when the header makes no time
     std::vector<AttributeInfo> attributes;  // all 57, in table order
 };
 
@@ -45,6 +47,10 @@ struct Failure {
 // again (also after a failure, so that no slot stays taken).  Returns 0, or
 // the status of the first failing call with `failure` filled in.
 [[nodiscard]] int read_info(const std::string& path, DatasetInfo& info, Failure& failure);
+
+// The same of a dataset the caller has opened as `id` and keeps open; the
+// path is only the name used in `info` and in failures.
+[[nodiscard]] int read_open_info(int id, const std::string& path, DatasetInfo& info, Failure& failure);
 
 // The text form: labelled lines, the attributes one per line, name then
 // value.  Ends with a newline.
