@@ -78,11 +78,6 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
                  "%s: not a Tidewell subdataset name (TIDEWELL:\"path\":graphics)", open_info->pszFilename);
         return nullptr;
     }
-    if (open_info->eAccess == GA_Update) {
-        CPLError(CE_Failure, CPLE_NotSupported, "%s: the Tidewell driver reads datasets only",
-                 name->path.c_str());
-        return nullptr;
-    }
 
     const std::string path = absolute_path(name->path);
     DatasetMetadata metadata;
@@ -124,6 +119,19 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
     dataset->nRasterYSize = info.rows;
     dataset->eAccess = GA_ReadOnly;
     dataset->source_ = std::make_unique<Source>(path, identity);
+    if (open_info->eAccess == GA_Update) {
+        int status_rw = TD_NOERR;
+        {
+            const auto lock = lock_library();
+            status_rw = td_open(path.c_str(), TD_WRITE, &dataset->writable_id_);
+        }
+        if (status_rw != TD_NOERR) {
+            dataset->writable_id_ = -1;
+            CPLError(CE_Failure, CPLE_OpenFailed, "%s: %s", name->path.c_str(), td_strerror(status_rw));
+            return nullptr;
+        }
+        dataset->eAccess = GA_Update;
+    }
 
     if (graphics)
         dataset->SetBand(1, std::make_unique<TidewellRasterBand>(dataset.get(), 1, "graphics", "").release());
@@ -174,8 +182,28 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
 TidewellDataset::~TidewellDataset()
 {
     // Statistics and user georeferencing go to the .aux.xml file while this
-    // object is whole.
+    // object is whole, and the rows written (held in GDAL's block cache) go
+    // to the library.
     GDALPamDataset::FlushCache(true);
+    if (writable_id_ < 0)
+        return;
+    // The changed dataset is written back whole, or not at all.
+    int status = TD_NOERR;
+    {
+        const auto lock = lock_library();
+        status = td_close(writable_id_);
+    }
+    if (status != TD_NOERR)
+        CPLError(CE_Failure, CPLE_FileIO, "%s: not written back: %s", source_->path().c_str(),
+                 td_strerror(status));
+}
+
+int TidewellDataset::with_id(const std::function<int(int id)>& call) const
+{
+    if (writable_id_ < 0)
+        return source_->with_id(call);
+    const auto lock = lock_library();
+    return call(writable_id_);
 }
 
 CPLErr TidewellDataset::GetGeoTransform(double* transform)

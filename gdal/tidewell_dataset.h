@@ -6,9 +6,17 @@
 // infrared datasets also have the graphics planes, as a subdataset
 // TIDEWELL:"path":graphics of one Byte band holding the plane bits
 // (plane p is bit p - 1).
+//
+// Opened for update (GA_Update), either band is written through the
+// library (td_varput_float, td_varput_byte): the GDAL dataset holds a
+// read-write library dataset for its whole life, reads and writes go to it,
+// and closing the GDAL dataset writes the changed dataset back whole (the
+// library's td_close).  So gdal_rasterize can burn vector lines into the
+// graphics planes.
 #pragma once
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,10 +38,16 @@ public:
 
     const Source& source() const { return *source_; }
 
+    // Runs a library call with an id of the dataset: the read-write one of
+    // a dataset opened for update, else one from the cache of read-only
+    // ids; returns its status.
+    [[nodiscard]] int with_id(const std::function<int(int id)>& call) const;
+
 private:
     friend class TidewellRasterBand;
 
     std::unique_ptr<Source> source_;
+    int writable_id_ = -1;   // the read-write library dataset (update only)
     bool has_geotransform_ = false;
     std::array<double, 6> geotransform_{};
     OGRSpatialReference srs_;
@@ -50,15 +64,18 @@ public:
 
 protected:
     CPLErr IReadBlock(int block_x, int block_y, void* image) override;
+    CPLErr IWriteBlock(int block_x, int block_y, void* image) override;
     CPLErr IRasterIO(GDALRWFlag rw, int x_offset, int y_offset, int x_size, int y_size, void* buffer,
                      int buffer_x_size, int buffer_y_size, GDALDataType buffer_type,
                      GSpacing pixel_space, GSpacing line_space,
                      GDALRasterIOExtraArg* extra) override;
 
 private:
-    // Reads `count` whole rows from `row` into `out`, packed; reports a
-    // failure as a GDAL error.
+    // Reads `count` whole rows from `row` into `out`, packed, or writes
+    // them from it; reports a failure as a GDAL error.
     CPLErr read_rows(int row, int count, void* out);
+    CPLErr write_rows(int row, int count, const void* in);
+    CPLErr report(int status, const char* what, int row, int count);
 
     int variable_;
     std::string unit_;
