@@ -21,7 +21,12 @@
 //     shadow holds, checked against its own bytes (expected_reads.h); no
 //     side file is left beside it;
 //   - a dataset opened read-only, or through callbacks, refuses writes
-//     with 41.
+//     with 41;
+//   - leaving define mode (entered through the library's record, as a
+//     dataset being made would be: no public call enters it) keeps the
+//     image as it was.
+// The file is given another owner (when the harness runs as root), a mode
+// and an extended attribute, which the file written back must keep.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,8 +44,11 @@
 #include <string>
 #include <vector>
 
+#include <sys/xattr.h>
+
 #include "expected_reads.h"
 #include "input_file.h"
+#include "registry.h"
 #include "tidewell.h"
 
 namespace {
@@ -160,7 +168,7 @@ public:
     // One operation of the input.
     void run(const std::uint8_t* op)
     {
-        const int what = op[0] % 6;
+        const int what = op[0] % 7;
         const int varid = op[1] % 3;
         const int pattern = (op[1] / 3) % 8;
         const std::uint32_t r0 = rows_ > 0 ? op[2] % std::uint32_t(rows_ + 1) : op[2] % 2;
@@ -184,6 +192,9 @@ public:
                             fail("a read differs from what was written", long(i));
             break;
         }
+        case 6:
+            define_mode();
+            break;
         case 3:
             // Close and open again: what was written is in the file.
             if (const int s = close(); s != TD_NOERR)
@@ -205,6 +216,29 @@ private:
     const float& at(int varid, std::uint32_t r, std::uint32_t c) const
     {
         return shadow_[varid][std::size_t(r) * std::size_t(columns_) + c];
+    }
+
+    // Leaves define mode, entered as a dataset being made would be: the
+    // data area is made whole, an image already there kept.
+    void define_mode()
+    {
+        // The data area is made as large as the header says: 2 GiB from a
+        // few header bytes.  Small ones only.
+        if (std::int64_t{rows_} * columns_ > kShadowSamples)
+            return;
+        td::Dataset* ds = td::find_dataset(id_);
+        if (ds == nullptr)
+            fail("the dataset is not open");
+        ds->define_flag = 1;
+        const int s = td_enddef(id_);
+        if (s != TD_NOERR) {
+            ds->define_flag = 0;
+            if (!known_status(s) && s != TD_EDIMUNDEF && s != TD_EVARUNDEF)
+                fail("td_enddef gave an unexpected status", s);
+            return;
+        }
+        written_ = true;   // a data area made whole is written back
+        check_shadow("leaving define mode changed the image");
     }
 
     // Values a pattern gives, or (pattern -1) what the block reads now.
@@ -356,6 +390,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     check_read_only(path, file, file_size);
     fuzz::require_no_open_dataset();
+    // An owner, a mode and an attribute that a file written back keeps.
+    const std::uint8_t look = data[0];
+    const bool as_root = geteuid() == 0;
+    if ((look & 1) && as_root && chown(path.c_str(), 1, 1) != 0)
+        fail("cannot give the input another owner");
+    const mode_t mode = (look & 2) ? 0640 : 0600;
+    if (chmod(path.c_str(), mode) != 0)
+        fail("cannot set the input's mode");
+    const bool attribute = (look & 4) && setxattr(path.c_str(), "user.tdf.note", "kept", 4, 0) == 0;
 
     const fuzz::ExpectedReads expected({file, file_size});
     Session session(path, expected.rows(), expected.columns(), expected.data_id(), half_step(file, file_size));
@@ -378,8 +421,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fail("a dataset nothing was written to changed");
         return 0;
     }
-    // Written back: a dataset that reads what was written, and what its
-    // own bytes call for.
+    // Written back: the owner, mode and attribute kept; a dataset that reads
+    // what was written, and what its own bytes call for.
+    struct stat st {};
+    char note[8] = {};
+    if (stat(path.c_str(), &st) != 0 || (st.st_mode & 07777) != mode ||
+        (as_root && (look & 1) && (st.st_uid != 1 || st.st_gid != 1)) ||
+        (attribute && getxattr(path.c_str(), "user.tdf.note", note, sizeof note) != 4))
+        fail("the file written back lost its owner, mode or attribute");
     if (session.open_read_only() != TD_NOERR)
         fail("a written dataset does not open");
     session.check_shadow("a written dataset reads otherwise after the close");
