@@ -219,16 +219,17 @@ int write_compressed(Dataset& ds, Stream& out)
     return TD_NOERR;
 }
 
-// The identity of a file from its status.
-FileIdentity identity_of(const struct stat& st) noexcept
+// Whether the file `st` describes is not the file the dataset read, or was
+// written since (another size or modification time).  A new name, another
+// link come and gone, a new mode change the file's status-change time but
+// not what it holds; the checks of the names and the mode are the
+// write-back's own.
+bool written_since(const struct stat& st, const FileIdentity& read) noexcept
 {
     constexpr std::int64_t kNano = 1000000000;
-    return FileIdentity{st.st_dev,
-                        st.st_ino,
-                        st.st_size,
-                        std::int64_t{st.st_mtim.tv_sec} * kNano + st.st_mtim.tv_nsec,
-                        std::int64_t{st.st_ctim.tv_sec} * kNano + st.st_ctim.tv_nsec,
-                        st.st_nlink};
+    return std::uint64_t(st.st_dev) != read.device || std::uint64_t(st.st_ino) != read.inode ||
+           std::int64_t{st.st_size} != read.size ||
+           std::int64_t{st.st_mtim.tv_sec} * kNano + st.st_mtim.tv_nsec != read.modified_ns;
 }
 
 // Writes a plain dataset's copy as it is.
@@ -363,7 +364,7 @@ int write_back(Dataset& ds)
     const std::string target = target_path(ds.path);
     struct stat original {};
     if (target.empty() || stat(target.c_str(), &original) != 0 || !S_ISREG(original.st_mode) ||
-        original.st_nlink != 1 || identity_of(original).contents_changed_since(ds.identity))
+        original.st_nlink != 1 || written_since(original, ds.identity))
         return TD_EUNCOMPFILE;
     SideFile side;
     if (const int status = side.create(target, original); status != TD_NOERR)

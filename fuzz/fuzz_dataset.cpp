@@ -316,8 +316,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fail("td_enddef of a dataset in data mode", 0);
         read_dataset(id, expected, data, size);
     }
-    if (td_open(path.c_str(), 2, &id) != TD_EMODE || td_open(nullptr, TD_READONLY, &id) != TD_EACCESS)
-        fail("td_open took a bad mode or no path", 0);
+    const std::string folder = path.substr(0, path.rfind('/') + 1);
+    if (td_open(path.c_str(), 2, &id) != TD_EMODE || td_open(nullptr, TD_READONLY, &id) != TD_EACCESS ||
+        td_open(folder.c_str(), TD_READONLY, &id) != TD_EACCESS)
+        fail("td_open took a bad mode, no path or a folder", 0);
     fuzz::require_no_open_dataset();
 
     // The same bytes through caller callbacks: the same answers, or those

@@ -142,6 +142,8 @@ public:
     // shadow.
     int open_read_only() { return td_open(path_.c_str(), TD_READONLY, &id_); }
     [[nodiscard]] bool written() const noexcept { return written_; }
+    // Whether a write changed the data, so that the close writes it back.
+    [[nodiscard]] bool changed() const noexcept { return changed_; }
 
     // The whole image of a variable as floats.
     int whole(int varid, std::vector<float>& out) const
@@ -199,6 +201,7 @@ public:
             // Close and open again: what was written is in the file.
             if (const int s = close(); s != TD_NOERR)
                 fail("a close failed", s);
+            changed_ = false;
             if (const int s = td_open(path_.c_str(), TD_WRITE, &id_); s != TD_NOERR)
                 fail("a closed dataset does not open again", s);
             check_shadow("a variable reads otherwise after a close and an open");
@@ -281,6 +284,7 @@ private:
             return;
         }
         written_ = true;
+        changed_ = true;
         if (read_status != TD_NOERR)
             fail("a write succeeded on a block that does not read", read_status);
         std::vector<float> back(n);
@@ -324,6 +328,7 @@ private:
     std::array<bool, 2> shadow_ok_{};
     std::array<std::vector<float>, 2> shadow_;
     bool written_ = false;
+    bool changed_ = false;
 };
 
 // Half the largest step between neighbouring values of the data variable.
@@ -374,6 +379,32 @@ void check_read_only(const std::string& path, const std::uint8_t* data, std::siz
     }
 }
 
+// A changed dataset whose file gained a second name, or was put aside for
+// another file under its name: the close is refused with 45, the file (each
+// file) left as it was and the dataset open with its changes; with the
+// obstacle gone, the caller's next close goes through.
+void refused_close(Session& session, const std::string& path, bool second_link)
+{
+    const std::string other = work_folder() + "/other.tdf";
+    const std::string before = read_file(path);
+    const std::string stranger = "another file under the dataset's name";
+    if (second_link ? link(path.c_str(), other.c_str()) != 0 : rename(path.c_str(), other.c_str()) != 0)
+        fail("cannot put an obstacle in the way");
+    if (!second_link) {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        if (f == nullptr || std::fwrite(stranger.data(), 1, stranger.size(), f) != stranger.size() ||
+            std::fclose(f) != 0)
+            fail("cannot put another file under the name");
+    }
+    for (int attempt = 0; attempt < 2; ++attempt)
+        if (const int s = session.close(); s != TD_EUNCOMPFILE)
+            fail("a close that would change what the file is gave", s);
+    if (read_file(path) != (second_link ? before : stranger) || read_file(other) != before)
+        fail("a refused close changed a file");
+    if (second_link ? unlink(other.c_str()) != 0 : rename(other.c_str(), path.c_str()) != 0)
+        fail("cannot take the obstacle away");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -409,6 +440,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     for (std::size_t k = 0; k < kOps; ++k)
         session.run(data + 5 * k);
+    if (session.changed() && (look & 0x18) != 0)
+        refused_close(session, path, (look & 8) != 0);
     if (const int s = session.close(); s != TD_NOERR)
         fail("the close failed", s);
     fuzz::require_no_open_dataset();
