@@ -217,7 +217,7 @@ int td_varget_byte(int id, int varid, const uint32_t start[2],
  * temporary copy of the data (a compressed dataset is expanded into it), on
  * which reads and writes then work, and td_close puts it in the file's
  * place (see td_close).  Every value is checked before anything is
- * written: a write that fails changes nothing.
+ * written: a write that fails changes nothing (but see TD_EWRITEDATA).
  *
  * Failures, in the order they are tested: TD_EBADID; TD_EREADONLY for a
  * dataset opened TD_READONLY or through td_open_callbacks; TD_EINDEFINE;
@@ -235,7 +235,9 @@ int td_varget_byte(int id, int varid, const uint32_t start[2],
  * a block of a plain dataset whose rows are narrower than its 136 header
  * bytes and lie over them; TD_ECOMPFILE when no temporary copy can be
  * made; TD_EREADDATA for a block that a plain file shorter than its header
- * says does not hold; TD_EWRITEDATA when the copy cannot be written. */
+ * says does not hold; TD_EWRITEDATA when the copy cannot be written (the
+ * old samples are then written back; should that fail too, the block may be
+ * left partly written in the copy). */
 int td_varput_float(int id, int varid, const uint32_t start[2],
                     const uint32_t count[2], const float *in);
 int td_varput_byte(int id, int varid, const uint32_t start[2],

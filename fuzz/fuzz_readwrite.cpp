@@ -28,12 +28,14 @@
 // The file is given another owner (when the harness runs as root), a mode
 // and an extended attribute, which the file written back must keep.
 #include <dirent.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -139,8 +141,9 @@ public:
 
     int close() { return td_close(id_); }
     // Opens the written dataset again, read-only, to compare it with the
-    // shadow.
+    // shadow, or read-write to go on.
     int open_read_only() { return td_open(path_.c_str(), TD_READONLY, &id_); }
+    int open_again() { return td_open(path_.c_str(), TD_WRITE, &id_); }
     [[nodiscard]] bool written() const noexcept { return written_; }
     // Whether a write changed the data, so that the close writes it back.
     [[nodiscard]] bool changed() const noexcept { return changed_; }
@@ -405,7 +408,43 @@ void refused_close(Session& session, const std::string& path, bool second_link)
         fail("cannot take the obstacle away");
 }
 
+// A close with no room for files larger than `limit` bytes (the limit on
+// file sizes of this process stands in for a full disk): the close fails
+// with 35, the file left as it was and the dataset open; with room again,
+// it goes through.
+void close_without_room(Session& session, const std::string& path, rlim_t limit)
+{
+    const std::string before = read_file(path);
+    rlimit now {};
+    if (getrlimit(RLIMIT_FSIZE, &now) != 0)
+        fail("cannot read the limit on file sizes");
+    const rlimit small{std::min(limit, now.rlim_max), now.rlim_max};
+    if (setrlimit(RLIMIT_FSIZE, &small) != 0)
+        fail("cannot limit file sizes");
+    const int s = session.close();
+    if (setrlimit(RLIMIT_FSIZE, &now) != 0)
+        fail("cannot lift the limit on file sizes");
+    if (s == TD_NOERR) {
+        // It fitted: nothing more to see.
+        if (session.open_again() != TD_NOERR)
+            fail("a closed dataset does not open again");
+        return;
+    }
+    if (s != TD_EWRITEDATA)
+        fail("a close without room gave", s);
+    if (read_file(path) != before || folder_entries() != std::vector<std::string>{"d.tdf"})
+        fail("a close without room changed the file or left something beside it");
+}
+
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    // A write past the limit on file sizes fails (EFBIG) instead of
+    // killing the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -442,6 +481,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         session.run(data + 5 * k);
     if (session.changed() && (look & 0x18) != 0)
         refused_close(session, path, (look & 8) != 0);
+    if (session.changed() && (look & 0x20) != 0)
+        close_without_room(session, path, 256u << (look >> 6) * 3);
     if (const int s = session.close(); s != TD_NOERR)
         fail("the close failed", s);
     fuzz::require_no_open_dataset();
