@@ -117,30 +117,29 @@ int replace_block(Dataset& ds, std::span<const std::byte> old, std::span<const s
     return status != TD_NOERR ? status : TD_EWRITEDATA;
 }
 
-int varput(Dataset& dataset, int varid, const Index2& start, const Index2& count, const void* in, int value_type)
+int varput(Dataset& ds, int varid, const Index2& start, const Index2& count, const void* in, int value_type)
 {
-    Dataset* ds = &dataset;
-    if (ds->mode != TD_WRITE)
+    if (ds.mode != TD_WRITE)
         return TD_EREADONLY;
-    if (ds->define_flag != 0)
+    if (ds.define_flag != 0)
         return TD_EINDEFINE;
-    if (!block_in_bounds(*ds, start, count))
+    if (!block_in_bounds(ds, start, count))
         return TD_EINDEX;
     // The working copy is made from the file as it was opened.
-    if (const int status = check_unchanged(*ds); status != TD_NOERR)
+    if (const int status = check_unchanged(ds); status != TD_NOERR)
         return status;
-    if (const int status = check_storage(*ds); status != TD_NOERR)
+    if (const int status = check_storage(ds); status != TD_NOERR)
         return status;
     if (varid != kDataVariable && varid != kGraphicsVariable)
         return TD_EBADVARID;
-    if (varid == kGraphicsVariable && ds->graphics != 1)
+    if (varid == kGraphicsVariable && ds.graphics != 1)
         return TD_EBADVARID;
     if (varid == kDataVariable) {
         // A shifted image shows stored samples elsewhere, and some of them
         // not at all: what a block read shows cannot be written back.
         std::int16_t vertical = 0, horizontal = 0;
-        if (read_field(ds->current, kOffsetVerticalShift, vertical) != 0 ||
-            read_field(ds->current, kOffsetHorizontalShift, horizontal) != 0)
+        if (read_field(ds.current, kOffsetVerticalShift, vertical) != 0 ||
+            read_field(ds.current, kOffsetHorizontalShift, horizontal) != 0)
             return TD_EREADATT;
         if (vertical != 0 || horizontal != 0)
             return TD_ESHIFTWRITE;
@@ -149,31 +148,31 @@ int varput(Dataset& dataset, int varid, const Index2& start, const Index2& count
         return TD_EINTERNAL;
     const std::size_t n = std::size_t{count[0]} * count[1];
     NewSamples samples;
-    if (const int status = convert_values(*ds, varid, in, value_type, n, samples); status != TD_NOERR)
+    if (const int status = convert_values(ds, varid, in, value_type, n, samples); status != TD_NOERR)
         return status;
     // A compressed dataset (read in place through its row index until now)
     // is expanded, its rows well clear of the header block.
-    if (!ds->expanded && !ds->row_index.built() && over_header(*ds, start))
+    if (!ds.expanded && !ds.row_index.built() && over_header(ds, start))
         return TD_EWRITEDATA;
 
-    if (const int status = make_working_copy(*ds); status != TD_NOERR)
+    if (const int status = make_working_copy(ds); status != TD_NOERR)
         return status;
     // The samples as they are: what the write keeps of them, and the proof
     // that the file holds the block (32 when it is shorter).
-    const BlockLayout layout = layout_of(*ds);
-    if (ds->pixel_size == 1) {
+    const BlockLayout layout = layout_of(ds);
+    if (ds.pixel_size == 1) {
         std::vector<std::uint8_t> bytes(n);
-        if (const int status = td_read_block(ds->current, std::as_writable_bytes(std::span(bytes)), layout, start,
+        if (const int status = td_read_block(ds.current, std::as_writable_bytes(std::span(bytes)), layout, start,
                                              count, nullptr);
             status != TD_NOERR)
             return status;
         std::vector<std::uint8_t> now(n);
         std::transform(samples.stored.begin(), samples.stored.end(), now.begin(),
                        [](std::uint16_t b) { return static_cast<std::uint8_t>(b); });
-        return replace_block(*ds, std::as_bytes(std::span(bytes)), std::as_bytes(std::span(now)), start, count);
+        return replace_block(ds, std::as_bytes(std::span(bytes)), std::as_bytes(std::span(now)), start, count);
     }
     std::vector<std::uint16_t> words(n);
-    if (const int status = td_read_block(ds->current, std::as_writable_bytes(std::span(words)), layout, start,
+    if (const int status = td_read_block(ds.current, std::as_writable_bytes(std::span(words)), layout, start,
                                          count, nullptr);
         status != TD_NOERR)
         return status;
@@ -186,7 +185,7 @@ int varput(Dataset& dataset, int varid, const Index2& start, const Index2& count
         else
             now[i] = samples.stored[i];
     }
-    return replace_block(*ds, std::as_bytes(std::span(words)), std::as_bytes(std::span(now)), start, count);
+    return replace_block(ds, std::as_bytes(std::span(words)), std::as_bytes(std::span(now)), start, count);
 }
 
 Index2 index_of(const uint32_t v[2]) noexcept
