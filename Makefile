@@ -1,11 +1,13 @@
 # make demo            install what is missing, build, convert the sample dataset
 # make test            install what is missing, build, run every test
 # make test-sanitize   the tests built with AddressSanitizer and UBSan
+# make test-tsan       the library's and the GDAL plugin's tests under ThreadSanitizer
 # make fuzz            the libFuzzer harnesses, FUZZ_TIME seconds each (default 300)
 # make fuzz-coverage   the fuzz corpora replayed in a coverage build: line coverage per file
 # make install PREFIX=/usr/local   install the commands, manual pages and library
 BUILD          ?= build
 SANITIZE_BUILD ?= build-sanitize
+TSAN_BUILD     ?= build-tsan
 FUZZ_BUILD     ?= build-fuzz
 COVERAGE_BUILD ?= build-coverage
 FUZZ_TIME      ?= 300
@@ -13,7 +15,7 @@ JOBS           ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS    ?=
 PREFIX         ?= /usr/local
 
-.PHONY: all deps build demo test test-sanitize fuzz fuzz-coverage clean install
+.PHONY: all deps build demo test test-sanitize test-tsan fuzz fuzz-coverage clean install
 
 all: build
 
@@ -36,6 +38,14 @@ test-sanitize: deps
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
 
+# The library and the plugin instrumented; GDAL itself is not, so reports
+# from inside it are suppressed (tests/tsan.supp).
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DTDF_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target dataset_tests gdal_driver_tests
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
+	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L 'library|plugin'
+
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
@@ -46,7 +56,7 @@ fuzz-coverage:
 	FUZZ_JOBS=$(JOBS) sh scripts/fuzz_coverage.sh $(COVERAGE_BUILD) $(FUZZ_BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD) $(COVERAGE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(COVERAGE_BUILD)
 
 # make bench           build with -O2 and print the benchmark table (bench/)
 BENCH_BUILD    ?= build-bench
@@ -62,3 +72,5 @@ bench: deps
 	sh bench/gdal_bench.sh $(BENCH_BUILD) $(BENCH_REPS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tidewell_python read_rows tdbench_make_dataset
 	/usr/bin/python3 bench/python_read.py --build $(BENCH_BUILD) --reps $(BENCH_REPS)
+	/usr/bin/python3 bench/python_threads.py --build $(BENCH_BUILD) --reps $(BENCH_REPS)
+	sh bench/batch_bench.sh $(BENCH_BUILD) $(BENCH_REPS)

@@ -229,7 +229,11 @@ struct Series {
 
 struct Measured {
     Dataset ds;
-    Series floor, plain_run, planes, phases, fit;
+    Series floor, plain_run, planes, phases, fit, nocheck;
+    // Default conversion over the same without the per-read file check,
+    // run by run: each pair ran back to back.
+    std::vector<double> check_ratio, check_cpu_ratio;
+    bool nocheck_identical = false;
     std::uintmax_t gif_bytes = 0;
     bool phases_identical = false;
     bool floor_same_raster = false;
@@ -258,6 +262,7 @@ int main(int argc, char** argv)
     fs::create_directories(opt.work);
     const std::string tdftogif = opt.tdftogif.string();
     const std::string phases_bin = (opt.bin / "tdftogif_phases").string();
+    const std::string nocheck_bin = (opt.bin / "tdftogif_nocheck").string();
     const std::string floor_bin = (opt.bin / "tdbench_floor").string();
     const std::string indices_bin = (opt.bin / "tdbench_indices").string();
     const std::string make_bin = (opt.bin / "tdbench_make_dataset").string();
@@ -299,7 +304,8 @@ int main(int argc, char** argv)
     };
     std::vector<Measured> results;
     for (const Dataset& ds : datasets) {
-        Measured m{ds, {}, {}, {}, {}, {}, 0, false, false, {}, {}};
+        Measured m{};
+        m.ds = ds;
         const fs::path ref = file_of(ds, "default.gif");
         const fs::path with_phases = file_of(ds, "phases.gif");
         // The reference image (this run also warms the page cache), the
@@ -311,6 +317,8 @@ int main(int argc, char** argv)
             err);
         run({phases_bin, "-o", with_phases.string(), ds.path.string()}, err);
         m.phases_identical = same_file(ref, with_phases);
+        run({nocheck_bin, "-o", file_of(ds, "nocheck.gif").string(), ds.path.string()}, err);
+        m.nocheck_identical = same_file(ref, file_of(ds, "nocheck.gif"));
         m.gif_bytes = fs::file_size(ref);
         results.push_back(std::move(m));
     }
@@ -330,7 +338,14 @@ int main(int argc, char** argv)
                 planes_cmd.insert(planes_cmd.end(), {"-o", file_of(ds, "planes.gif").string(), ds.path.string()});
                 m.floor.add(run({floor_bin, file_of(ds, "raster.idx").string(), file_of(ds, "floor.gif").string()}, err),
                             "floor:");
-                m.plain_run.add(run({tdftogif, "-o", file_of(ds, "default.gif").string(), ds.path.string()}, err));
+                const RunResult with_check =
+                    run({tdftogif, "-o", file_of(ds, "default.gif").string(), ds.path.string()}, err);
+                const RunResult without =
+                    run({nocheck_bin, "-o", file_of(ds, "nocheck.gif").string(), ds.path.string()}, err);
+                m.plain_run.add(with_check);
+                m.nocheck.add(without);
+                m.check_ratio.push_back(with_check.wall / without.wall);
+                m.check_cpu_ratio.push_back(with_check.cpu / without.cpu);
                 m.planes.add(run(planes_cmd, err));
                 m.phases.add(run({phases_bin, "-o", file_of(ds, "phases.gif").string(), ds.path.string()}, err),
                              "tdf-phases:");
@@ -402,6 +417,16 @@ int main(int argc, char** argv)
                     median(c.planes.wall) / median(p->planes.wall), median(c.planes.cpu) / median(p->planes.cpu));
     }
 
+    std::printf("\nThe per-read check that the dataset's file has not changed (one fstat a read): the default\n"
+                "conversion against the same converter with the check linked out, run in pairs; ratio = median\n"
+                "of the pairs' ratios, wall and in brackets cpu\n\n");
+    std::printf("| dataset | form | reads | default s | without check s | ratio (cpu) |\n");
+    std::printf("|---|---|---:|---:|---:|---:|\n");
+    for (const Measured& m : results)
+        std::printf("| %s | %s | %d | %.3f | %.3f | %.3fx (%.3fx) |\n", m.ds.label().c_str(),
+                    m.ds.compressed ? "compressed" : "plain", m.ds.rows, median(m.plain_run.wall),
+                    median(m.nocheck.wall), median(m.check_ratio), median(m.check_cpu_ratio));
+
     std::printf("\nFirst read of a compressed dataset: the pass that checks the stream and indexes its rows,\n"
                 "against the expansion into an uncompressed temporary copy (seconds, median of %d)\n\n",
                 opt.reps);
@@ -470,9 +495,17 @@ int main(int argc, char** argv)
 
     std::printf("\nChecks\n\n");
     for (const Measured& m : results) {
-        std::printf("- %s %s: timer build draws the same GIF: %s; floor raster identical to the converter's: %s\n",
+        std::printf("- %s %s: timer build draws the same GIF: %s; floor raster identical to the converter's: %s; "
+                    "build without the file check draws the same GIF: %s\n",
                     m.ds.label().c_str(), m.ds.compressed ? "compressed" : "plain",
-                    m.phases_identical ? "yes" : "NO", m.floor_same_raster ? "yes" : "NO");
+                    m.phases_identical ? "yes" : "NO", m.floor_same_raster ? "yes" : "NO",
+                    m.nocheck_identical ? "yes" : "NO");
+    }
+    for (const Measured& m : results) {
+        const double ratio = median(m.check_ratio);
+        std::printf("- %s %s: file check costs %+.1f%% of the default conversion, cpu %+.1f%% (goal <= 3%%): %s\n",
+                    m.ds.label().c_str(), m.ds.compressed ? "compressed" : "plain", (ratio - 1) * 100,
+                    (median(m.check_cpu_ratio) - 1) * 100, ratio <= 1.03 ? "met" : "NOT MET");
     }
     for (const Measured& m : results) {
         if (m.ds.rows != 4096 || m.ds.columns != 4096 || m.ds.compressed)

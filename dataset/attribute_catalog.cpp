@@ -14,11 +14,8 @@ namespace td {
 
 namespace {
 
-int attribute_inquire(int id, int varid, int attnum, char* name, std::int16_t* kind,
-                      std::int16_t* scale)
+int attribute_inquire(int varid, int attnum, char* name, std::int16_t* kind, std::int16_t* scale)
 {
-    if (find_dataset(id) == nullptr)
-        return TD_EBADID;
     if (varid == kGraphicsVariable)
         return TD_EBADATT;
     if (varid != kDataVariable)
@@ -38,14 +35,14 @@ int attribute_inquire(int id, int varid, int attnum, char* name, std::int16_t* k
     return TD_NOERR;
 }
 
-int attribute_stored(int id, int varid, const char* name, std::int16_t* value)
+int attribute_stored(Dataset& ds, int varid, const char* name, std::int16_t* value)
 {
     FoundAttribute found;
-    if (const int status = find_data_attribute(id, varid, name, found); status != TD_NOERR)
+    if (const int status = find_data_attribute(varid, name, found); status != TD_NOERR)
         return status;
     const Attribute& entry = *found.entry;
     std::int16_t stored = 0;
-    if (read_field(found.dataset->current, entry.offset, stored) != 0)
+    if (read_field(ds.current, entry.offset, stored) != 0)
         return TD_EREADATT;
     if (value != nullptr)
         *value = stored;
@@ -58,10 +55,11 @@ int attribute_stored(int id, int varid, const char* name, std::int16_t* value)
 
 extern "C" int td_attinq(int id, int varid, int attnum, char* name, int16_t* kind, int16_t* scale)
 {
-    return td::guarded([&] { return td::attribute_inquire(id, varid, attnum, name, kind, scale); });
+    return td::with_dataset(
+        id, [&](td::Dataset&) { return td::attribute_inquire(varid, attnum, name, kind, scale); });
 }
 
 extern "C" int td_attget_stored(int id, int varid, const char* name, int16_t* value)
 {
-    return td::guarded([&] { return td::attribute_stored(id, varid, name, value); });
+    return td::with_dataset(id, [&](td::Dataset& ds) { return td::attribute_stored(ds, varid, name, value); });
 }

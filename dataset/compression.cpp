@@ -1,5 +1,6 @@
 // compression.cpp - expansion of a compressed visible or infrared dataset
-// into its temporary copy, recompression of the copy into the dataset file,
+// into its temporary copy, the working copies that writes change and their
+// write-back into the dataset file (compressed again, or byte for byte),
 // and the data-area initialisation of a dataset leaving define mode.
 //
 // The temporary copy keeps the whole 1024-byte header block: its rows start
@@ -91,6 +92,8 @@ private:
     return true;
 }
 
+} // namespace
+
 int decompress(Dataset& ds)
 {
     if (ds.rows < 0 || ds.columns < 0 || ds.pixel_size != 2)
@@ -161,6 +164,8 @@ int decompress(Dataset& ds)
     ds.expanded = true;
     return TD_NOERR;
 }
+
+namespace {
 
 // The file the dataset path names, following symbolic links, so that the
 // new file replaces the link's target rather than the link; empty when the
@@ -265,7 +270,9 @@ bool compressed_form(Dataset& ds, int& status)
     return compression == kCompression1b;
 }
 
-int init_area(Dataset& ds)
+} // namespace
+
+int init_data_area(Dataset& ds)
 {
     if (ds.rows < 0 || ds.columns < 0)
         return TD_EWRITEDATA;
@@ -309,31 +316,9 @@ int init_area(Dataset& ds)
     return TD_NOERR;
 }
 
-template <class Work>
-int guarded(int id, Work work) noexcept
-{
-    Dataset* ds = find_dataset(id);
-    if (ds == nullptr)
-        return TD_EBADID;
-    try {
-        return work(*ds);
-    } catch (const std::bad_alloc&) {
-        return TD_ENOMEM;
-    } catch (...) {
-        return TD_EINTERNAL;
-    }
-}
-
-} // namespace
-
 int td_decompress(int id)
 {
-    return guarded(id, decompress);
-}
-
-int init_data_area(int id)
-{
-    return guarded(id, init_area);
+    return with_dataset(id, decompress);
 }
 
 int make_working_copy(Dataset& ds)

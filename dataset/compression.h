@@ -14,11 +14,13 @@ namespace td {
 // Expands the compressed dataset into an anonymous temporary copy that
 // becomes its current stream: the library's own write paths only (reads
 // decode the compressed stream in place, through the row index).  On
-// failure the dataset stays compressed.
+// failure the dataset stays compressed.  td_decompress finds the dataset by
+// its id and holds its lock, as every td_ call does.
+[[nodiscard]] int decompress(Dataset& ds);
 [[nodiscard]] int td_decompress(int id);
 
 // The data-area initialisation of td_enddef.
-[[nodiscard]] int init_data_area(int id);
+[[nodiscard]] int init_data_area(Dataset& ds);
 
 // Makes the data of a dataset opened read-write changeable without touching
 // its file: a compressed dataset is expanded into its temporary copy, a

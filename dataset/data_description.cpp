@@ -9,6 +9,7 @@
 #include "calibration.h"
 #include "header_fields.h"
 #include "registry.h"
+#include "storage.h"
 #include "tidewell.h"
 
 namespace td {
@@ -110,6 +111,19 @@ int storage_inquire(Dataset& ds, int* storage, char* name)
     return TD_NOERR;
 }
 
+int length_inquire(Dataset& ds, std::int64_t* needed)
+{
+    int form = TD_STORAGE_PLAIN;
+    if (const int status = storage_inquire(ds, &form, nullptr); status != TD_NOERR)
+        return status;
+    std::int64_t bytes = -1;
+    if (form == TD_STORAGE_PLAIN && ds.rows >= 0 && ds.columns >= 0)
+        bytes = (std::int64_t{ds.rows} + 1) * row_bytes(ds);
+    if (needed != nullptr)
+        *needed = bytes;
+    return TD_NOERR;
+}
+
 struct Units {
     std::string units;
     std::string long_name;
@@ -189,6 +203,11 @@ extern "C" int td_kindinq(int id, int* kind, char* name)
 extern "C" int td_storageinq(int id, int* storage, char* name)
 {
     return td::with_dataset(id, [&](td::Dataset& ds) { return td::storage_inquire(ds, storage, name); });
+}
+
+extern "C" int td_lengthinq(int id, int64_t* needed)
+{
+    return td::with_dataset(id, [&](td::Dataset& ds) { return td::length_inquire(ds, needed); });
 }
 
 extern "C" int td_unitsinq(int id, char* units, char* long_name, char* label)

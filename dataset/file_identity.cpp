@@ -7,20 +7,17 @@
 
 namespace td {
 
-namespace {
-
-// Whether the dataset is stored compressed, as its header said when it was
-// first read (the stream keeps that copy of the header block).
-bool stored_compressed(Dataset& ds) noexcept
+int changed_file_status(Dataset& ds) noexcept
 {
-    if ((ds.data_id != kDataIdVisible && ds.data_id != kDataIdInfrared) || ds.pixel_size != 2)
-        return false;
+    // Compressed as the header said when it was first read (the stream
+    // keeps that copy of the header block).
     std::int16_t compression = 0;
-    return read_field(ds.current, kOffsetCompressionType, compression) == 0 &&
-           compression == kCompression1b;
+    const bool compressed = (ds.data_id == kDataIdVisible || ds.data_id == kDataIdInfrared) &&
+                            ds.pixel_size == 2 &&
+                            read_field(ds.current, kOffsetCompressionType, compression) == 0 &&
+                            compression == kCompression1b;
+    return compressed ? TD_ECOMPFILE : TD_EUNCOMPFILE;
 }
-
-} // namespace
 
 void remember_identity(Dataset& ds) noexcept
 {
@@ -40,9 +37,7 @@ bool file_changed(Dataset& ds) noexcept
 
 int check_unchanged(Dataset& ds) noexcept
 {
-    if (!file_changed(ds))
-        return TD_NOERR;
-    return stored_compressed(ds) ? TD_ECOMPFILE : TD_EUNCOMPFILE;
+    return file_changed(ds) ? changed_file_status(ds) : TD_NOERR;
 }
 
 namespace {

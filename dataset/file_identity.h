@@ -4,11 +4,13 @@
 // block) and its data on every read.  Should the file be written in place
 // meanwhile (`cp new.tdf a.tdf` over an open a.tdf), rows of the new file
 // would be read under the old header and mixed with rows read before.  So
-// every data read makes sure, before and after it reads, that the file is
-// still what the library opened or last wrote itself; a file that changed
-// fails the read (see FileIdentity::contents_changed_since).  A file
-// replaced by a rename is no such change: the dataset goes on reading the
-// file it opened, whole, which is what replacing a file by a rename is for.
+// every data read makes sure, once it has read, that the file is still
+// what the library opened or last wrote itself (one fstat, which sees a
+// change made before the read as well as one made while it ran); a file
+// that changed fails the read (see FileIdentity::contents_changed_since).
+// A file replaced by a rename is no such change: the dataset goes on
+// reading the file it opened, whole, which is what replacing a file by a
+// rename is for.
 //
 // The identity comes from the dataset's stream (Stream::identity), so a
 // stream over other sources than a file descriptor brings its own notion of
@@ -28,9 +30,14 @@ void remember_identity(Dataset& ds) noexcept;
 // nothing else changes.
 [[nodiscard]] bool file_changed(Dataset& ds) noexcept;
 
-// 0, or the status of a read of a changed file: 46 (error manipulating
+// The status of a read of a changed file: 46 (error manipulating
 // compressed file) for a compressed dataset, 45 (error manipulating
 // uncompressed file) for any other.
+[[nodiscard]] int changed_file_status(Dataset& ds) noexcept;
+
+// 0, or changed_file_status when the file has changed.  This is the one
+// check of every read; a stream over other sources than a file brings its
+// own identity (Stream::identity).
 [[nodiscard]] int check_unchanged(Dataset& ds) noexcept;
 
 } // namespace td

@@ -12,11 +12,8 @@
 
 namespace td {
 
-int find_data_attribute(int id, int varid, const char* name, FoundAttribute& found) noexcept
+int find_data_attribute(int varid, const char* name, FoundAttribute& found) noexcept
 {
-    found.dataset = find_dataset(id);
-    if (found.dataset == nullptr)
-        return TD_EBADID;
     if (varid == kGraphicsVariable)
         return TD_EBADATT;
     if (varid != kDataVariable)
@@ -49,11 +46,8 @@ std::int16_t cached_length(const Dataset& ds, int dimid) noexcept
     return dimid == 0 ? ds.rows : ds.columns;
 }
 
-int dimension_id(int id, const char* name, int* dimid)
+int dimension_id(const Dataset& ds, const char* name, int* dimid)
 {
-    const Dataset* ds = find_dataset(id);
-    if (ds == nullptr)
-        return TD_EBADID;
     if (name == nullptr)
         return TD_EBADDIM;
     const auto found = find_dimension(name);
@@ -61,26 +55,23 @@ int dimension_id(int id, const char* name, int* dimid)
         return TD_EBADDIM;
     if (dimid != nullptr)
         *dimid = *found;
-    if (cached_length(*ds, *found) < 0)
+    if (cached_length(ds, *found) < 0)
         return TD_EBADDIM;
     return TD_NOERR;
 }
 
-int dimension_inquire(int id, int dimid, char* name, int* length)
+int dimension_inquire(Dataset& ds, int dimid, char* name, int* length)
 {
-    Dataset* ds = find_dataset(id);
-    if (ds == nullptr)
-        return TD_EBADID;
     if (dimid != 0 && dimid != 1)
         return TD_EBADDIMID;
-    if (cached_length(*ds, dimid) < 0)
+    if (cached_length(ds, dimid) < 0)
         return TD_EBADDIMID;
     const Dimension& dim = dimension_table()[static_cast<std::size_t>(dimid)];
     if (name != nullptr)
         copy_name(dim.name, name);
     if (length != nullptr) {
         std::int16_t stored = 0;
-        if (read_field(ds->current, dim.offset, stored) != 0)
+        if (read_field(ds.current, dim.offset, stored) != 0)
             return TD_EREADDIM;
         // The file may have changed since the open: never hand out a
         // negative length.
@@ -91,15 +82,12 @@ int dimension_inquire(int id, int dimid, char* name, int* length)
     return TD_NOERR;
 }
 
-int variable_id(int id, const char* name, int* varid)
+int variable_id(Dataset& ds, const char* name, int* varid)
 {
-    Dataset* ds = find_dataset(id);
-    if (ds == nullptr)
-        return TD_EBADID;
     if (name == nullptr)
         return TD_EBADVAR;
     if (std::string_view(name) == kGraphicsName) {
-        if (ds->graphics == -1)
+        if (ds.graphics == -1)
             return TD_EBADVAR;
         if (varid != nullptr)
             *varid = kGraphicsVariable;
@@ -107,7 +95,7 @@ int variable_id(int id, const char* name, int* varid)
     }
     const int channel_attribute = *find_attribute("channel_number");
     std::int16_t channel = 0;
-    if (read_field(ds->current, kOffsetChannelNumber, channel) != 0)
+    if (read_field(ds.current, kOffsetChannelNumber, channel) != 0)
         return TD_EREADATT;
     const auto code = code_of_name(channel_attribute, name);
     if (!code || *code != channel)
@@ -117,14 +105,11 @@ int variable_id(int id, const char* name, int* varid)
     return TD_NOERR;
 }
 
-int variable_inquire(int id, int varid, char* name, std::int16_t* type, int* ndims, int* dimids,
+int variable_inquire(Dataset& ds, int varid, char* name, std::int16_t* type, int* ndims, int* dimids,
                      int* natts)
 {
-    Dataset* ds = find_dataset(id);
-    if (ds == nullptr)
-        return TD_EBADID;
     if (varid == kGraphicsVariable) {
-        if (ds->graphics == -1)
+        if (ds.graphics == -1)
             return TD_EBADVARID;
         if (name != nullptr)
             copy_name(kGraphicsName, name);
@@ -135,7 +120,7 @@ int variable_inquire(int id, int varid, char* name, std::int16_t* type, int* ndi
     } else if (varid == kDataVariable) {
         if (name != nullptr) {
             std::int16_t channel = 0;
-            if (read_field(ds->current, kOffsetChannelNumber, channel) != 0)
+            if (read_field(ds.current, kOffsetChannelNumber, channel) != 0)
                 return TD_EREADATT;
             const auto channel_name = name_of_code(*find_attribute("channel_number"), channel);
             if (!channel_name)
@@ -143,7 +128,7 @@ int variable_inquire(int id, int varid, char* name, std::int16_t* type, int* ndi
             copy_name(*channel_name, name);
         }
         if (type != nullptr)
-            *type = ds->data_id == 3 ? TD_BYTE : TD_FLOAT;
+            *type = ds.data_id == 3 ? TD_BYTE : TD_FLOAT;
         if (natts != nullptr)
             *natts = TD_NUM_ATTRIBUTES;
     } else {
@@ -158,16 +143,16 @@ int variable_inquire(int id, int varid, char* name, std::int16_t* type, int* ndi
     return TD_NOERR;
 }
 
-int attribute_text(int id, int varid, const char* name, char* text)
+int attribute_text(Dataset& ds, int varid, const char* name, char* text)
 {
     FoundAttribute found;
-    if (const int status = find_data_attribute(id, varid, name, found); status != TD_NOERR)
+    if (const int status = find_data_attribute(varid, name, found); status != TD_NOERR)
         return status;
     const Attribute& entry = *found.entry;
     if (entry.kind != FieldKind::enumerated)
         return TD_EATTTYPE;
     std::int16_t code = 0;
-    if (read_field(found.dataset->current, entry.offset, code) != 0)
+    if (read_field(ds.current, entry.offset, code) != 0)
         return TD_EREADATT;
     const auto value_name = name_of_code(found.number, code);
     if (!value_name)
@@ -177,14 +162,14 @@ int attribute_text(int id, int varid, const char* name, char* text)
     return TD_NOERR;
 }
 
-int attribute_short(int id, int varid, const char* name, std::int16_t* value)
+int attribute_short(Dataset& ds, int varid, const char* name, std::int16_t* value)
 {
     FoundAttribute found;
-    if (const int status = find_data_attribute(id, varid, name, found); status != TD_NOERR)
+    if (const int status = find_data_attribute(varid, name, found); status != TD_NOERR)
         return status;
     const Attribute& entry = *found.entry;
     std::int16_t stored = 0;
-    if (read_field(found.dataset->current, entry.offset, stored) != 0)
+    if (read_field(ds.current, entry.offset, stored) != 0)
         return TD_EREADATT;
     if (entry.kind != FieldKind::plain_short)
         return TD_EATTTYPE;
@@ -199,32 +184,33 @@ int attribute_short(int id, int varid, const char* name, std::int16_t* value)
 
 extern "C" int td_dimid(int id, const char* name, int* dimid)
 {
-    return td::guarded([&] { return td::dimension_id(id, name, dimid); });
+    return td::with_dataset(id, [&](td::Dataset& ds) { return td::dimension_id(ds, name, dimid); });
 }
 
 extern "C" int td_diminq(int id, int dimid, char* name, int* length)
 {
-    return td::guarded([&] { return td::dimension_inquire(id, dimid, name, length); });
+    return td::with_dataset(id, [&](td::Dataset& ds) { return td::dimension_inquire(ds, dimid, name, length); });
 }
 
 extern "C" int td_varid(int id, const char* name, int* varid)
 {
-    return td::guarded([&] { return td::variable_id(id, name, varid); });
+    return td::with_dataset(id, [&](td::Dataset& ds) { return td::variable_id(ds, name, varid); });
 }
 
 extern "C" int td_varinq(int id, int varid, char* name, int16_t* type, int* ndims, int* dimids,
                          int* natts)
 {
-    return td::guarded(
-        [&] { return td::variable_inquire(id, varid, name, type, ndims, dimids, natts); });
+    return td::with_dataset(id, [&](td::Dataset& ds) {
+        return td::variable_inquire(ds, varid, name, type, ndims, dimids, natts);
+    });
 }
 
 extern "C" int td_attget_text(int id, int varid, const char* name, char* text)
 {
-    return td::guarded([&] { return td::attribute_text(id, varid, name, text); });
+    return td::with_dataset(id, [&](td::Dataset& ds) { return td::attribute_text(ds, varid, name, text); });
 }
 
 extern "C" int td_attget_short(int id, int varid, const char* name, int16_t* value)
 {
-    return td::guarded([&] { return td::attribute_short(id, varid, name, value); });
+    return td::with_dataset(id, [&](td::Dataset& ds) { return td::attribute_short(ds, varid, name, value); });
 }

@@ -14,16 +14,14 @@ inline constexpr int kGraphicsVariable = 1;
 
 // An attribute of an open dataset's data variable.
 struct FoundAttribute {
-    Dataset* dataset = nullptr;
     int number = 0;                  // 0 to 56
     const Attribute* entry = nullptr;
 };
 
-// The checks of every attribute operation by name, in their order: the
-// dataset id (6), only the data variable has attributes (the graphics
+// The checks of every attribute operation by name, in their order, after
+// the dataset id: only the data variable has attributes (the graphics
 // variable gives 20, any other id 16), then the attribute is found by name
 // (20 when it is not in the table).
-[[nodiscard]] int find_data_attribute(int id, int varid, const char* name,
-                                      FoundAttribute& found) noexcept;
+[[nodiscard]] int find_data_attribute(int varid, const char* name, FoundAttribute& found) noexcept;
 
 } // namespace td

@@ -13,16 +13,6 @@ namespace td {
 
 namespace {
 
-// The lowest free slot of the table, or -1 when all are taken.
-int lowest_free_slot() noexcept
-{
-    auto& slots = state().slots;
-    for (std::size_t i = 0; i < slots.size(); ++i)
-        if (!slots[i])
-            return static_cast<int>(i);
-    return -1;
-}
-
 // Reads the fields cached at open and fixes the pixel size and graphics
 // flag by data_id.
 [[nodiscard]] int read_cached_fields(Dataset& ds)
@@ -40,24 +30,24 @@ int lowest_free_slot() noexcept
 }
 
 // Checks the magic byte of a dataset just opened on `stream`, reads the
-// fields cached at open and enters the record in `slot`.  A dataset opened
-// by path keeps the path and the identity of its file (for the write-back
-// on close and the check that it has not changed under the reads); one on
-// callbacks has neither.  The record is built aside and enters the table
-// only when the open has succeeded, so a failure anywhere leaves the table
-// as it was; the stream is closed when the record (or the stream) goes out
-// of scope.
-int enter_dataset(Stream stream, int mode, int slot, const char* path, int* id)
+// fields cached at open and fills the reserved `slot` with the record.  A
+// dataset opened by path keeps the path and the identity of its file (for
+// the write-back on close and the check that it has not changed under the
+// reads); one on callbacks has neither, and its source calls `close` from
+// the time the open has succeeded.  The record is built aside and enters
+// the table only when the open has succeeded, so a failure anywhere leaves
+// the table as it was; the stream is closed when the record (or the stream)
+// goes out of scope.
+int enter_dataset(Stream stream, int mode, int slot, const char* path, int* id,
+                  td_close_func close = nullptr)
 {
     const int magic = stream.get_byte();
     if (magic < 0)
         return TD_ENOMAGIC;
     if (magic != kMagic)
         return TD_EMAGIC;
-    auto record = std::make_unique<Dataset>();
+    auto record = std::make_shared<Dataset>();
     record->current = std::move(stream);
-    record->expanded = false;
-    record->define_flag = 0;
     record->mode = static_cast<std::int16_t>(mode);
     if (path != nullptr) {
         record->path = path;
@@ -65,19 +55,16 @@ int enter_dataset(Stream stream, int mode, int slot, const char* path, int* id)
     }
     if (const int status = read_cached_fields(*record); status != TD_NOERR)
         return status;
-
-    state().slots[static_cast<std::size_t>(slot)] = std::move(record);
+    if (CallbackSource* source = record->current.callbacks())
+        source->close_with(close);
+    fill_slot(slot, std::move(record));
     *id = slot;
     return TD_NOERR;
 }
 
-int open_dataset(const char* path, int mode, int* id)
+// Opens the file and, when it is a dataset, fills the reserved slot.
+int open_into(const char* path, int mode, int* id, int slot)
 {
-    if (mode != TD_READONLY && mode != TD_WRITE)
-        return TD_EMODE;
-    const int slot = lowest_free_slot();
-    if (slot < 0)
-        return TD_EMAXDS;
     // Without a path, or a place for the id, the dataset could never be used
     // or closed: refuse it before anything is opened.
     if (path == nullptr || id == nullptr)
@@ -91,11 +78,9 @@ int open_dataset(const char* path, int mode, int* id)
     return enter_dataset(std::move(file), mode, slot, path, id);
 }
 
-int open_callbacks(void* user, td_read_func read, td_size_func size, td_close_func close, int* id)
+// Opens a dataset on the caller's callbacks into the reserved slot.
+int callbacks_into(void* user, td_read_func read, td_size_func size, td_close_func close, int* id, int slot)
 {
-    const int slot = lowest_free_slot();
-    if (slot < 0)
-        return TD_EMAXDS;
     if (read == nullptr || size == nullptr || id == nullptr)
         return TD_EACCESS;
     const std::int64_t length = size(user);
@@ -103,48 +88,65 @@ int open_callbacks(void* user, td_read_func read, td_size_func size, td_close_fu
         return TD_EACCESS;
     // The source calls no close until the open has succeeded.
     Stream stream = Stream::from_callbacks(std::make_unique<CallbackSource>(user, read, length));
-    if (const int status = enter_dataset(std::move(stream), TD_READONLY, slot, nullptr, id);
-        status != TD_NOERR)
-        return status;
-    find_dataset(*id)->current.callbacks()->close_with(close);
-    return TD_NOERR;
+    return enter_dataset(std::move(stream), TD_READONLY, slot, nullptr, id, close);
 }
 
-int end_define(int id)
+// Reserves the lowest free slot (23 when there is none) for an open, which
+// fills it or gives it back.
+template <class Open>
+int open_in_slot(Open open)
 {
-    Dataset* ds = find_dataset(id);
-    if (ds == nullptr)
-        return TD_EBADID;
-    if (ds->define_flag == 0)
+    const int slot = reserve_slot();
+    if (slot < 0)
+        return TD_EMAXDS;
+    const int status = open(slot);
+    if (status != TD_NOERR)
+        release_slot(slot);
+    return status;
+}
+
+int open_dataset(const char* path, int mode, int* id)
+{
+    if (mode != TD_READONLY && mode != TD_WRITE)
+        return TD_EMODE;
+    return open_in_slot([&](int slot) { return open_into(path, mode, id, slot); });
+}
+
+int open_callbacks(void* user, td_read_func read, td_size_func size, td_close_func close, int* id)
+{
+    return open_in_slot([&](int slot) { return callbacks_into(user, read, size, close, id, slot); });
+}
+
+int end_define(Dataset& ds)
+{
+    if (ds.define_flag == 0)
         return TD_ENOTINDEFINE;
     // A negative length is as undefined as -1.
-    if (ds->rows < 0 || ds->columns < 0)
+    if (ds.rows < 0 || ds.columns < 0)
         return TD_EDIMUNDEF;
-    if (ds->data_id == -1)
+    if (ds.data_id == -1)
         return TD_EVARUNDEF;
-    if (const int status = init_data_area(id); status != TD_NOERR)
+    if (const int status = init_data_area(ds); status != TD_NOERR)
         return status;
-    ds->define_flag = 0;
+    ds.define_flag = 0;
     return TD_NOERR;
 }
 
-int close_dataset(int id)
+int close_dataset(int id, Dataset& ds)
 {
-    Dataset* ds = find_dataset(id);
-    if (ds == nullptr)
-        return TD_EBADID;
-    if (ds->define_flag == 1 && end_define(id) != TD_NOERR)
+    if (ds.define_flag == 1 && end_define(ds) != TD_NOERR)
         return TD_EENDDEF;
     // A changed working copy replaces the dataset file, whole; a copy that
     // no write changed is dropped like a read-only one: the dataset file is
     // left alone, its bytes and modification time as they were.
-    if (ds->mode == TD_WRITE && ds->changed && (ds->expanded || ds->copied)) {
-        if (const int status = write_back(*ds); status != TD_NOERR)
+    if (ds.mode == TD_WRITE && ds.changed && (ds.expanded || ds.copied)) {
+        if (const int status = write_back(ds); status != TD_NOERR)
             return status;
     }
     // A failure to close is not reported; closing the temporary copy deletes it.
-    ds->current.close();
-    state().slots[static_cast<std::size_t>(id)].reset();
+    ds.current.close();
+    ds.open = false;
+    free_slot(id, ds);
     return TD_NOERR;
 }
 
@@ -165,10 +167,10 @@ extern "C" int td_open_callbacks(void* user, td_read_func read, td_size_func siz
 
 extern "C" int td_close(int id)
 {
-    return td::guarded([&] { return td::close_dataset(id); });
+    return td::with_dataset(id, [&](td::Dataset& ds) { return td::close_dataset(id, ds); });
 }
 
 extern "C" int td_enddef(int id)
 {
-    return td::guarded([&] { return td::end_define(id); });
+    return td::with_dataset(id, td::end_define);
 }

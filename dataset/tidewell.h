@@ -11,8 +11,18 @@
  * TD_E* codes below on failure.  Results are written through places the
  * caller supplies; places documented as optional may be NULL.  Text results
  * are copied with their terminator into caller buffers of at least the sizes
- * given by the TD_*_NAME_SIZE constants.  The library prints nothing and is
- * not thread-safe: its table of open datasets is process-wide.
+ * given by the TD_*_NAME_SIZE constants.  The library prints nothing.
+ *
+ * Threads.  Every operation may be called from any thread at any time.
+ * Calls on different datasets run at the same time (reads of different
+ * datasets go on in parallel); calls on one dataset are serialised by the
+ * library, each running whole before the next begins, so two threads may
+ * share a dataset id without a lock of their own.  td_open and td_close are
+ * safe from any thread; a call made with an id that another thread closes
+ * meanwhile either runs before the close or fails with TD_EBADID.  After a
+ * fork the child may go on using the datasets of the thread that forked.
+ * The table of 100 open datasets is process-wide; programs that keep more
+ * datasets open than that use the pool (td_pool_open).
  *
  * What a header means (the kind of data, how it is stored, the units, the
  * orbit start time, the latitude/longitude grid) is said by the library
@@ -131,7 +141,8 @@ int td_open(const char *path, int mode, int *id);
  * those of td_open: TD_EACCESS without a read or size function or an id
  * place, or when the size is -1; a failed or short read gives the status a
  * file that short gives (TD_ENOMAGIC, TD_EREADATT, TD_EREADDATA).  The
- * library calls the functions only from within td_ calls on this dataset. */
+ * library calls the functions only from within td_ calls on this dataset,
+ * which it serialises: never from two threads at once. */
 typedef int64_t (*td_read_func)(void *user, int64_t offset, void *buffer, size_t length);
 typedef int64_t (*td_size_func)(void *user);
 typedef void (*td_close_func)(void *user);
@@ -190,7 +201,8 @@ const char *td_strerror(int status);
  * is written.  A read of a dataset whose file has been written in place
  * since it was opened (see td_fileinq) fails with TD_EUNCOMPFILE, or
  * TD_ECOMPFILE for a compressed dataset, rather than mix two files' data;
- * this is checked before and after every read. */
+ * this is checked at the end of every read, which sees a change made
+ * before the read or while it ran. */
 int td_varget_float(int id, int varid, const uint32_t start[2],
                     const uint32_t count[2], float *out);
 int td_varget_byte(int id, int varid, const uint32_t start[2],
@@ -386,9 +398,61 @@ int td_gridinq(int id, int *grid, double *latitudes, double *longitudes);
  * or its modification time, or its status-change time while it kept its
  * names, is no longer what it was; reads of a changed dataset fail, see
  * td_varget_float.  A file renamed over or removed has not changed: the
- * dataset goes on reading the file it opened). */
+ * dataset goes on reading the file it opened).  A dataset opened on
+ * callbacks has no file: its identity is all 0 and it never changes. */
 int td_fileinq(int id, uint64_t *device, uint64_t *inode, int64_t *size,
                int64_t *modified_ns, int *changed);
+
+/* The bytes the file of a plain dataset must hold for every row the header
+ * claims: (rows + 1) x columns x pixel size (the header takes the first
+ * row's place).  -1 for a compressed dataset, whose length only its stream
+ * tells, for one of an unsupported compression_type, and for negative
+ * dimensions.  Compare td_fileinq's size to refuse a file cut short at once
+ * rather than at its first missing row.  TD_EREADATT when compression_type
+ * cannot be read. */
+int td_lengthinq(int id, int64_t *needed);
+
+/* Many datasets, few slots: the pool.
+ *
+ * The table holds 100 open datasets.  A program that keeps more open (a
+ * mosaic of hundreds of files, xarray's open_mfdataset) opens each through
+ * the pool: a pool handle names a dataset without holding a slot.  Its
+ * dataset is opened (read-only) when the handle is acquired and stays open
+ * while it is acquired and among the most recently used; beyond the pool's
+ * limit the least recently used idle one is closed, and opened again when
+ * next acquired.  Opened again, the file must be the one first opened,
+ * unchanged: a file replaced or written in place meanwhile is refused with
+ * TD_EUNCOMPFILE, or TD_ECOMPFILE for a compressed dataset.  Handles are
+ * numbers from 0 up, not reused while the numbers last; all pool calls are
+ * safe from any thread. */
+#define TD_POOL_LIMIT 64   /* the pool's limit until td_pool_setlimit */
+
+/* Opens a dataset read-only, with td_open's checks and statuses, and gives
+ * its pool handle.  The dataset stays open, idle, until the pool needs its
+ * slot. */
+int td_pool_open(const char *path, int *handle);
+
+/* The dataset id of a handle, for the caller's calls until it releases the
+ * handle; opens the dataset again if the pool closed it.  Every acquire is
+ * matched by one td_pool_release.  Several threads may acquire one handle
+ * at once: they get the same id.  TD_EBADID for a handle that names
+ * nothing. */
+int td_pool_acquire(int handle, int *id);
+int td_pool_release(int handle);
+
+/* Forgets a handle and closes its dataset, once the last acquisition of it
+ * is released. */
+int td_pool_close(int handle);
+
+/* The most datasets the pool keeps open at once, 1 to TD_MAX_DATASETS
+ * (values beyond are taken as the nearest); idle ones beyond it are closed
+ * at once.  Acquired datasets are never closed, so more than the limit may
+ * be open while more are in use. */
+int td_pool_setlimit(int limit);
+
+/* The pool's limit, the datasets it holds open now and its handles (every
+ * output optional). */
+int td_pool_inq(int *limit, int *open, int *handles);
 
 #ifdef __cplusplus
 }

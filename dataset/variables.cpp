@@ -58,6 +58,15 @@ int check_storage(Dataset& ds)
 
 namespace {
 
+// The first n elements of a buffer kept with the dataset, grown as needed.
+template <class T>
+std::span<T> scratch(std::vector<T>& buffer, std::size_t n)
+{
+    if (buffer.size() < n)
+        buffer.resize(n);
+    return std::span(buffer).first(n);
+}
+
 // Cloud samples and graphics nibbles, as bytes or as floats 0 .. 255.
 int deliver_bytes(std::span<const std::uint8_t> bytes, void* out, int value_type) noexcept
 {
@@ -96,8 +105,8 @@ int read_graphics(Dataset& ds, const Index2& start, const Index2& count, std::si
 {
     if (ds.graphics != 1)
         return TD_EBADVARID;
-    std::vector<std::uint16_t> words(n);
-    std::vector<std::uint8_t> nibbles(n);
+    const std::span<std::uint16_t> words = scratch(ds.block_words, n);
+    const std::span<std::uint8_t> nibbles = scratch(ds.block_bytes, n);
     if (const int status = read_words(ds, words, start, count, nullptr, RowIndex::Part::nibbles);
         status != TD_NOERR)
         return status;
@@ -127,8 +136,8 @@ int read_data(Dataset& ds, const Index2& start, const Index2& count, std::size_t
         return TD_EREADATT;
 
     if (ds.pixel_size == 1) {
-        std::vector<std::uint8_t> bytes(n);
-        if (const int status = td_read_block(ds.current, std::as_writable_bytes(std::span(bytes)),
+        const std::span<std::uint8_t> bytes = scratch(ds.block_bytes, n);
+        if (const int status = td_read_block(ds.current, std::as_writable_bytes(bytes),
                                              layout_of(ds), start, count, &shift);
             status != TD_NOERR)
             return status;
@@ -137,7 +146,7 @@ int read_data(Dataset& ds, const Index2& start, const Index2& count, std::size_t
         return deliver_bytes(bytes, out, value_type);
     }
 
-    std::vector<std::uint16_t> words(n);
+    const std::span<std::uint16_t> words = scratch(ds.block_words, n);
     if (const int status = read_words(ds, words, start, count, &shift, RowIndex::Part::values);
         status != TD_NOERR)
         return status;
@@ -155,21 +164,28 @@ int read_data(Dataset& ds, const Index2& start, const Index2& count, std::size_t
     return TD_EINTERNAL;
 }
 
-int varget(int id, int varid, const Index2& start, const Index2& count, void* out, int value_type)
-{
-    Dataset* ds = find_dataset(id);
-    if (ds == nullptr)
-        return TD_EBADID;
-    if (ds->define_flag != 0)
-        return TD_EINDEFINE;
-    if (!block_in_bounds(*ds, start, count))
-        return TD_EINDEX;
-    // A file written in place since it was opened would give rows of
-    // another dataset under this one's header.
-    if (const int status = check_unchanged(*ds); status != TD_NOERR)
-        return status;
+int read_block(Dataset& ds, int varid, const Index2& start, const Index2& count, void* out, int value_type);
 
-    if (const int status = check_storage(*ds); status != TD_NOERR)
+int varget(Dataset& ds, int varid, const Index2& start, const Index2& count, void* out, int value_type)
+{
+    if (ds.define_flag != 0)
+        return TD_EINDEFINE;
+    if (!block_in_bounds(ds, start, count))
+        return TD_EINDEX;
+    const int status = read_block(ds, varid, start, count, out, value_type);
+    // A file written in place since it was opened, before or while the
+    // rows were read, would give rows of another dataset under this one's
+    // header, or mixed with it: the read fails, whatever it found.  One
+    // look after the read sees both.
+    if (const int changed = check_unchanged(ds); changed != TD_NOERR)
+        return changed;
+    return status;
+}
+
+// The read proper, once the block is known to lie in the image.
+int read_block(Dataset& ds, int varid, const Index2& start, const Index2& count, void* out, int value_type)
+{
+    if (const int status = check_storage(ds); status != TD_NOERR)
         return status;
 
     if (varid != kDataVariable && varid != kGraphicsVariable)
@@ -178,12 +194,8 @@ int varget(int id, int varid, const Index2& start, const Index2& count, void* ou
         return TD_EINTERNAL;
     // Both counts are at most 32767 here, so the product fits.
     const std::size_t n = std::size_t{count[0]} * count[1];
-    const int status = varid == kGraphicsVariable ? read_graphics(*ds, start, count, n, out, value_type)
-                                                  : read_data(*ds, start, count, n, out, value_type);
-    // A change while the rows were read may have mixed two files' data.
-    if (status == TD_NOERR)
-        return check_unchanged(*ds);
-    return status;
+    return varid == kGraphicsVariable ? read_graphics(ds, start, count, n, out, value_type)
+                                      : read_data(ds, start, count, n, out, value_type);
 }
 
 } // namespace
@@ -191,13 +203,7 @@ int varget(int id, int varid, const Index2& start, const Index2& count, void* ou
 int td_varget(int id, int varid, const Index2& start, const Index2& count, void* out,
               int value_type) noexcept
 {
-    try {
-        return varget(id, varid, start, count, out, value_type);
-    } catch (const std::bad_alloc&) {
-        return TD_ENOMEM;
-    } catch (...) {
-        return TD_EINTERNAL;
-    }
+    return with_dataset(id, [&](Dataset& ds) { return varget(ds, varid, start, count, out, value_type); });
 }
 
 } // namespace td

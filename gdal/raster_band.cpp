@@ -67,17 +67,15 @@ CPLErr TidewellRasterBand::write_rows(int row, int count, const void* in)
     }), "writing ", row, count);
 }
 
-CPLErr TidewellRasterBand::report(int status, const char* what, int row, int count)
+CPLErr TidewellRasterBand::report(const ReadResult& result, const char* what, int row, int count)
 {
-    if (status == TD_NOERR)
+    if (result.status == TD_NOERR)
         return CE_None;
-    // Reported after the library lock is released: an error handler may
-    // call back into GDAL.
     const auto& dataset = *static_cast<TidewellDataset*>(poDS);
     const std::string rows = count == 1 ? "row " + std::to_string(row)
                                         : "rows " + std::to_string(row) + " to " + std::to_string(row + count - 1);
     CPLError(CE_Failure, CPLE_FileIO, "%s: %s %s%s: %s", dataset.source().path().c_str(), GetDescription(), what,
-             rows.c_str(), status_message(status).c_str());
+             rows.c_str(), read_message(result).c_str());
     return CE_Failure;
 }
 

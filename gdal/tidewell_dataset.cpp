@@ -1,6 +1,7 @@
 // tidewell_dataset.cpp - recognising and opening Tidewell datasets in GDAL.
 #include "tidewell_dataset.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -79,21 +80,26 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
         return nullptr;
     }
 
+    // The file is opened once, through the library's pool: what is
+    // described here is the file that will be read (a file changed or
+    // replaced later is refused at its reads), and the plain dataset cut
+    // short is refused now rather than at its first missing row.
     const std::string path = absolute_path(name->path);
+    auto source = std::make_unique<Source>();
     DatasetMetadata metadata;
     tdi::Failure failure;
-    FileIdentity identity;
-    int status = TD_NOERR;
-    {
-        const auto lock = lock_library();
-        int id = -1;
-        status = td_open(path.c_str(), TD_READONLY, &id);
-        if (status == TD_NOERR) {
-            status = read_metadata(id, path, metadata, failure);
-            identity = file_identity(id);
-            static_cast<void>(td_close(id));
-        }
-    }
+    std::int64_t needed = -1;
+    std::int64_t size = 0;
+    int status = source->open(path);
+    if (status == TD_NOERR)
+        status = source->with_id([&](int id) {
+            int s = read_metadata(id, path, metadata, failure);
+            if (s == TD_NOERR)
+                s = td_lengthinq(id, &needed);
+            if (s == TD_NOERR)
+                s = td_fileinq(id, nullptr, nullptr, &size, nullptr, nullptr);
+            return s;
+        }).status;
     const tdi::DatasetInfo& info = metadata.info;
     if (status != TD_NOERR) {
         CPLError(CE_Failure, CPLE_OpenFailed, "%s: %s",
@@ -103,6 +109,13 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
     if (info.rows < 1 || info.columns < 1) {
         CPLError(CE_Failure, CPLE_OpenFailed, "%s: %d rows and %d columns: nothing to read",
                  name->path.c_str(), info.rows, info.columns);
+        return nullptr;
+    }
+    if (needed >= 0 && size < needed) {
+        CPLError(CE_Failure, CPLE_OpenFailed,
+                 "%s: file too small for its header: %d rows of %d samples need %lld bytes, the file has %lld",
+                 name->path.c_str(), info.rows, info.columns, static_cast<long long>(needed),
+                 static_cast<long long>(size));
         return nullptr;
     }
     const std::string& variable = info.variables.front().name;
@@ -118,24 +131,32 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
     dataset->nRasterXSize = info.columns;
     dataset->nRasterYSize = info.rows;
     dataset->eAccess = GA_ReadOnly;
-    dataset->source_ = std::make_unique<Source>(path, identity);
+    dataset->source_ = std::move(source);
+
+    // A dataset of two variables (the data and the graphics planes of
+    // visible and infrared data) opened by its path is a container of two
+    // subdatasets, as GDAL's multi-variable formats are, so that GDAL's
+    // tools choose between them (gdalbuildvrt -sd 2, gdalinfo -sd 2, QGIS's
+    // dialog); a dataset of one variable, or a subdataset, has one band.
+    const bool container = has_graphics && name->component.empty();
     if (open_info->eAccess == GA_Update) {
-        int status_rw = TD_NOERR;
-        {
-            const auto lock = lock_library();
-            status_rw = td_open(path.c_str(), TD_WRITE, &dataset->writable_id_);
+        // A band to write is a band of its own: the container has none.
+        if (container) {
+            CPLError(CE_Failure, CPLE_NotSupported, "%s: open a subdataset for update (%s, %s)",
+                     name->path.c_str(), subdataset_name(name->path, variable).c_str(),
+                     subdataset_name(name->path, kGraphics).c_str());
+            return nullptr;
         }
-        if (status_rw != TD_NOERR) {
+        if (const int s = td_open(path.c_str(), TD_WRITE, &dataset->writable_id_); s != TD_NOERR) {
             dataset->writable_id_ = -1;
-            CPLError(CE_Failure, CPLE_OpenFailed, "%s: %s", name->path.c_str(), td_strerror(status_rw));
+            CPLError(CE_Failure, CPLE_OpenFailed, "%s: %s", name->path.c_str(), td_strerror(s));
             return nullptr;
         }
         dataset->eAccess = GA_Update;
     }
-
     if (graphics)
         dataset->SetBand(1, std::make_unique<TidewellRasterBand>(dataset.get(), 1, "graphics", "").release());
-    else
+    else if (!container)
         dataset->SetBand(1, std::make_unique<TidewellRasterBand>(dataset.get(), 0, variable, metadata.unit)
                                 .release());
 
@@ -148,15 +169,14 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
     set_all(metadata.essentials, "");
     set_all(metadata.attributes, "TIDEWELL");
     set_all(metadata.imagery, "IMAGERY");
-    // Only the dataset opened by its path lists the subdatasets: a reader
-    // that opens every subdataset it finds (rioxarray) must not find them
-    // again inside each one.
-    if (has_graphics && name->component.empty()) {
-        const std::string size = "[" + std::to_string(info.rows) + "x" + std::to_string(info.columns) + "] ";
+    // Only the container lists the subdatasets: a reader that opens every
+    // subdataset it finds (rioxarray) must not find them again inside each.
+    if (container) {
+        const std::string dims = "[" + std::to_string(info.rows) + "x" + std::to_string(info.columns) + "] ";
         set_all({{"SUBDATASET_1_NAME", subdataset_name(name->path, variable)},
-                 {"SUBDATASET_1_DESC", size + variable + " (32-bit floating-point)"},
+                 {"SUBDATASET_1_DESC", dims + variable + " (32-bit floating-point)"},
                  {"SUBDATASET_2_NAME", subdataset_name(name->path, kGraphics)},
-                 {"SUBDATASET_2_DESC", size + "graphics planes 1-4 as bits 0-3 (8-bit unsigned integer)"}},
+                 {"SUBDATASET_2_DESC", dims + "graphics planes 1-4 as bits 0-3 (8-bit unsigned integer)"}},
                 "SUBDATASETS");
     }
 
@@ -188,22 +208,9 @@ TidewellDataset::~TidewellDataset()
     if (writable_id_ < 0)
         return;
     // The changed dataset is written back whole, or not at all.
-    int status = TD_NOERR;
-    {
-        const auto lock = lock_library();
-        status = td_close(writable_id_);
-    }
-    if (status != TD_NOERR)
+    if (const int status = td_close(writable_id_); status != TD_NOERR)
         CPLError(CE_Failure, CPLE_FileIO, "%s: not written back: %s", source_->path().c_str(),
                  td_strerror(status));
-}
-
-int TidewellDataset::with_id(const std::function<int(int id)>& call) const
-{
-    if (writable_id_ < 0)
-        return source_->with_id(call);
-    const auto lock = lock_library();
-    return call(writable_id_);
 }
 
 CPLErr TidewellDataset::GetGeoTransform(double* transform)

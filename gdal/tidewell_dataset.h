@@ -1,27 +1,28 @@
 // tidewell_dataset.h - the GDAL dataset and raster bands of a Tidewell
 // dataset, read through the td_ library.
 //
-// A dataset opened by its path shows the data variable as one Float32 band
-// (values as the library calibrates them, nodata -999).  Visible and
-// infrared datasets also have the graphics planes, as a subdataset
-// TIDEWELL:"path":graphics of one Byte band holding the plane bits
-// (plane p is bit p - 1).
+// The data variable is one Float32 band (values as the library calibrates
+// them, nodata -999), the graphics planes of visible and infrared datasets
+// one Byte band holding the plane bits (plane p is bit p - 1).  A dataset
+// of one variable (ancillary and cloud data) opened by its path has the
+// data band; one of two variables (visible and infrared data) opened by its
+// path is a container of two subdatasets, TIDEWELL:"path":VARIABLE and
+// TIDEWELL:"path":graphics, each with its band.
 //
-// Opened for update (GA_Update), either band is written through the
-// library (td_varput_float, td_varput_byte): the GDAL dataset holds a
-// read-write library dataset for its whole life, reads and writes go to it,
-// and closing the GDAL dataset writes the changed dataset back whole (the
-// library's td_close).  So gdal_rasterize can burn vector lines into the
+// Opened for update (GA_Update), a band is written through the library
+// (td_varput_float, td_varput_byte): the GDAL dataset holds a read-write
+// library dataset of its own for its whole life, its reads and writes go to
+// it, and closing the GDAL dataset writes the changed dataset back whole
+// (the library's td_close).  So gdal_rasterize burns vector lines into the
 // graphics planes.
 #pragma once
 
 #include <array>
-#include <functional>
 #include <memory>
 #include <string>
 
 #include "gdal_pam.h"
-#include "handle_cache.h"
+#include "dataset_source.h"
 #include "ogr_spatialref.h"
 
 namespace tdgdal {
@@ -39,9 +40,14 @@ public:
     const Source& source() const { return *source_; }
 
     // Runs a library call with an id of the dataset: the read-write one of
-    // a dataset opened for update, else one from the cache of read-only
-    // ids; returns its status.
-    [[nodiscard]] int with_id(const std::function<int(int id)>& call) const;
+    // a dataset opened for update, else one acquired from the pool.
+    template <class Call>
+    [[nodiscard]] ReadResult with_id(Call&& call) const
+    {
+        if (writable_id_ < 0)
+            return source_->with_id(call);
+        return ReadResult{call(writable_id_), false};
+    }
 
 private:
     friend class TidewellRasterBand;
@@ -75,7 +81,7 @@ private:
     // them from it; reports a failure as a GDAL error.
     CPLErr read_rows(int row, int count, void* out);
     CPLErr write_rows(int row, int count, const void* in);
-    CPLErr report(int status, const char* what, int row, int count);
+    CPLErr report(const ReadResult& result, const char* what, int row, int count);
 
     int variable_;
     std::string unit_;

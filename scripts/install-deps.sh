@@ -8,12 +8,16 @@ packages="cmake make g++ pkg-config libgd-dev libgtest-dev man-db python3 valgri
 # The GDAL plugin (gdal/) and its tests: GDAL's development files, its
 # command-line tools, and Python with GDAL, rasterio and rioxarray.
 packages="$packages libgdal-dev gdal-bin python3-gdal python3-rasterio python3-rioxarray python3-numpy python3-pytest"
-# The batch recipes of the README: GNU parallel, jq for choosing datasets,
-# rsync for parallel's transfers.
-packages="$packages parallel jq rsync"
+# The batch recipes of the README: GNU parallel, jq for choosing datasets
+# and reading tdfbatch's reports.
+packages="$packages parallel jq"
+# tdfbatch's browse page, tested in a real browser: headless chromium driven
+# by selenium through chromium's WebDriver.
+packages="$packages chromium chromium-driver python3-selenium"
 # The Python package (python/) and its tests: xarray with dask
-# (open_mfdataset), and venv with pip and setuptools for the installation test.
-packages="$packages python3-xarray python3-dask python3-venv python3-pip python3-setuptools"
+# (open_mfdataset), dask.distributed (workers in other processes), and venv
+# with pip and setuptools for the installation test.
+packages="$packages python3-xarray python3-dask python3-distributed python3-venv python3-pip python3-setuptools"
 # The converter's tests: giflib and Pillow decode reduced GIFs; matplotlib
 # holds the published viridis and cividis tables the built-in ones are
 # checked against.

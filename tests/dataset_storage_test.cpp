@@ -360,7 +360,7 @@ protected:
     // is expanded, and its copy written to), so close writes it back.
     static int rewrite_planes(int id)
     {
-        const td::Dataset* ds = td::find_dataset(id);
+        const auto ds = td::find_dataset(id);
         if (ds == nullptr)
             return TD_EBADID;
         const std::uint32_t start[2]{0, 0};
@@ -389,7 +389,7 @@ protected:
     // copy, or decoded in place through the row index.
     static std::vector<std::uint16_t> stored_words(int id)
     {
-        td::Dataset* ds = td::find_dataset(id);
+        const auto ds = td::find_dataset(id);
         EXPECT_TRUE(ds != nullptr && (ds->expanded || ds->copied || ds->row_index.built()));
         const std::size_t n = std::size_t(ds->rows) * std::size_t(ds->columns);
         const Index2 all{Index2::value_type(ds->rows), Index2::value_type(ds->columns)};
@@ -807,7 +807,7 @@ TEST_F(Compressed, FailedRecompressionKeepsThePreviousFile)
     ASSERT_EQ(rewrite_planes(id), TD_NOERR);
     // Claim a row more than the copy holds: recompression fails on it,
     // after it has written part of the new file.
-    td::Dataset* ds = td::find_dataset(id);
+    const auto ds = td::find_dataset(id);
     ds->rows = 9;
     EXPECT_EQ(td_close(id), TD_EREADDATA);
     EXPECT_EQ(tdtest::read_file(path), std::string(file.begin(), file.end()));

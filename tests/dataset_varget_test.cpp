@@ -275,7 +275,7 @@ TEST_F(Varget, FirstReadOfEitherVariableIndexesTheStream)
     const std::vector<int> values{1, 500, -3, 2047, 984, 2};
     for (const int first_varid : {0, 1}) {
         const int id = open_row(tdw::kInfrared, values, {}, true);
-        const td::Dataset* ds = td::find_dataset(id);
+        const auto ds = td::find_dataset(id);
         EXPECT_FALSE(ds->row_index.built());
         floats(id, first_varid, 0, 6);
         EXPECT_TRUE(ds->row_index.built());

@@ -27,8 +27,8 @@ cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1 ||
     { cat "$scratch/install.log" >&2; fail "cmake --install failed"; }
 
 # The installed layout.
-for f in bin/tdftogif bin/tdfinfo include/tidewell.h \
-         share/man/man1/tdftogif.1 share/man/man1/tdfinfo.1; do
+for f in bin/tdftogif bin/tdfinfo bin/tdfbatch include/tidewell.h \
+         share/man/man1/tdftogif.1 share/man/man1/tdfinfo.1 share/man/man1/tdfbatch.1; do
     [ -e "$prefix/$f" ] || fail "$f not installed"
 done
 pcfile=$(find "$prefix" -name tidewell.pc)
@@ -96,5 +96,11 @@ done
 "$prefix/bin/tdfinfo" >/dev/null 2>&1 && fail "tdfinfo without arguments succeeded"
 LD_LIBRARY_PATH="$libdir" "$prefix/bin/tdfinfo" "$scratch/none.tdf" 2>"$scratch/err" && fail "tdfinfo of a missing file succeeded"
 grep -qx "tdfinfo: $scratch/none.tdf: cannot access dataset" "$scratch/err" || fail "tdfinfo failure line: $(cat "$scratch/err")"
+# tdfbatch finds the tdftogif installed beside it, with no PATH to look in.
+mkdir "$scratch/passes"
+"$build/tests/make_sample" "$scratch/passes/p.tdf" 40 60 || fail "make_sample failed"
+PATH=/nonexistent "$prefix/bin/tdfbatch" -q "$scratch/passes" "$scratch/gifs" 2>"$scratch/err" ||
+    fail "installed tdfbatch: $(cat "$scratch/err")"
+[ -s "$scratch/gifs/p.gif" ] || fail "installed tdfbatch converted nothing"
 
 echo "install_test: ok ($libdir)"

@@ -14,7 +14,7 @@ Every failed library call raises TidewellError, an OSError carrying the
 library's status and message.
 """
 
-from ._handles import get_max_open, set_max_open
+from ._pool import get_max_open, set_max_open
 from ._library import BAD_VALUE, library_path, strerror
 from .dataset import Dataset, Variable, open
 from .errors import (TidewellError, TidewellFileNotFoundError, TidewellIsADirectoryError,

@@ -1,10 +1,12 @@
-"""The shared library libtidewell.so.1 through ctypes: finding and loading it,
-the prototypes of the td_ operations, and the one lock around all of them.
+"""The shared library libtidewell.so.1 through ctypes: finding and loading it
+and the prototypes of the td_ operations.
 
-The library keeps a process-wide, unguarded table of open datasets, so every
-call into it is made with ``lock`` held, from whichever thread.  The library
-is loaded on first use, so importing the package (as xarray does for every
-backend it lists) never fails for want of it.
+The library is safe to call from any thread: calls on different datasets
+run at once, calls on one dataset are serialised inside it.  ctypes lets go
+of the interpreter's lock during each call, so threads (dask's default
+scheduler) read different datasets in parallel.  The library is loaded on
+first use, so importing the package (as xarray does for every backend it
+lists) never fails for want of it.
 """
 
 import ctypes
@@ -31,6 +33,8 @@ TD_ATT_SCALED = 3
 TD_EBADVAR = 15
 TD_EBADATTVAL = 21
 TD_EMAXDS = 23
+TD_EUNCOMPFILE = 45
+TD_ECOMPFILE = 46
 BAD_VALUE = -999.0
 TD_IDENTIFY_SIZE = 72
 TD_KIND_NAME_SIZE = 10
@@ -39,7 +43,7 @@ TD_UNITS_SIZE = 32
 TD_TIME_TEXT_SIZE = 25
 TD_GRID_NONE = 0
 
-lock = threading.RLock()
+_load_lock = threading.Lock()
 _lib = None
 _lib_path = None
 
@@ -77,6 +81,12 @@ _PROTOTYPES = {
     "td_fileinq": (ctypes.c_int, [ctypes.c_int, ctypes.POINTER(ctypes.c_uint64),
                                   ctypes.POINTER(ctypes.c_uint64), ctypes.POINTER(ctypes.c_int64),
                                   ctypes.POINTER(ctypes.c_int64), _c_int_p]),
+    "td_pool_open": (ctypes.c_int, [ctypes.c_char_p, _c_int_p]),
+    "td_pool_acquire": (ctypes.c_int, [ctypes.c_int, _c_int_p]),
+    "td_pool_release": (ctypes.c_int, [ctypes.c_int]),
+    "td_pool_close": (ctypes.c_int, [ctypes.c_int]),
+    "td_pool_setlimit": (ctypes.c_int, [ctypes.c_int]),
+    "td_pool_inq": (ctypes.c_int, [_c_int_p, _c_int_p, _c_int_p]),
 }
 
 
@@ -115,29 +125,29 @@ def _load():
 
 
 def library():
-    """The loaded library; the caller holds ``lock``."""
-    return _lib if _lib is not None else _load()
+    """The loaded library, loaded on first use."""
+    if _lib is not None:
+        return _lib
+    with _load_lock:
+        return _lib if _lib is not None else _load()
 
 
 def library_path():
     """The path or name the library was loaded from."""
-    with lock:
-        library()
-        return _lib_path
+    library()
+    return _lib_path
 
 
 def identify(head):
     """The status td_open would give for a file beginning with the bytes
     `head` (0: a dataset the library opens)."""
     head = bytes(head[:TD_IDENTIFY_SIZE])
-    with lock:
-        return library().td_identify(head, len(head))
+    return library().td_identify(head, len(head))
 
 
 def strerror(status):
     """The library's message of a status code."""
-    with lock:
-        return library().td_strerror(status).decode("ascii", "replace")
+    return library().td_strerror(status).decode("ascii", "replace")
 
 
 def error(status, filename=None, item=None):
@@ -148,12 +158,3 @@ def error(status, filename=None, item=None):
 def block(start, count):
     """Start and count of a block as the library takes them."""
     return _block(*start), _block(*count)
-
-
-def _after_fork_in_child():
-    # A lock held by another thread at the fork would stay held forever.
-    global lock
-    lock = threading.RLock()
-
-
-os.register_at_fork(after_in_child=_after_fork_in_child)

@@ -2,23 +2,23 @@
 and blocks of its variables as numpy arrays."""
 
 import collections
+import contextlib
 import ctypes
 import datetime
 import operator
 import os
+import threading
 import weakref
 
 import numpy as np
 
-from . import _handles, _library
+from . import _library
 
 __all__ = ["Dataset", "Variable", "open"]
 
 # Largest block the library is asked for in one call, in values: the
-# library allocates a buffer of the stored samples of each block, so this
-# bounds its memory whatever the size of the read.  64 Ki values keep that
-# buffer at 128 KiB, below the size at which the C library maps fresh pages
-# for each allocation (which made larger bands slower).
+# library keeps a buffer of the stored samples of the largest block read,
+# so this bounds its memory whatever the size of the read (128 KiB).
 _BAND_VALUES = 1 << 16
 
 Variable = collections.namedtuple("Variable", "name dtype dimensions shape")
@@ -92,7 +92,8 @@ def _describe(lib, dataset_id, path):
             attrs[key] = value.value / scale.value
         else:
             attrs[key] = value.value
-    return lengths, variables, attrs, _derived(lib, dataset_id, lengths, check)
+    return {"lengths": lengths, "variables": variables, "attrs": attrs,
+            "derived": _derived(lib, dataset_id, lengths, check)}
 
 
 def _derived(lib, dataset_id, lengths, check):
@@ -127,6 +128,72 @@ def _derived(lib, dataset_id, lengths, check):
     return derived
 
 
+def _open_handle(path):
+    """A pool handle of the dataset at `path`; TidewellError when the
+    library refuses it."""
+    handle = ctypes.c_int(-1)
+    status = _library.library().td_pool_open(os.fsencode(path), ctypes.byref(handle))
+    if status != 0:
+        raise _library.error(status, path)
+    return handle.value
+
+
+@contextlib.contextmanager
+def _acquired(handle, path, storage):
+    """The dataset id of a pool handle, for the time of a `with` block."""
+    lib = _library.library()
+    dataset_id = ctypes.c_int(-1)
+    status = lib.td_pool_acquire(handle, ctypes.byref(dataset_id))
+    if status in (_library.TD_EUNCOMPFILE, _library.TD_ECOMPFILE):
+        raise _changed_error(path, storage, status)
+    if status != 0:
+        raise _library.error(status, path)
+    try:
+        yield dataset_id.value
+    finally:
+        lib.td_pool_release(handle)
+
+
+def _identity(dataset_id):
+    """Size and modification time of the file the library opened."""
+    size, modified = ctypes.c_int64(), ctypes.c_int64()
+    _library.library().td_fileinq(dataset_id, None, None, ctypes.byref(size),
+                                  ctypes.byref(modified), None)
+    return (size.value, modified.value)
+
+
+_CHANGED = "dataset changed on disk since it was opened"
+
+
+def _changed_error(path, storage, status=None):
+    """The error of a file that is no longer the one described."""
+    if status is None:
+        compressed = storage == "compressed"
+        status = _library.TD_ECOMPFILE if compressed else _library.TD_EUNCOMPFILE
+    return _library.make_error(status, "%s (%s)" % (_library.strerror(status), _CHANGED), path)
+
+
+def _read_error(status, dataset_id, path, item):
+    """The error of a failed read, naming a change of the file."""
+    changed = ctypes.c_int(0)
+    _library.library().td_fileinq(dataset_id, None, None, None, None, ctypes.byref(changed))
+    message = _library.strerror(status)
+    if changed.value:
+        message = "%s (%s)" % (message, _CHANGED)
+    return _library.make_error(status, message, path, item)
+
+
+def _unpickle(path, description):
+    """A dataset out of a pickle: described, its file not yet opened."""
+    dataset = Dataset.__new__(Dataset)
+    dataset._path = path
+    dataset._lock = threading.Lock()
+    dataset._handle = None
+    dataset._closed = False
+    dataset._set_description(description)
+    return dataset
+
+
 def _axis(key, length, label):
     """(ascending range of indices, reversed?, dimension dropped?) of an
     index or slice along a dimension of `length`."""
@@ -152,44 +219,59 @@ class Dataset:
     """A Tidewell dataset, opened read-only.
 
     Opening reads the header only: dimensions, variables and the 57
-    attributes.  Data is read by ``read``, a block at a time.  The object
-    holds one of the library's 100 open-dataset slots only while it is among
-    the most recently used datasets (see ``tidewell.set_max_open``); it opens
-    the file again when it needs to.  Use it as a context manager, or call
-    ``close``.  Safe to use from several threads.
+    attributes.  Data is read by ``read``, a block at a time.  The object is
+    a handle of the library's pool: it holds one of the library's 100
+    open-dataset slots only while it is read or among the most recently used
+    datasets (see ``tidewell.set_max_open``), and the file is opened again
+    when it is needed.  Use it as a context manager, or call ``close``.
+    Safe to use from several threads: reads of different datasets run at
+    the same time.
     """
 
     def __init__(self, path):
         path = os.fspath(path)
         if isinstance(path, bytes):
             path = os.fsdecode(path)
-        self._path = path
+        # Made absolute at once: a lazy read after os.chdir, or a copy
+        # unpickled in another directory, finds the same file.
+        self._path = os.path.abspath(path)
         self._closed = True
-        handle = _handles.Handle(path)
-        with _library.lock:
-            lib = _library.library()
-            try:
-                dataset_id = handle.id()
-                lengths, variables, attrs, derived = _describe(lib, dataset_id, path)
-            except BaseException:
-                handle.close()
-                raise
+        self._lock = threading.Lock()
+        self._handle = None
+        handle = _open_handle(self._path)
+        try:
+            with _acquired(handle, self._path, None) as dataset_id:
+                description = _describe(_library.library(), dataset_id, self._path)
+                description["identity"] = _identity(dataset_id)
+        except BaseException:
+            _library.library().td_pool_close(handle)
+            raise
+        self._adopt(handle)
+        self._set_description(description)
+
+    def _adopt(self, handle):
+        """Takes the pool handle; it is closed with the dataset, or when the
+        dataset is collected."""
         self._handle = handle
-        self._finalizer = weakref.finalize(self, handle.abandon)
+        self._finalizer = weakref.finalize(self, _library.library().td_pool_close, handle)
         self._closed = False
-        self._rows, self._columns = lengths
+
+    def _set_description(self, description):
+        self._description = description
+        self._rows, self._columns = description["lengths"]
         shape = (max(self._rows, 0), max(self._columns, 0))
         self._variables = {}
         self._varids = {}
         # The data variable is read as floats whatever its stored type (a
         # cloud dataset's bytes come as 0.0 to 255.0), as the GDAL driver
         # gives it; the graphics planes as bytes.
-        for name, varid, value_type in variables:
+        for name, varid, value_type in description["variables"]:
             dtype = np.dtype(np.float32 if varid == 0 else np.uint8)
             self._variables[name] = Variable(name, dtype, _DIMENSIONS, shape)
             self._varids[name] = varid
-        self._data_variable = variables[0][0]
-        self._attrs = attrs
+        self._data_variable = description["variables"][0][0]
+        self._attrs = description["attrs"]
+        derived = description["derived"]
         self._data_kind = derived["data_kind"]
         self._storage = derived["storage"]
         self._units = derived["units"]
@@ -202,7 +284,7 @@ class Dataset:
 
     @property
     def path(self):
-        """The path the dataset was opened with."""
+        """The absolute path of the dataset, as it was when it was opened."""
         return self._path
 
     @property
@@ -341,12 +423,10 @@ class Dataset:
         column .. column + span - 1, in blocks of at most _BAND_VALUES."""
         contiguous = row_range.step == 1
         band = max(1, _BAND_VALUES // span) if contiguous else 1
-        with _library.lock:
-            self._check_open()
-            lib = _library.library()
-            read = lib.td_varget_float if dtype.kind == "f" else lib.td_varget_byte
-            varid = self._varids[name]
-            dataset_id = self._handle.id()
+        lib = _library.library()
+        read = lib.td_varget_float if dtype.kind == "f" else lib.td_varget_byte
+        varid = self._varids[name]
+        with _acquired(self._live_handle(), self._path, self._storage) as dataset_id:
             first = 0
             while first < len(row_range):
                 n = min(band, len(row_range) - first)
@@ -354,10 +434,30 @@ class Dataset:
                 target = out[first:first + n]
                 status = read(dataset_id, varid, start, count, target.ctypes.data)
                 if status != 0:
-                    raise _library.error(status, self._path, name)
+                    raise _read_error(status, dataset_id, self._path, name)
                 if nan:
                     np.copyto(target, np.nan, where=target == _library.BAD_VALUE)
                 first += n
+
+    def _live_handle(self):
+        """The pool handle, opening the file at the first read of a dataset
+        that came out of a pickle: it must be the file that was described,
+        as far as its size and modification time tell."""
+        with self._lock:
+            self._check_open()
+            if self._handle is not None:
+                return self._handle
+            handle = _open_handle(self._path)
+            try:
+                with _acquired(handle, self._path, self._storage) as dataset_id:
+                    same = _identity(dataset_id) == self._description["identity"]
+                if not same:
+                    raise _changed_error(self._path, self._storage)
+            except BaseException:
+                _library.library().td_pool_close(handle)
+                raise
+            self._adopt(handle)
+            return handle
 
     # Life -------------------------------------------------------------
 
@@ -371,13 +471,14 @@ class Dataset:
 
     def close(self):
         """Closes the dataset and gives its library slot back; reads fail
-        afterwards.  Closing twice does nothing."""
-        with _library.lock:
+        afterwards (a read in progress in another thread ends first).
+        Closing twice does nothing."""
+        with self._lock:
             if self._closed:
                 return
             self._closed = True
-            self._finalizer.detach()
-            self._handle.close()
+            if self._handle is not None:
+                self._finalizer()
 
     def __enter__(self):
         return self
@@ -386,8 +487,11 @@ class Dataset:
         self.close()
 
     def __reduce__(self):
-        # Another process opens the same path again.
-        return (Dataset, (self._path,))
+        # Another process gets the description and opens the file at its
+        # first read: unpickling never touches the file, so a worker that
+        # cannot read it fails in the task that reads, with a TidewellError
+        # the scheduler hands back to the caller.
+        return (_unpickle, (self._path, self._description))
 
     def __repr__(self):
         state = "closed " if self._closed else ""

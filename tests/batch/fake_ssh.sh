@@ -1,11 +1,10 @@
 #!/bin/sh
 # A stand-in for ssh: runs the command on this machine, in a directory of
 # its own for each host name ($FAKE_SSH_ROOT/HOST, which is also the host's
-# home), so that GNU parallel's remote runs, transfers (rsync over this
-# "ssh") and clean-ups can be tested without a second machine. Like sshd,
-# it gives the command the user's login shell in SHELL, which GNU parallel's
-# remote wrapper runs the command with: the caller's environment may have
-# none (a CI runner, a cron job).
+# home), so that GNU parallel's remote runs can be tested without a second
+# machine. Like sshd, it gives the command the user's login shell in SHELL,
+# which GNU parallel's remote wrapper runs the command with: the caller's
+# environment may have none (a CI runner, a cron job).
 while [ $# -gt 0 ]; do
     case $1 in
         -o | -l | -p | -i | -F | -S) shift 2 ;;

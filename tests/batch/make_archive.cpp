@@ -1,16 +1,23 @@
-// make_archive.cpp - writes a small archive of satellite passes for the batch
-// recipes: 40 datasets under ARCHIVE/<satellite>/<year>/<day>/, of several
-// satellites, kinds and dates, plain and compressed, four of them damaged.
-// The intact form of each damaged dataset goes to the same relative path
-// under SPARE, so that a test can repair it.
+// make_archive.cpp - writes an archive of satellite passes for the batch
+// tests: datasets under ARCHIVE/<satellite>/<year>/<day>/ of several
+// satellites, kinds and dates, plain and compressed.  Among passes 0 to 59:
+// three damaged datasets (6: its compressed stream cut, 15: its data area
+// cut, 26: its header cut), two files that are no dataset at all (38: a
+// text, 44: empty), one name with a blank (12) and one dataset named
+// without ".tdf" (50).  The intact form of each damaged dataset goes to the
+// same relative path under SPARE, so that a test can repair it.
 //
-// Prints one line per dataset, tab-separated: the path, the satellite, the
+// Prints one line per file, tab-separated: the path, the satellite, the
 // data kind and the date as year x 1000 + day ("-" for the three fields when
-// the header cannot be read), and "damaged" or "intact".
+// the header cannot be read), and "intact", "damaged" or "other".
 //
-// Usage: make_archive ARCHIVE SPARE
+// Usage: make_archive ARCHIVE SPARE [FIRST COUNT] [--intact]
+//   passes FIRST to FIRST + COUNT - 1 (default 0 to 59); --intact: no
+//   damaged datasets and no other files.
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -44,7 +51,7 @@ constexpr kind kinds[] = {
     {"scan time", tdw::kAncillary, 105, false},
 };
 
-enum class damage { none, cut_stream, short_area, not_a_dataset, empty };
+enum class damage { none, cut_stream, short_area, cut_header, not_a_dataset, empty };
 
 tdw::DatasetDescription describe(int n, const satellite& sat, const kind& k, int year, int day)
 {
@@ -63,7 +70,7 @@ tdw::DatasetDescription describe(int n, const satellite& sat, const kind& k, int
     // Some passes carry the two-digit form of the year.
     desc.fields["orbit_start_year"] = static_cast<std::int16_t>(n % 4 == 0 ? year % 100 : year);
     desc.fields["orbit_start_day"] = static_cast<std::int16_t>(day);
-    desc.fields["orbit_start_hour_minute"] = static_cast<std::int16_t>(100 * (n % 24) + n);
+    desc.fields["orbit_start_hour_minute"] = static_cast<std::int16_t>(100 * (n % 24) + n % 60);
     return desc;
 }
 
@@ -74,6 +81,8 @@ std::vector<std::uint8_t> damaged(const tdw::DatasetDescription& desc, damage d)
         return tdw::build_truncated(desc, 1024 + 30);
     case damage::short_area:
         return tdw::build_truncated(desc, tdw::build_dataset(desc).size() - 70);
+    case damage::cut_header:
+        return tdw::build_truncated(desc, 40);
     case damage::not_a_dataset:
         return {'n', 'o', 't', ' ', 'a', ' ', 'p', 'a', 's', 's', '\n'};
     case damage::empty:
@@ -94,38 +103,50 @@ void write(const fs::path& path, const std::vector<std::uint8_t>& bytes)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: make_archive ARCHIVE SPARE\n");
+    bool intact = false;
+    if (argc > 1 && std::strcmp(argv[argc - 1], "--intact") == 0) {
+        intact = true;
+        --argc;
+    }
+    if (argc != 3 && argc != 5) {
+        std::fprintf(stderr, "usage: make_archive ARCHIVE SPARE [FIRST COUNT] [--intact]\n");
         return 2;
     }
     try {
         const fs::path archive = argv[1];
         const fs::path spare = argv[2];
+        const int first = argc == 5 ? std::atoi(argv[3]) : 0;
+        const int count = argc == 5 ? std::atoi(argv[4]) : 60;
         // Dates around the turn of two years and a leap day.
         constexpr int dates[][2] = {{2023, 364}, {2023, 365}, {2024, 1},  {2024, 59},
                                     {2024, 60},  {2024, 61},  {2024, 91}, {2024, 92}};
-        for (int n = 0; n < 40; ++n) {
+        for (int n = first; n < first + count; ++n) {
             const satellite& sat = satellites[n % 3];
             const kind& k = kinds[n % 5];
             const int year = dates[n % 8][0];
             const int day = dates[n % 8][1];
-            const damage d = n == 6    ? damage::cut_stream
+            const damage d = intact     ? damage::none
+                             : n == 6  ? damage::cut_stream
                              : n == 15 ? damage::short_area
-                             : n == 26 ? damage::not_a_dataset
-                             : n == 38 ? damage::empty
+                             : n == 26 ? damage::cut_header
+                             : n == 38 ? damage::not_a_dataset
+                             : n == 44 ? damage::empty
                                        : damage::none;
-            char name[64];
-            // One name with a blank, as archives have.
-            std::snprintf(name, sizeof name, n == 12 ? "%s/%d/%03d/pass %02d.tdf" : "%s/%d/%03d/pass-%02d.tdf",
-                          sat.name, year, day, n);
+            // One name with a blank, as archives have; one without ".tdf".
+            const char* pattern = n == 12 ? "%s/%d/%03d/pass %02d.tdf"
+                                  : n == 50 ? "%s/%d/%03d/pass-%02d.dat"
+                                            : "%s/%d/%03d/pass-%02d.tdf";
+            char name[80];
+            std::snprintf(name, sizeof name, pattern, sat.name, year, day, n);
             const tdw::DatasetDescription desc = describe(n, sat, k, year, day);
             write(archive / name, damaged(desc, d));
             if (d != damage::none)
                 write(spare / name, tdw::build_dataset(desc));
             const bool header = d == damage::none || d == damage::cut_stream || d == damage::short_area;
+            const bool other = d == damage::not_a_dataset || d == damage::empty;
             std::printf("%s\t%s\t%s\t%s\t%s\n", (archive / name).c_str(), header ? sat.name : "-",
                         header ? k.name : "-", header ? std::to_string(year * 1000 + day).c_str() : "-",
-                        d == damage::none ? "intact" : "damaged");
+                        d == damage::none ? "intact" : other ? "other" : "damaged");
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_archive: %s\n", e.what());

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <ctime>
 #include <optional>
 #include <cstring>
 #include <latch>
@@ -12,7 +13,11 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include "cpl_conv.h"
+#include "cpl_string.h"
 #include "cpl_error.h"
 #include "gdal.h"
 #include "gdal_fixtures.h"
@@ -77,10 +82,8 @@ bool same_bits(const std::vector<float>& a, const std::vector<float>& b)
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
 }
 
-std::string subdataset(const std::string& path, const char* component)
-{
-    return "TIDEWELL:\"" + path + "\":" + component;
-}
+using tdgdal_test::data_name;
+using tdgdal_test::subdataset;
 
 // Silences GDAL's error output for the life of the object; the last
 // message is still kept.
@@ -110,7 +113,12 @@ TEST_F(DriverTest, PixelsAreTheLibraryReads)
         const std::string path = write(fixture.name + ".tdf", fixture.desc);
         const LibraryReads expected = tdgdal_test::read_with_library(path);
         ASSERT_EQ(expected.status, TD_NOERR);
-        const Dataset ds(path);
+        // A dataset with graphics planes is a container of two subdatasets.
+        const Dataset whole(path);
+        ASSERT_NE(whole.handle, nullptr);
+        EXPECT_EQ(GDALGetRasterCount(whole.handle), expected.graphics.empty() ? 1 : 0);
+        EXPECT_EQ(CSLCount(GDALGetMetadata(whole.handle, "SUBDATASETS")), expected.graphics.empty() ? 0 : 4);
+        const Dataset ds(data_name(path, expected));
         ASSERT_NE(ds.handle, nullptr);
         EXPECT_STREQ(GDALGetDriverShortName(GDALGetDatasetDriver(ds.handle)), "Tidewell");
         ASSERT_EQ(GDALGetDataTypeSize(GDALGetRasterDataType(ds.band())), 32);
@@ -136,7 +144,9 @@ TEST_F(DriverTest, PixelsAreTheLibraryReads)
 }
 
 // The library has 100 slots; GDAL may hold any number of datasets open.
-TEST_F(DriverTest, HundredFiftyDatasetsOpenAtOnceAndTheirMosaic)
+// Their mosaic with gdalbuildvrt -sd 1 holds the data, with -sd 2 the
+// graphics planes.
+TEST_F(DriverTest, HundredFiftyDatasetsOpenAtOnceAndTheirMosaics)
 {
     constexpr int kTileRows = 10, kTileColumns = 70, kAcross = 15, kDown = 10;
     std::vector<std::string> paths;
@@ -146,7 +156,7 @@ TEST_F(DriverTest, HundredFiftyDatasetsOpenAtOnceAndTheirMosaic)
             paths.push_back(write("tile-" + std::to_string(i) + "-" + std::to_string(j) + ".tdf",
                                   tdgdal_test::mosaic_tile(i * kTileRows, j * kTileColumns, kTileRows,
                                                            kTileColumns)));
-            open.emplace_back(paths.back());
+            open.emplace_back(subdataset(paths.back(), "avhrr_ch4"));
             ASSERT_NE(open.back().handle, nullptr) << paths.back() << ": " << CPLGetLastErrorMsg();
         }
     for (int pass = 0; pass < 2; ++pass)
@@ -165,36 +175,45 @@ TEST_F(DriverTest, HundredFiftyDatasetsOpenAtOnceAndTheirMosaic)
         }
     open.clear();
 
-    // gdalbuildvrt over the 150 files, then gdal_translate of the mosaic.
+    // gdalbuildvrt -sd N over the 150 files, then gdal_translate of the mosaic.
     std::vector<const char*> names;
     for (const std::string& p : paths)
         names.push_back(p.c_str());
-    const std::string vrt = dir.file("mosaic.vrt");
-    const std::string tif = dir.file("mosaic.tif");
-    int usage_error = 0;
-    GDALDatasetH mosaic = GDALBuildVRT(vrt.c_str(), static_cast<int>(names.size()), nullptr, names.data(),
-                                       nullptr, &usage_error);
-    ASSERT_NE(mosaic, nullptr) << CPLGetLastErrorMsg();
-    GDALDatasetH translated = GDALTranslate(tif.c_str(), mosaic, nullptr, &usage_error);
-    ASSERT_NE(translated, nullptr) << CPLGetLastErrorMsg();
-    GDALClose(translated);
-    GDALClose(mosaic);
+    for (const char* sd : {"1", "2"}) {
+        SCOPED_TRACE(std::string("-sd ") + sd);
+        const std::string vrt = dir.file(std::string("mosaic") + sd + ".vrt");
+        const std::string tif = dir.file(std::string("mosaic") + sd + ".tif");
+        const char* arguments[] = {"-sd", sd, nullptr};
+        GDALBuildVRTOptions* options = GDALBuildVRTOptionsNew(const_cast<char**>(arguments), nullptr);
+        int usage_error = 0;
+        GDALDatasetH mosaic = GDALBuildVRT(vrt.c_str(), static_cast<int>(names.size()), nullptr, names.data(),
+                                           options, &usage_error);
+        GDALBuildVRTOptionsFree(options);
+        ASSERT_NE(mosaic, nullptr) << CPLGetLastErrorMsg();
+        GDALDatasetH translated = GDALTranslate(tif.c_str(), mosaic, nullptr, &usage_error);
+        ASSERT_NE(translated, nullptr) << CPLGetLastErrorMsg();
+        GDALClose(translated);
+        GDALClose(mosaic);
 
-    const Dataset result(tif);
-    ASSERT_EQ(GDALGetRasterXSize(result.handle), kAcross * kTileColumns);
-    ASSERT_EQ(GDALGetRasterYSize(result.handle), kDown * kTileRows);
-    std::array<double, 6> transform{};
-    ASSERT_EQ(GDALGetGeoTransform(result.handle, transform.data()), CE_None);
-    EXPECT_DOUBLE_EQ(transform[0], tdgdal_test::kMosaicLon0 - tdgdal_test::kMosaicStep / 2);
-    EXPECT_DOUBLE_EQ(transform[3], tdgdal_test::kMosaicLat0 + tdgdal_test::kMosaicStep / 2);
-    std::vector<float> values;
-    ASSERT_EQ(read_window(result, GDT_Float32, 0, 0, kAcross * kTileColumns, kDown * kTileRows, values), CE_None);
-    int wrong = 0;
-    for (int row = 0; row < kDown * kTileRows; ++row)
-        for (int column = 0; column < kAcross * kTileColumns; ++column)
-            wrong += values[static_cast<std::size_t>(row) * kAcross * kTileColumns + column] !=
-                     static_cast<float>(tdgdal_test::mosaic_count(row, column));
-    EXPECT_EQ(wrong, 0);
+        const Dataset result(tif);
+        ASSERT_EQ(GDALGetRasterXSize(result.handle), kAcross * kTileColumns);
+        ASSERT_EQ(GDALGetRasterYSize(result.handle), kDown * kTileRows);
+        EXPECT_EQ(GDALGetRasterDataType(result.band()), sd[0] == '1' ? GDT_Float32 : GDT_Byte);
+        std::array<double, 6> transform{};
+        ASSERT_EQ(GDALGetGeoTransform(result.handle, transform.data()), CE_None);
+        EXPECT_DOUBLE_EQ(transform[0], tdgdal_test::kMosaicLon0 - tdgdal_test::kMosaicStep / 2);
+        EXPECT_DOUBLE_EQ(transform[3], tdgdal_test::kMosaicLat0 + tdgdal_test::kMosaicStep / 2);
+        std::vector<float> values;
+        ASSERT_EQ(read_window(result, GDT_Float32, 0, 0, kAcross * kTileColumns, kDown * kTileRows, values),
+                  CE_None);
+        int wrong = 0;
+        for (int row = 0; row < kDown * kTileRows; ++row)
+            for (int column = 0; column < kAcross * kTileColumns; ++column)
+                wrong += values[static_cast<std::size_t>(row) * kAcross * kTileColumns + column] !=
+                         static_cast<float>(sd[0] == '1' ? tdgdal_test::mosaic_count(row, column)
+                                                         : tdgdal_test::mosaic_planes(row, column));
+        EXPECT_EQ(wrong, 0);
+    }
 }
 
 // Two threads read two compressed datasets at once, with room for both in
@@ -221,7 +240,7 @@ TEST_F(DriverTest, TwoThreadsReadTwoDatasets)
         std::atomic<int> mismatches{0};
         std::latch start(2);
         auto reader = [&](int n) {
-            const Dataset ds(paths[n]);
+            const Dataset ds(data_name(paths[n], expected[n]));
             start.arrive_and_wait();
             if (ds.handle == nullptr) {
                 ++mismatches;
@@ -245,8 +264,10 @@ TEST_F(DriverTest, TwoThreadsReadTwoDatasets)
     }
 }
 
-// A damaged dataset opens (its header is sound) and its reads fail with
-// the library's message, never with a crash.
+// A damaged compressed dataset opens (its header is sound) and its reads
+// fail with the library's message, never with a crash; a plain dataset
+// whose file is shorter than its header claims is refused at open, as
+// GDAL's raw formats are.
 TEST_F(DriverTest, DamagedDatasetsFailReadsWithTheLibrarysMessage)
 {
     tdw::DatasetDescription plain;
@@ -256,6 +277,10 @@ TEST_F(DriverTest, DamagedDatasetsFailReadsWithTheLibrarysMessage)
     plain.value = [](int r, int c) { return 1 + (r * 80 + c) % 2000; };
     tdw::DatasetDescription compressed = plain;
     compressed.compressed = true;
+    tdw::DatasetDescription huge = plain;
+    huge.rows = 2;
+    huge.fields["rows"] = 32767;
+    huge.fields["columns"] = 32767;
 
     std::vector<std::uint8_t> garbled = tdw::build_dataset(compressed);
     for (std::size_t i = 1024 + 40; i < garbled.size(); i += 3)
@@ -263,23 +288,34 @@ TEST_F(DriverTest, DamagedDatasetsFailReadsWithTheLibrarysMessage)
     struct Case {
         const char* name;
         std::vector<std::uint8_t> bytes;
+        const char* refused;   // the open's message, or nullptr: opens, reads fail
     };
     const Case cases[] = {
-        {"plain-cut", tdw::build_truncated(plain, 160 * 20 + 7)},
-        {"compressed-cut", tdw::build_truncated(compressed, 1024 + 100)},
-        {"compressed-garbled", garbled},
+        {"plain-cut", tdw::build_truncated(plain, 160 * 20 + 7),
+         "file too small for its header: 40 rows of 80 samples need 6560 bytes, the file has 3207"},
+        {"plain-claims-32767-squared", tdw::build_dataset(huge),
+         "file too small for its header: 32767 rows of 32767 samples need 2147418112 bytes, the file has 480"},
+        {"compressed-cut", tdw::build_truncated(compressed, 1024 + 100), nullptr},
+        {"compressed-garbled", garbled, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = dir.file(c.name);
         tdw::write_bytes(path, c.bytes);
+        const QuietErrors quiet;
+        CPLErrorReset();
+        const std::string name = subdataset(path, "avhrr_ch4");
+        if (c.refused != nullptr) {
+            EXPECT_EQ(Dataset(name).handle, nullptr);
+            EXPECT_EQ(std::string(CPLGetLastErrorMsg()), path + ": " + c.refused);
+            EXPECT_EQ(Dataset(path).handle, nullptr);
+            continue;
+        }
         const LibraryReads library = tdgdal_test::read_with_library(path);
         ASSERT_NE(library.status, TD_NOERR) << "the damage must show in the library's reads";
-        const Dataset ds(path);
+        const Dataset ds(name);
         ASSERT_NE(ds.handle, nullptr) << CPLGetLastErrorMsg();
-        const QuietErrors quiet;
         std::vector<float> values;
-        CPLErrorReset();
         EXPECT_EQ(read_window(ds, GDT_Float32, 0, 0, 80, 40, values), CE_Failure);
         EXPECT_NE(std::string(CPLGetLastErrorMsg()).find(td_strerror(library.status)), std::string::npos)
             << CPLGetLastErrorMsg();
@@ -324,30 +360,56 @@ TEST_F(DriverTest, OtherFilesAreNotClaimed)
     }
 }
 
-// A dataset replaced on disk after it was opened is not read as if it were
-// the one GDAL described.
-TEST_F(DriverTest, ReplacedFileIsNotReadAsTheOldOne)
+// A dataset written over in place or replaced on disk after GDAL opened it
+// is never read as if it were the one GDAL described: with its library
+// dataset still open (the next read sees the change) and after the pool
+// closed it (it is not opened again).
+TEST_F(DriverTest, ChangedFileIsNotReadAsTheOldOne)
 {
-    tdw::DatasetDescription desc;
-    desc.rows = 6;
-    desc.columns = 70;
-    desc.value = [](int r, int c) { return 1 + r + c; };
-    const std::string first = write("first.tdf", desc);
-    const std::string second = write("second.tdf", desc);
-    CPLSetConfigOption("TIDEWELL_MAX_OPEN_DATASETS", "1");
-    const Dataset a(first);
-    const Dataset b(second);
-    std::vector<float> values;
-    ASSERT_EQ(read_window(a, GDT_Float32, 0, 0, 70, 6, values), CE_None);
-    ASSERT_EQ(read_window(b, GDT_Float32, 0, 0, 70, 6, values), CE_None);   // a's id is closed
-    desc.value = [](int r, int c) { return 500 + r * c; };
-    desc.rows = 7;
-    tdw::write_dataset(first, desc);
-    GDALFlushCache(a.handle);
-    const QuietErrors quiet;
-    EXPECT_EQ(read_window(a, GDT_Float32, 0, 0, 70, 6, values), CE_Failure);
-    EXPECT_NE(std::string(CPLGetLastErrorMsg()).find("changed on disk"), std::string::npos)
-        << CPLGetLastErrorMsg();
+    struct Case {
+        const char* name;
+        const char* pool_limit;
+        bool in_place;
+    };
+    const Case cases[] = {
+        {"written in place, kept open", "16", true},
+        {"written in place, closed by the pool", "1", true},
+        {"replaced, closed by the pool", "1", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        tdw::DatasetDescription desc;
+        desc.data_id = tdw::kCloud;
+        desc.rows = 6;
+        desc.columns = 70;
+        desc.value = [](int r, int col) { return r + col; };
+        const std::string first = write("first.tdf", desc);
+        const std::string second = write("second.tdf", desc);
+        const timespec past[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, first.c_str(), past, 0), 0);
+        CPLSetConfigOption("TIDEWELL_MAX_OPEN_DATASETS", c.pool_limit);
+        const Dataset a(first);
+        const Dataset b(second);
+        std::vector<float> values;
+        ASSERT_EQ(read_window(a, GDT_Float32, 0, 0, 70, 6, values), CE_None);
+        ASSERT_EQ(read_window(b, GDT_Float32, 0, 0, 70, 6, values), CE_None);
+        desc.value = [](int r, int col) { return (100 + r * col) % 256; };
+        if (c.in_place) {
+            const std::vector<std::uint8_t> bytes = tdw::build_dataset(desc);
+            std::FILE* f = std::fopen(first.c_str(), "r+b");
+            ASSERT_NE(f, nullptr);
+            ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+            std::fclose(f);
+        } else {
+            ASSERT_EQ(std::rename(write("new.tdf", desc).c_str(), first.c_str()), 0);
+        }
+        GDALFlushCache(a.handle);
+        const QuietErrors quiet;
+        EXPECT_EQ(read_window(a, GDT_Float32, 0, 3, 70, 2, values), CE_Failure);
+        EXPECT_EQ(std::string(CPLGetLastErrorMsg()),
+                  first + ": cloud rows 3 to 4: error manipulating uncompressed file "
+                          "(dataset changed on disk since it was opened)");
+    }
 }
 
 } // namespace

@@ -112,6 +112,11 @@ int mosaic_count(int row, int column)
     return (row * 7 + column * 13) % 1024;
 }
 
+int mosaic_planes(int row, int column)
+{
+    return (row + 2 * column) % 16;
+}
+
 tdw::DatasetDescription mosaic_tile(int first_row, int first_column, int rows, int columns)
 {
     tdw::DatasetDescription desc;
@@ -129,6 +134,7 @@ tdw::DatasetDescription mosaic_tile(int first_row, int first_column, int rows, i
         {"end_longitude", degrees(lon + (columns - 1) * kMosaicStep)},
     };
     desc.value = [=](int r, int c) { return mosaic_count(first_row + r, first_column + c) + 1; };
+    desc.nibble = [=](int r, int c) { return mosaic_planes(first_row + r, first_column + c); };
     return desc;
 }
 
@@ -141,6 +147,9 @@ LibraryReads read_with_library(const std::string& path)
         return out;
     int graphics = -1;
     const bool has_graphics = td_varid(id, "graphics", &graphics) == TD_NOERR;
+    char variable[TD_VAR_NAME_SIZE] = {};
+    if (td_varinq(id, 0, variable, nullptr, nullptr, nullptr, nullptr) == TD_NOERR)
+        out.variable = variable;
     if ((out.status = td_diminq(id, 0, nullptr, &out.rows)) == TD_NOERR &&
         (out.status = td_diminq(id, 1, nullptr, &out.columns)) == TD_NOERR) {
         const auto columns = static_cast<std::size_t>(out.columns);
@@ -158,6 +167,16 @@ LibraryReads read_with_library(const std::string& path)
     }
     static_cast<void>(td_close(id));
     return out;
+}
+
+std::string subdataset(const std::string& path, const std::string& component)
+{
+    return "TIDEWELL:\"" + path + "\":" + component;
+}
+
+std::string data_name(const std::string& path, const LibraryReads& reads)
+{
+    return reads.graphics.empty() ? path : subdataset(path, reads.variable);
 }
 
 } // namespace tdgdal_test

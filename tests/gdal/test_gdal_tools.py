@@ -58,6 +58,13 @@ def tdfinfo(path):
     return json.loads(run(os.environ["TDFINFO"], "-j", str(path)))
 
 
+def data_name(path):
+    """The GDAL name of a dataset's data variable: the path of a dataset of
+    one variable, the first subdataset of one with graphics planes."""
+    variables = tdfinfo(path)["variables"]
+    return str(path) if len(variables) == 1 else f'TIDEWELL:"{path}":{variables[0]["name"]}'
+
+
 def epsg_of(wkt):
     srs = osr.SpatialReference(wkt=wkt)
     srs.AutoIdentifyEPSG()
@@ -80,7 +87,8 @@ def test_header_cases_show_the_librarys_answers(cases, name):
     answers = json.loads((cases / f"{name}.json").read_text())
     info = gdal.Info(str(cases / f"{name}.tdf"), format="json", extraMDDomains=["all"])
     metadata = info["metadata"]
-    assert info["bands"][0].get("unit", "") == answers["units"]
+    data = gdal.Info(data_name(cases / f"{name}.tdf"), format="json")["bands"][0]
+    assert data.get("unit", "") == answers["units"]
     assert (metadata[""]["data_kind"], metadata[""]["storage"]) == (answers["kind"], answers["storage"])
     assert metadata["IMAGERY"].get("ACQUISITIONDATETIME") == answers["time"]
 
@@ -112,7 +120,9 @@ def test_gdalinfo_json(fixtures, name):
     variable = described["variables"][0]["name"]
     assert info["driverShortName"] == "Tidewell"
     assert info["size"] == [COLUMNS, ROWS]
-    band = info["bands"][0]
+    # A dataset with graphics planes is a container of two subdatasets.
+    assert len(info["bands"]) == (1 if len(described["variables"]) == 1 else 0)
+    band = json.loads(run("gdalinfo", "-json", data_name(path)))["bands"][0]
     assert (band["type"], band["noDataValue"], band["description"]) == ("Float32", -999.0, variable)
 
     metadata = info["metadata"]
@@ -128,20 +138,35 @@ def test_gdalinfo_json(fixtures, name):
     assert metadata["IMAGERY"] == {"ACQUISITIONDATETIME": described["orbit_start"], "SATELLITEID": "hesk-14"}
 
     if len(described["variables"]) > 1:
+        assert metadata["SUBDATASETS"]["SUBDATASET_1_NAME"] == data_name(path)
         assert metadata["SUBDATASETS"]["SUBDATASET_2_NAME"] == f'TIDEWELL:"{path}":graphics'
     else:
         assert "SUBDATASETS" not in metadata
 
 
+@pytest.mark.parametrize("sd", [1, 2])
+def test_subdataset_options_choose_the_variable(fixtures, tmp_path, sd):
+    """gdalinfo -sd N and gdalbuildvrt -sd N: 1 is the data, 2 the graphics planes."""
+    names = ["visible-plain-linear", "infrared-compressed-linear", "infrared-plain-antimeridian"]
+    expected = library_data if sd == 1 else library_graphics
+    info = json.loads(run("gdalinfo", "-json", "-sd", str(sd), str(fixtures / f"{names[0]}.tdf")))
+    assert info["bands"][0]["type"] == ("Float32" if sd == 1 else "Byte")
+    for name in names:
+        vrt = tmp_path / f"{name}-{sd}.vrt"
+        run("gdalbuildvrt", "-q", "-sd", str(sd), str(vrt), str(fixtures / f"{name}.tdf"))
+        np.testing.assert_array_equal(gdal.Open(str(vrt)).ReadAsArray(), expected(fixtures, name))
+
+
 @pytest.mark.parametrize("name", FIXTURES)
 def test_geotiff_holds_the_library_reads(fixtures, tmp_path, name):
     out = tmp_path / "out.tif"
-    run("gdal_translate", "-q", "-of", "GTiff", str(fixtures / f"{name}.tdf"), str(out))
+    source_name = data_name(fixtures / f"{name}.tdf")
+    run("gdal_translate", "-q", "-of", "GTiff", source_name, str(out))
     tiff = gdal.Open(str(out))
     band = tiff.GetRasterBand(1)
     np.testing.assert_array_equal(band.ReadAsArray(), library_data(fixtures, name))
     assert band.GetNoDataValue() == -999.0
-    source = gdal.Open(str(fixtures / f"{name}.tdf"))
+    source = gdal.Open(source_name)
     assert tiff.GetGeoTransform(can_return_null=True) == source.GetGeoTransform(can_return_null=True)
 
 
@@ -150,11 +175,12 @@ def test_rasterio_and_rioxarray_read_the_same_arrays(fixtures, name):
     import rasterio
 
     path = fixtures / f"{name}.tdf"
-    with rasterio.open(path) as data:
+    with rasterio.open(path) as whole:
+        graphics = [s for s in whole.subdatasets if s.endswith(":graphics")]
+    with rasterio.open(data_name(path)) as data:
         assert data.dtypes == ("float32",)
         assert data.nodata == -999.0
         np.testing.assert_array_equal(data.read(1), library_data(fixtures, name))
-        graphics = [s for s in data.subdatasets if s.endswith(":graphics")]
     if name.startswith("cloud"):
         assert graphics == []
     else:
@@ -172,7 +198,7 @@ def test_rasterio_and_rioxarray_read_the_same_arrays(fixtures, name):
         np.testing.assert_array_equal(opened["graphics"].values[0], library_graphics(fixtures, name))
         opened = opened[variable]
     np.testing.assert_array_equal(opened.values[0], library_data(fixtures, name))
-    assert opened.rio.crs.to_epsg() == epsg_of(gdal.Open(str(path)).GetProjection())
+    assert opened.rio.crs.to_epsg() == epsg_of(gdal.Open(data_name(path)).GetProjection())
 
 
 def test_statistics_leave_missing_samples_out(fixtures):
@@ -180,7 +206,7 @@ def test_statistics_leave_missing_samples_out(fixtures):
     data = library_data(fixtures, name)
     valid = data[data != -999.0].astype(np.float64)
     assert valid.size < data.size
-    info = gdal.Info(str(fixtures / f"{name}.tdf"), format="json", stats=True, computeMinMax=True)
+    info = gdal.Info(data_name(fixtures / f"{name}.tdf"), format="json", stats=True, computeMinMax=True)
     stats = info["bands"][0]["metadata"][""]
     assert float(stats["STATISTICS_MINIMUM"]) == pytest.approx(valid.min())
     assert float(stats["STATISTICS_MAXIMUM"]) == pytest.approx(valid.max())
@@ -203,15 +229,15 @@ def degrees(srs_from, x, y):
 
 @pytest.mark.parametrize("name", ["infrared-compressed-linear", "visible-compressed-mercator"])
 def test_png_world_file_and_kmz_keep_the_extent(fixtures, tmp_path, name):
-    source = gdal.Open(str(fixtures / f"{name}.tdf"))
+    source = gdal.Open(data_name(fixtures / f"{name}.tdf"))
     png, kmz = tmp_path / "quicklook.png", tmp_path / "overlay.kmz"
     run("gdal_translate", "-q", "-of", "PNG", "-ot", "Byte", "-scale", "-co", "WORLDFILE=YES",
-        str(fixtures / f"{name}.tdf"), str(png))
+        data_name(fixtures / f"{name}.tdf"), str(png))
     assert (tmp_path / "quicklook.wld").exists()
     assert extent(gdal.Open(str(png))) == pytest.approx(extent(source), rel=1e-12)
 
     run("gdal_translate", "-q", "-of", "KMLSUPEROVERLAY", "-ot", "Byte", "-scale",
-        str(fixtures / f"{name}.tdf"), str(kmz))
+        data_name(fixtures / f"{name}.tdf"), str(kmz))
     overlay = gdal.Open(str(kmz))
     assert overlay.GetDriver().ShortName == "KMLSUPEROVERLAY"
     x0, y0, x1, y1 = extent(source)
@@ -234,7 +260,7 @@ def test_rasterize_burns_a_line_into_plane_1_and_tdftogif_draws_it(fixtures, tmp
 
     path = tmp_path / f"{name}.tdf"
     path.write_bytes((fixtures / f"{name}.tdf").read_bytes())
-    source = gdal.Open(str(path))
+    source = gdal.Open(f'TIDEWELL:"{path}":graphics')
     x0, y0, x1, y1 = extent(source)
     line = {"type": "Feature", "properties": {},
             "geometry": {"type": "LineString", "coordinates": [[x0 + (x1 - x0) * 0.1, y0 + (y1 - y0) * 0.2],
@@ -255,7 +281,8 @@ def test_rasterize_burns_a_line_into_plane_1_and_tdftogif_draws_it(fixtures, tmp
     planes = band_array(f'TIDEWELL:"{path}":graphics')
     expected = np.where(burned, 1, library_graphics(fixtures, name))
     np.testing.assert_array_equal(planes, expected)
-    np.testing.assert_array_equal(band_array(str(path)), library_data(fixtures, name))
+    variable = tdfinfo(path)["variables"][0]["name"]
+    np.testing.assert_array_equal(band_array(f'TIDEWELL:"{path}":{variable}'), library_data(fixtures, name))
     assert sorted(p.name for p in tmp_path.iterdir()) == ["coast.geojson", path.name]
 
     # Against the same conversion of the dataset before: the burned pixels
@@ -280,8 +307,9 @@ def test_the_data_band_writes_the_nearest_stored_values(fixtures, tmp_path):
     path.write_bytes((fixtures / f"{name}.tdf").read_bytes())
     data = library_data(fixtures, name).copy()
     values = np.array([[20.02, -999.0, -3.2, 36.92]], dtype=np.float32)
-    dataset = gdal.Open(str(path), gdal.GA_Update)
+    band = f'TIDEWELL:"{path}":{tdfinfo(path)["variables"][0]["name"]}'
+    dataset = gdal.Open(band, gdal.GA_Update)
     dataset.GetRasterBand(1).WriteArray(values, 3, 2)
     dataset = None
     data[2, 3:7] = [20.000006, -999.0, -3.2499926, 36.950005]
-    np.testing.assert_array_equal(band_array(str(path)), data)
+    np.testing.assert_array_equal(band_array(band), data)
