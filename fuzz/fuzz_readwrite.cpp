@@ -232,7 +232,7 @@ private:
         // few header bytes.  Small ones only.
         if (std::int64_t{rows_} * columns_ > kShadowSamples)
             return;
-        td::Dataset* ds = td::find_dataset(id_);
+        const auto ds = td::find_dataset(id_);
         if (ds == nullptr)
             fail("the dataset is not open");
         ds->define_flag = 1;
