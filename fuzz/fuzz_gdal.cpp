@@ -252,6 +252,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     CPLSetConfigOption("GDAL_PAM_ENABLED", "NO");
     CPLSetConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", "TRUE");
     CPLSetErrorHandler(CPLQuietErrorHandler);
+    // A pool of one open dataset: every other dataset GDAL reads pushes the
+    // last one out, which must be opened again, checked to be the same
+    // file, when it is read next.
+    CPLSetConfigOption("TIDEWELL_MAX_OPEN_DATASETS", "1");
     GDALRegister_Tidewell();
     return 0;
 }
@@ -299,6 +303,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (open("TIDEWELL:\"" + path + "\":nothing") || open("TIDEWELL:") || open("TIDEWELL:\"\":graphics"))
             fail("a subdataset name that names nothing opened");
     }
+    // Every GDAL dataset closed: the pool holds nothing.
+    int pool_open = -1, pool_handles = -1;
+    if (td_pool_inq(nullptr, &pool_open, &pool_handles) != TD_NOERR || pool_open != 0 || pool_handles != 0)
+        fail("the pool still holds datasets", std::to_string(pool_open) + " " + std::to_string(pool_handles));
     fuzz::require_no_open_dataset();
     // Planes written in update mode, where every row of the dataset reads.
     const bool small = expected.rows() > 0 && expected.columns() > 0 &&
