@@ -225,10 +225,13 @@ void read_blocks(int id, const fuzz::ExpectedReads& expected, const std::uint8_t
 
 // The input in memory, read through td_open_callbacks a few bytes at a
 // time, so that every read of the library takes several calls.
+// Some inputs make every read at or past `failing` fail, which must look
+// like a file that ends there.
 struct MemoryInput {
     const std::uint8_t* data;
     std::size_t size;
     std::size_t piece;
+    std::size_t failing;
     bool closed = false;
 };
 
@@ -237,7 +240,10 @@ std::int64_t read_memory(void* user, std::int64_t offset, void* buffer, std::siz
     auto* in = static_cast<MemoryInput*>(user);
     if (offset < 0 || static_cast<std::uint64_t>(offset) >= in->size)
         fail("the library read at or beyond the size", static_cast<int>(offset));
-    const std::size_t n = std::min({length, in->piece, in->size - static_cast<std::size_t>(offset)});
+    if (static_cast<std::size_t>(offset) >= in->failing)
+        return -1;
+    const std::size_t n =
+        std::min({length, in->piece, in->size - static_cast<std::size_t>(offset), in->failing - std::size_t(offset)});
     std::memcpy(buffer, in->data + offset, n);
     return static_cast<std::int64_t>(n);
 }
@@ -268,6 +274,30 @@ void read_dataset(int id, const fuzz::ExpectedReads& expected, const std::uint8_
     fuzz::require_no_open_dataset();
 }
 
+// A file written in place under an open dataset: one byte appended.  Its
+// next read must fail, with 46 for a compressed dataset and 45 for any
+// other, rather than mix two files.
+void change_in_place(const std::string& path, const fuzz::ExpectedReads& expected, const std::uint8_t* data,
+                     std::size_t size)
+{
+    int id = -1;
+    if (expected.rows() <= 0 || expected.columns() <= 0 || td_open(path.c_str(), TD_READONLY, &id) != TD_NOERR)
+        return;
+    std::FILE* f = std::fopen(path.c_str(), "ab");
+    if (f == nullptr || std::fputc(0, f) == EOF || std::fclose(f) != 0)
+        fail("cannot change the input in place", 0);
+    const bool compressed = (expected.data_id() == 0 || expected.data_id() == 1) &&
+                            fuzz::header_field(data, size, 78, 0) == 2;
+    float value = 0;
+    const std::uint32_t origin[2]{0, 0}, one[2]{1, 1};
+    if (const int s = td_varget_float(id, 0, origin, one, &value); s != (compressed ? TD_ECOMPFILE : TD_EUNCOMPFILE))
+        fail("a file changed under an open dataset was read", s);
+    int changed = 0;
+    if (td_fileinq(id, nullptr, nullptr, nullptr, nullptr, &changed) != TD_NOERR || changed != 1)
+        fail("td_fileinq does not see a file changed in place", changed);
+    (void)td_close(id);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -281,22 +311,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (const int identified = td_identify(data, std::min<std::size_t>(size, TD_IDENTIFY_SIZE));
         identified != opened)
         fail("td_identify disagrees with td_open", identified);
-    if (opened == TD_NOERR)
+    if (opened == TD_NOERR) {
+        if (td_enddef(id) != TD_ENOTINDEFINE)
+            fail("td_enddef of a dataset in data mode", 0);
         read_dataset(id, expected, data, size);
+    }
+    const std::string folder = path.substr(0, path.rfind('/') + 1);
+    if (td_open(path.c_str(), 2, &id) != TD_EMODE || td_open(nullptr, TD_READONLY, &id) != TD_EACCESS ||
+        td_open(folder.c_str(), TD_READONLY, &id) != TD_EACCESS)
+        fail("td_open took a bad mode, no path or a folder", 0);
     fuzz::require_no_open_dataset();
 
-    // The same bytes through caller callbacks: the same answers.
-    MemoryInput memory{data, size, 1 + size % 61};
+    // The same bytes through caller callbacks: the same answers, or those
+    // of a file that ends where the reads start failing.
+    const std::size_t failing = size % 4 == 3 ? size - size / 8 - 1 : size;
+    const fuzz::ExpectedReads cut({data, failing});
+    MemoryInput memory{data, size, 1 + size % 61, failing};
     const int on_callbacks = check(td_open_callbacks(&memory, read_memory, memory_size, close_memory, &id),
                                    "td_open_callbacks");
-    if (on_callbacks != opened)
-        fail("td_open_callbacks gave another status than td_open", on_callbacks);
+    if (on_callbacks != cut.open_status())
+        fail("td_open_callbacks gave another status than the bytes call for", on_callbacks);
     if (on_callbacks == TD_NOERR) {
-        read_dataset(id, expected, data, size);
+        read_dataset(id, cut, data, failing);
         if (!memory.closed)
             fail("td_close did not call the close callback", 0);
     } else if (memory.closed) {
         fail("a failed td_open_callbacks called the close callback", on_callbacks);
     }
+
+    if (opened == TD_NOERR)
+        change_in_place(path, expected, data, size);
+    fuzz::require_no_open_dataset();
     return 0;
 }

@@ -3,13 +3,14 @@
 // reads (straight into the caller's buffer and through GDAL's block cache,
 // in the band's type and in others), every metadata domain, the
 // georeferencing and the file list, for the data band and for the graphics
-// subdataset.
+// subdataset; last, a window of plane bits written in update mode.
 //
 // Besides the sanitizers, it checks that Identify and Open agree with the
 // library's own open, that every band read gives the status and the values
 // the file's bytes call for (expected_reads.h), that the TIDEWELL metadata
 // domain lists the 57 header attributes, and that no dataset of the
-// library stays open once GDAL has closed its datasets.
+// library stays open once GDAL has closed its datasets.  The planes
+// written in update mode read back, and nothing else changed.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -180,6 +181,68 @@ void describe(GDALDatasetH ds, const std::string& path, bool attributes)
     (void)td_close(id);
 }
 
+// Opens the graphics subdataset for update, writes a window of plane bits
+// drawn from the input and closes it; opened again, the window holds the
+// bits and every other sample of both variables reads as before.
+void write_planes(const std::string& path, const fuzz::ExpectedReads& expected, const std::uint8_t* data,
+                  std::size_t size)
+{
+    const std::string name = "TIDEWELL:\"" + path + "\":graphics";
+    const auto rows = static_cast<std::uint32_t>(expected.rows());
+    const auto columns = static_cast<std::uint32_t>(expected.columns());
+    const std::uint32_t r0 = size > 0 ? data[0] % rows : 0, c0 = size > 1 ? data[1] % columns : 0;
+    const std::uint32_t h = std::min<std::uint32_t>(rows - r0, 3), w = std::min<std::uint32_t>(columns - c0, 9);
+    std::vector<std::uint8_t> bits(std::size_t{h} * w);
+    for (std::size_t k = 0; k < bits.size(); ++k)
+        bits[k] = static_cast<std::uint8_t>(data[k % size] & 0x0F);
+    {
+        const char* const drivers[] = {"Tidewell", nullptr};
+        const Dataset ds(GDALOpenEx(name.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE, drivers, nullptr, nullptr));
+        if (!ds)
+            fail("the graphics subdataset does not open for update");
+        if (GDALRasterIO(GDALGetRasterBand(ds.get(), 1), GF_Write, static_cast<int>(c0), static_cast<int>(r0),
+                         static_cast<int>(w), static_cast<int>(h), bits.data(), static_cast<int>(w),
+                         static_cast<int>(h), GDT_Byte, 0, 0) != CE_None)
+            fail("a window of plane bits was not written");
+    }
+    fuzz::require_no_open_dataset();
+    // GDAL writes whole rows; the rows of a plain dataset narrower than its
+    // 136 header bytes that lie over them are refused, the others written.
+    const auto compression = fuzz::header_field(data, size, 78, 0);
+    const auto over_header = [&](std::uint32_t r) {
+        return compression == 0 && 2 * std::int64_t{columns} * (r + 1) < 136;
+    };
+    int id = -1;
+    if (td_open(path.c_str(), TD_READONLY, &id) != TD_NOERR)
+        fail("a dataset written in update mode does not open");
+    std::vector<float> now, before;
+    std::vector<std::uint8_t> unused;
+    for (int varid = 0; varid <= 1; ++varid) {
+        for (std::uint32_t r = 0; r < rows; ++r) {
+            now.resize(columns);
+            const std::uint32_t start[2]{r, 0}, count[2]{1, columns};
+            if (td_varget_float(id, varid, start, count, now.data()) != TD_NOERR ||
+                expected.read(varid, {r, 0}, {1, columns}, TD_FLOAT, before, unused) != TD_NOERR)
+                fail("a row of a dataset written in update mode does not read", std::to_string(r));
+            // A row is written whole or not at all: one over the header is
+            // refused, and after a refused row GDAL may leave the rest.
+            const bool in_window = varid == 1 && r >= r0 && r < r0 + h;
+            const bool refused = in_window && over_header(r);
+            const bool may_be_left = in_window && over_header(r0);
+            bool as_written = true, as_before = true;
+            for (std::uint32_t c = 0; c < columns; ++c) {
+                const bool inside = in_window && c >= c0 && c < c0 + w;
+                const float written = inside ? float(bits[(r - r0) * w + (c - c0)]) : before[c];
+                as_written = as_written && std::memcmp(&now[c], &written, sizeof written) == 0;
+                as_before = as_before && std::memcmp(&now[c], &before[c], sizeof written) == 0;
+            }
+            if (!(refused ? as_before : as_written || (may_be_left && as_before)))
+                fail("a dataset written in update mode reads otherwise at row", std::to_string(r));
+        }
+    }
+    (void)td_close(id);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -189,6 +252,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     CPLSetConfigOption("GDAL_PAM_ENABLED", "NO");
     CPLSetConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", "TRUE");
     CPLSetErrorHandler(CPLQuietErrorHandler);
+    // A pool of one open dataset: every other dataset GDAL reads pushes the
+    // last one out, which must be opened again, checked to be the same
+    // file, when it is read next.
+    CPLSetConfigOption("TIDEWELL_MAX_OPEN_DATASETS", "1");
     GDALRegister_Tidewell();
     return 0;
 }
@@ -202,15 +269,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool identified = GDALIdentifyDriver(path.c_str(), nullptr) != nullptr;
     if (identified != library_opens)
         fail("Identify disagrees with the library's open", std::to_string(expected.open_status()));
+    bool planes_open = false;
     {
         const Dataset ds = open(path);
         if (ds && !library_opens)
             fail("GDAL opened what the library refuses");
+        const bool has_graphics = expected.data_id() == 0 || expected.data_id() == 1;
         if (ds) {
             describe(ds.get(), path, true);
-            read_band(ds.get(), expected, 0, data, size);
+            if (GDALGetRasterCount(ds.get()) > 0) {
+                read_band(ds.get(), expected, 0, data, size);
+            } else {
+                // A container of the data and the planes: the data is its
+                // first subdataset.
+                const char* first = GDALGetMetadataItem(ds.get(), "SUBDATASET_1_NAME", "SUBDATASETS");
+                const Dataset variable = first != nullptr ? open(first) : Dataset();
+                if (!has_graphics || !variable)
+                    fail("a dataset without a band has no data subdataset");
+                describe(variable.get(), path, false);
+                read_band(variable.get(), expected, 0, data, size);
+            }
         }
-        const bool has_graphics = expected.data_id() == 0 || expected.data_id() == 1;
         const Dataset graphics = open("TIDEWELL:\"" + path + "\":graphics");
         if (graphics && (!ds || !has_graphics))
             fail("the graphics subdataset opened without the dataset or its planes");
@@ -219,10 +298,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (graphics) {
             describe(graphics.get(), path, false);
             read_band(graphics.get(), expected, 1, data, size);
+            planes_open = true;
         }
         if (open("TIDEWELL:\"" + path + "\":nothing") || open("TIDEWELL:") || open("TIDEWELL:\"\":graphics"))
             fail("a subdataset name that names nothing opened");
     }
+    // Every GDAL dataset closed: the pool holds nothing.
+    int pool_open = -1, pool_handles = -1;
+    if (td_pool_inq(nullptr, &pool_open, &pool_handles) != TD_NOERR || pool_open != 0 || pool_handles != 0)
+        fail("the pool still holds datasets", std::to_string(pool_open) + " " + std::to_string(pool_handles));
     fuzz::require_no_open_dataset();
+    // Planes written in update mode, where every row of the dataset reads.
+    const bool small = expected.rows() > 0 && expected.columns() > 0 &&
+                       std::int64_t{expected.rows()} * expected.columns() <= kWholeBandSamples;
+    std::vector<float> all;
+    std::vector<std::uint8_t> unused;
+    if (small && planes_open &&
+        expected.read(0, {0, 0}, {std::uint32_t(expected.rows()), std::uint32_t(expected.columns())}, TD_FLOAT, all,
+                      unused) == TD_NOERR &&
+        expected.read(1, {0, 0}, {std::uint32_t(expected.rows()), std::uint32_t(expected.columns())}, TD_FLOAT, all,
+                      unused) == TD_NOERR)
+        write_planes(path, expected, data, size);
     return 0;
 }

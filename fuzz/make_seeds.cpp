@@ -4,8 +4,9 @@
 // of the memory check.
 //
 // Usage: make_seeds DIRECTORY [HARNESS]
-//   With HARNESS fuzz_convert, each dataset comes after the option bytes
-//   that harness reads first, with a few command lines.
+//   With HARNESS fuzz_convert or fuzz_readwrite, each dataset comes after
+//   the bytes that harness reads first (command lines, operations), with a
+//   few of them.
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -180,6 +181,28 @@ std::vector<OptionBytes> command_lines()
     };
 }
 
+// Operations of fuzz_readwrite: eight of (what, pattern x 3 + variable,
+// first row, first column, height - 1 + 16 x (width - 1)); see
+// fuzz_readwrite.cpp.
+using OperationBytes = std::array<std::uint8_t, 40>;
+std::vector<OperationBytes> operations()
+{
+    return {
+        // values near the stored ones, a read, planes as bytes, a close and
+        // an open, the block written back as it reads, a read
+        {0, 0, 0, 0, 0x21, 2, 0, 0, 0, 0x21, 1, 19, 1, 1, 0x32, 3, 0, 0, 0, 0,
+         5, 0, 0, 0, 0xFF, 2, 1, 1, 1, 0x32, 4, 0, 0, 0, 0, 4, 0, 0, 0, 0},
+        // bad values, values halfway between raw counts, NaN, a close and
+        // an open, a write over the last row
+        {0, 3, 1, 2, 0x11, 0, 9, 0, 5, 0x07, 0, 12, 2, 2, 0x00, 3, 0, 0, 0, 0,
+         0, 6, 255, 0, 0x01, 2, 0, 0, 0, 0xFF, 4, 0, 0, 0, 0, 4, 0, 0, 0, 0},
+        // bytes of the data variable, plane bits of every value, a huge
+        // value, a ramp
+        {1, 18, 0, 0, 0x00, 1, 19, 0, 3, 0x0F, 0, 15, 1, 0, 0x10, 0, 21, 2, 4, 0x33,
+         0, 6, 0, 0, 0x77, 3, 0, 0, 0, 0, 2, 0, 0, 0, 0x77, 4, 0, 0, 0, 0},
+    };
+}
+
 int main(int argc, char** argv)
 {
     if (argc != 2 && argc != 3) {
@@ -194,16 +217,20 @@ int main(int argc, char** argv)
             char name[96];
             std::snprintf(name, sizeof name, "/%02d-%s-%dx%d%s", number++, kind_name(seed.desc.data_id),
                           seed.desc.rows, seed.desc.columns, seed.desc.compressed ? "-compressed" : "");
-            if (harness != "fuzz_convert") {
-                tdw::write_dataset(dir + name + ".tdf", seed.desc);
-                continue;
-            }
-            int line = 0;
-            for (const OptionBytes& options : command_lines()) {
-                std::vector<std::uint8_t> bytes(options.begin(), options.end());
-                const std::vector<std::uint8_t> dataset = tdw::build_dataset(seed.desc);
+            const std::vector<std::uint8_t> dataset = tdw::build_dataset(seed.desc);
+            std::vector<std::vector<std::uint8_t>> prefixes;
+            if (harness == "fuzz_convert")
+                for (const OptionBytes& options : command_lines())
+                    prefixes.emplace_back(options.begin(), options.end());
+            else if (harness == "fuzz_readwrite")
+                for (const OperationBytes& ops : operations())
+                    prefixes.emplace_back(ops.begin(), ops.end());
+            if (prefixes.empty())
+                tdw::write_bytes(dir + name + ".tdf", dataset);
+            for (std::size_t k = 0; k < prefixes.size(); ++k) {
+                std::vector<std::uint8_t> bytes = prefixes[k];
                 bytes.insert(bytes.end(), dataset.begin(), dataset.end());
-                tdw::write_bytes(dir + name + "-options" + std::to_string(line++), bytes);
+                tdw::write_bytes(dir + name + "-" + std::to_string(k), bytes);
             }
         }
         std::printf("%d datasets in %s\n", number, dir.c_str());

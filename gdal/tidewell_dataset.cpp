@@ -79,11 +79,6 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
                  "%s: not a Tidewell subdataset name (TIDEWELL:\"path\":graphics)", open_info->pszFilename);
         return nullptr;
     }
-    if (open_info->eAccess == GA_Update) {
-        CPLError(CE_Failure, CPLE_NotSupported, "%s: the Tidewell driver reads datasets only",
-                 name->path.c_str());
-        return nullptr;
-    }
 
     // The file is opened once, through the library's pool: what is
     // described here is the file that will be read (a file changed or
@@ -144,6 +139,21 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
     // tools choose between them (gdalbuildvrt -sd 2, gdalinfo -sd 2, QGIS's
     // dialog); a dataset of one variable, or a subdataset, has one band.
     const bool container = has_graphics && name->component.empty();
+    if (open_info->eAccess == GA_Update) {
+        // A band to write is a band of its own: the container has none.
+        if (container) {
+            CPLError(CE_Failure, CPLE_NotSupported, "%s: open a subdataset for update (%s, %s)",
+                     name->path.c_str(), subdataset_name(name->path, variable).c_str(),
+                     subdataset_name(name->path, kGraphics).c_str());
+            return nullptr;
+        }
+        if (const int s = td_open(path.c_str(), TD_WRITE, &dataset->writable_id_); s != TD_NOERR) {
+            dataset->writable_id_ = -1;
+            CPLError(CE_Failure, CPLE_OpenFailed, "%s: %s", name->path.c_str(), td_strerror(s));
+            return nullptr;
+        }
+        dataset->eAccess = GA_Update;
+    }
     if (graphics)
         dataset->SetBand(1, std::make_unique<TidewellRasterBand>(dataset.get(), 1, "graphics", "").release());
     else if (!container)
@@ -192,8 +202,15 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
 TidewellDataset::~TidewellDataset()
 {
     // Statistics and user georeferencing go to the .aux.xml file while this
-    // object is whole.
+    // object is whole, and the rows written (held in GDAL's block cache) go
+    // to the library.
     GDALPamDataset::FlushCache(true);
+    if (writable_id_ < 0)
+        return;
+    // The changed dataset is written back whole, or not at all.
+    if (const int status = td_close(writable_id_); status != TD_NOERR)
+        CPLError(CE_Failure, CPLE_FileIO, "%s: not written back: %s", source_->path().c_str(),
+                 td_strerror(status));
 }
 
 CPLErr TidewellDataset::GetGeoTransform(double* transform)

@@ -21,7 +21,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build-fuzz}
 seconds=${FUZZ_TIME:-300}
 runs=${FUZZ_RUNS:-0}
-harnesses=${FUZZ_HARNESSES:-"fuzz_dataset fuzz_convert fuzz_gdal"}
+harnesses=${FUZZ_HARNESSES:-"fuzz_dataset fuzz_readwrite fuzz_convert fuzz_gdal"}
 jobs=${FUZZ_JOBS:-$(nproc 2>/dev/null || echo 2)}
 
 sh scripts/install-deps.sh clang libclang-rt-14-dev libgif-dev

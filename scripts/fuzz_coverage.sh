@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 
 build=${1:-build-coverage}
 fuzz_build=${2:-build-fuzz}
-harnesses=${FUZZ_HARNESSES:-"fuzz_dataset fuzz_convert fuzz_gdal"}
+harnesses=${FUZZ_HARNESSES:-"fuzz_dataset fuzz_readwrite fuzz_convert fuzz_gdal"}
 jobs=${FUZZ_JOBS:-$(nproc 2>/dev/null || echo 2)}
 
 sh scripts/install-deps.sh gcovr libgif-dev
