@@ -418,11 +418,15 @@ void close_without_room(Session& session, const std::string& path, rlim_t limit)
     rlimit now {};
     if (getrlimit(RLIMIT_FSIZE, &now) != 0)
         fail("cannot read the limit on file sizes");
+    // A write past the limit fails (EFBIG) instead of raising SIGXFSZ,
+    // whose handler (libFuzzer's) would end the run.
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
     const rlimit small{std::min(limit, now.rlim_max), now.rlim_max};
-    if (setrlimit(RLIMIT_FSIZE, &small) != 0)
+    if (sigaction(SIGXFSZ, &ignore, &previous) != 0 || setrlimit(RLIMIT_FSIZE, &small) != 0)
         fail("cannot limit file sizes");
     const int s = session.close();
-    if (setrlimit(RLIMIT_FSIZE, &now) != 0)
+    if (setrlimit(RLIMIT_FSIZE, &now) != 0 || sigaction(SIGXFSZ, &previous, nullptr) != 0)
         fail("cannot lift the limit on file sizes");
     if (s == TD_NOERR) {
         // It fitted: nothing more to see.
@@ -437,14 +441,6 @@ void close_without_room(Session& session, const std::string& path, rlim_t limit)
 }
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    // A write past the limit on file sizes fails (EFBIG) instead of
-    // killing the process.
-    std::signal(SIGXFSZ, SIG_IGN);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
