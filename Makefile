@@ -73,4 +73,6 @@ bench: deps
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target tidewell_python read_rows tdbench_make_dataset
 	/usr/bin/python3 bench/python_read.py --build $(BENCH_BUILD) --reps $(BENCH_REPS)
 	/usr/bin/python3 bench/python_threads.py --build $(BENCH_BUILD) --reps $(BENCH_REPS)
+	-cmake --build $(BENCH_BUILD) -j $(JOBS) --target gdal_Tidewell >/dev/null 2>&1
+	/usr/bin/python3 bench/remote_requests.py --build $(BENCH_BUILD)
 	sh bench/batch_bench.sh $(BENCH_BUILD) $(BENCH_REPS)

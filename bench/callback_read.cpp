@@ -11,8 +11,9 @@
 // and once by callbacks, in turns; the first read of a compressed dataset
 // (its index pass) is part of each.  The two reads must give the same
 // values.  Writes one line on standard error:
-//   callback-read: local=S callbacks=S
-// with the medians in seconds.
+//   callback-read: local=S callbacks=S local_cpu=S callbacks_cpu=S
+// with the medians in seconds of the wall clock and of the process's CPU
+// time (which a busy machine disturbs less).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -20,6 +21,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include <ctime>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,6 +33,19 @@
 namespace {
 
 using clock_type = std::chrono::steady_clock;
+
+// The process's CPU time in seconds.
+double cpu_seconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+struct Times {
+    double wall = 0.0;
+    double cpu = 0.0;
+};
 
 [[noreturn]] void fail(const char* what, int status)
 {
@@ -71,10 +87,11 @@ void fold(std::uint64_t& digest, const void* data, std::size_t n)
 // Reads every row of both variables; returns the seconds spent in the td_
 // calls from the open to the close (the digest of the values, left in
 // `digest`, is not counted).
-double read_all(const char* path, bool by_callbacks, std::uint64_t& digest)
+Times read_all(const char* path, bool by_callbacks, std::uint64_t& digest)
 {
     static int fd = -1;
     auto t0 = clock_type::now();
+    double c0 = cpu_seconds();
     int id = -1;
     if (by_callbacks) {
         fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -93,7 +110,7 @@ double read_all(const char* path, bool by_callbacks, std::uint64_t& digest)
     std::vector<float> values(static_cast<std::size_t>(columns));
     std::vector<std::uint8_t> planes(static_cast<std::size_t>(columns));
     digest = 1469598103934665603ull;
-    double seconds = 0.0;
+    Times spent;
     for (int r = 0; r < rows; ++r) {
         const std::uint32_t start[2] = {static_cast<std::uint32_t>(r), 0};
         const std::uint32_t count[2] = {1, static_cast<std::uint32_t>(columns)};
@@ -101,14 +118,18 @@ double read_all(const char* path, bool by_callbacks, std::uint64_t& digest)
             fail("data row", s);
         if (const int s = td_varget_byte(id, 1, start, count, planes.data()); s != TD_NOERR)
             fail("graphics row", s);
-        seconds += std::chrono::duration<double>(clock_type::now() - t0).count();
+        spent.wall += std::chrono::duration<double>(clock_type::now() - t0).count();
+        spent.cpu += cpu_seconds() - c0;
         fold(digest, values.data(), values.size() * sizeof(float));
         fold(digest, planes.data(), planes.size());
         t0 = clock_type::now();
+        c0 = cpu_seconds();
     }
     if (const int s = td_close(id); s != TD_NOERR)
         fail("td_close", s);
-    return seconds + std::chrono::duration<double>(clock_type::now() - t0).count();
+    spent.wall += std::chrono::duration<double>(clock_type::now() - t0).count();
+    spent.cpu += cpu_seconds() - c0;
+    return spent;
 }
 
 double median(std::vector<double> v)
@@ -128,23 +149,28 @@ int main(int argc, char** argv)
     }
     const char* path = argv[1];
     const int reps = std::max(1, std::atoi(argv[2]));
-    std::vector<double> local, callbacks;
+    std::vector<double> local, callbacks, local_cpu, callbacks_cpu;
     std::uint64_t a = 0, b = 0;
     (void)read_all(path, false, a);  // warms the page cache
+    const auto add = [](std::vector<double>& wall, std::vector<double>& cpu, Times t) {
+        wall.push_back(t.wall);
+        cpu.push_back(t.cpu);
+    };
     for (int rep = 0; rep < reps; ++rep) {
         // Alternating which goes first evens out what the machine does meanwhile.
         if (rep % 2 == 0) {
-            local.push_back(read_all(path, false, a));
-            callbacks.push_back(read_all(path, true, b));
+            add(local, local_cpu, read_all(path, false, a));
+            add(callbacks, callbacks_cpu, read_all(path, true, b));
         } else {
-            callbacks.push_back(read_all(path, true, b));
-            local.push_back(read_all(path, false, a));
+            add(callbacks, callbacks_cpu, read_all(path, true, b));
+            add(local, local_cpu, read_all(path, false, a));
         }
         if (a != b) {
             std::fprintf(stderr, "tdbench_callback_read: the two reads gave different values\n");
             return 1;
         }
     }
-    std::fprintf(stderr, "callback-read: local=%.6f callbacks=%.6f\n", median(local), median(callbacks));
+    std::fprintf(stderr, "callback-read: local=%.6f callbacks=%.6f local_cpu=%.6f callbacks_cpu=%.6f\n",
+                 median(local), median(callbacks), median(local_cpu), median(callbacks_cpu));
     return 0;
 }

@@ -275,8 +275,10 @@ int main(int argc, char** argv)
     std::vector<std::array<int, 2>> sizes{{1024, 1024}, {4096, 4096}, {300, 32767}, {32767, 300}};
     if (opt.quick)
         sizes = {{1024, 1024}};
-    // The size read by path and through callbacks.
+    // The size read by path and through callbacks, and how often: a whole
+    // read takes some 40 ms, so more repetitions than the converter's.
     const int callback_side = opt.quick ? 1024 : 4096;
+    const int callback_reps = 3 * opt.reps;
 
     std::vector<Dataset> datasets;
     for (const auto& [rows, columns] : sizes)
@@ -372,7 +374,7 @@ int main(int argc, char** argv)
         // The same whole read by path and through callbacks.
         if (m.ds.rows == callback_side && m.ds.columns == callback_side)
             m.callback_read =
-                fields_after(run({callback_read_bin, m.ds.path.string(), std::to_string(opt.reps)}, err).err,
+                fields_after(run({callback_read_bin, m.ds.path.string(), std::to_string(callback_reps)}, err).err,
                              "callback-read:");
     }
 
@@ -444,16 +446,19 @@ int main(int argc, char** argv)
     }
 
     std::printf("\nA whole read (every row of both variables) by path against the same file through caller\n"
-                "callbacks (td_open_callbacks over pread; seconds, median of %d)\n\n",
-                opt.reps);
-    std::printf("| dataset | form | path s | callbacks s | callbacks / path |\n");
-    std::printf("|---|---|---:|---:|---:|\n");
+                "callbacks (td_open_callbacks over pread): seconds of the wall clock and of CPU time, median of\n"
+                "%d; ratio = callbacks / path\n\n",
+                callback_reps);
+    std::printf("| dataset | form | path s | callbacks s | ratio | path cpu s | callbacks cpu s | cpu ratio |\n");
+    std::printf("|---|---|---:|---:|---:|---:|---:|---:|\n");
     for (const Measured& m : results) {
         if (m.callback_read.empty())
             continue;
-        const double local = m.callback_read.at("local"), callbacks = m.callback_read.at("callbacks");
-        std::printf("| %s | %s | %.4f | %.4f | %.3fx |\n", m.ds.label().c_str(),
-                    m.ds.compressed ? "compressed" : "plain", local, callbacks, callbacks / local);
+        const auto& c = m.callback_read;
+        std::printf("| %s | %s | %.4f | %.4f | %.3fx | %.4f | %.4f | %.3fx |\n", m.ds.label().c_str(),
+                    m.ds.compressed ? "compressed" : "plain", c.at("local"), c.at("callbacks"),
+                    c.at("callbacks") / c.at("local"), c.at("local_cpu"), c.at("callbacks_cpu"),
+                    c.at("callbacks_cpu") / c.at("local_cpu"));
     }
 
     std::printf("\nWhere the time goes (tdftogif_phases, default options; seconds, and share of the floor)\n\n");
@@ -529,9 +534,13 @@ int main(int argc, char** argv)
     for (const Measured& m : results) {
         if (m.callback_read.empty())
             continue;
-        const double ratio = m.callback_read.at("callbacks") / m.callback_read.at("local");
-        std::printf("- %s %s: callbacks / path %.3f (goal <= 1.05): %s\n", m.ds.label().c_str(),
-                    m.ds.compressed ? "compressed" : "plain", ratio, ratio <= 1.05 ? "met" : "NOT MET");
+        const auto& c = m.callback_read;
+        const double ratio = c.at("callbacks") / c.at("local");
+        const double cpu_ratio = c.at("callbacks_cpu") / c.at("local_cpu");
+        std::printf("- %s %s: callbacks / path %.3f, cpu %.3f (goal <= 1.05, on CPU time, which other load "
+                    "disturbs less): %s\n",
+                    m.ds.label().c_str(), m.ds.compressed ? "compressed" : "plain", ratio, cpu_ratio,
+                    cpu_ratio <= 1.05 ? "met" : "NOT MET");
     }
     for (const Measured& c : results) {
         const Measured* p = twin_of(c);

@@ -31,13 +31,13 @@ namespace {
 
 // Checks the magic byte of a dataset just opened on `stream`, reads the
 // fields cached at open and fills the reserved `slot` with the record.  A
-// dataset opened by path keeps the path and the identity of its file (for
-// the write-back on close and the check that it has not changed under the
-// reads); one on callbacks has neither, and its source calls `close` from
-// the time the open has succeeded.  The record is built aside and enters
-// the table only when the open has succeeded, so a failure anywhere leaves
-// the table as it was; the stream is closed when the record (or the stream)
-// goes out of scope.
+// dataset opened by path keeps the path (for the write-back on close);
+// every dataset keeps the identity of its source, for the check that it has
+// not changed under the reads (for callbacks, the size they report), and a
+// source on callbacks calls `close` from the time the open has succeeded.
+// The record is built aside and enters the table only when the open has
+// succeeded, so a failure anywhere leaves the table as it was; the stream is
+// closed when the record (or the stream) goes out of scope.
 int enter_dataset(Stream stream, int mode, int slot, const char* path, int* id,
                   td_close_func close = nullptr)
 {
@@ -49,10 +49,9 @@ int enter_dataset(Stream stream, int mode, int slot, const char* path, int* id,
     auto record = std::make_shared<Dataset>();
     record->current = std::move(stream);
     record->mode = static_cast<std::int16_t>(mode);
-    if (path != nullptr) {
+    if (path != nullptr)
         record->path = path;
-        remember_identity(*record);
-    }
+    remember_identity(*record);
     if (const int status = read_cached_fields(*record); status != TD_NOERR)
         return status;
     if (CallbackSource* source = record->current.callbacks())
@@ -87,7 +86,7 @@ int callbacks_into(void* user, td_read_func read, td_size_func size, td_close_fu
     if (length < 0)
         return TD_EACCESS;
     // The source calls no close until the open has succeeded.
-    Stream stream = Stream::from_callbacks(std::make_unique<CallbackSource>(user, read, length));
+    Stream stream = Stream::from_callbacks(std::make_unique<CallbackSource>(user, read, size, length));
     return enter_dataset(std::move(stream), TD_READONLY, slot, nullptr, id, close);
 }
 

@@ -45,15 +45,20 @@ bool close_idle(LibraryState& s)
     return true;
 }
 
-// Opens `path` read-only, closing idle datasets first to stay within the
-// limit, and again should the table be full (another user of the library
-// in the process holds slots).  Pool lock held.
-int open_with_room(LibraryState& s, const std::string& path, int& id)
+// Opens the entry's path, or its callbacks, read-only, closing idle
+// datasets first to stay within the limit, and again should the table be
+// full (another user of the library in the process holds slots).  A
+// dataset on callbacks is opened without their close: the pool calls it
+// when it forgets the handle, not each time it closes the dataset to make
+// room.  Pool lock held.
+int open_with_room(LibraryState& s, const PoolEntry& entry, int& id)
 {
     while (open_ids(s) >= s.pool_limit && close_idle(s)) {
     }
     for (;;) {
-        const int status = td_open(path.c_str(), TD_READONLY, &id);
+        const CallbackIo& io = entry.io;
+        const int status = io.read != nullptr ? td_open_callbacks(io.user, io.read, io.size, nullptr, &id)
+                                              : td_open(entry.path.c_str(), TD_READONLY, &id);
         if (status != TD_EMAXDS || !close_idle(s))
             return status;
     }
@@ -69,16 +74,13 @@ int describe_file(int id, FileIdentity& identity, bool& compressed)
     });
 }
 
-int pool_open(const char* path, int* handle)
+// Opens the new entry's dataset and gives it a handle.
+int enter_pool(PoolEntry entry, int* handle)
 {
-    if (path == nullptr || handle == nullptr)
-        return TD_EACCESS;
     LibraryState& s = state();
     const std::lock_guard hold(s.pool_lock);
-    PoolEntry entry;
-    entry.path = path;
     int id = -1;
-    if (const int status = open_with_room(s, entry.path, id); status != TD_NOERR)
+    if (const int status = open_with_room(s, entry, id); status != TD_NOERR)
         return status;
     if (const int status = describe_file(id, entry.identity, entry.compressed); status != TD_NOERR) {
         static_cast<void>(td_close(id));
@@ -97,6 +99,24 @@ int pool_open(const char* path, int* handle)
     return TD_NOERR;
 }
 
+int pool_open(const char* path, int* handle)
+{
+    if (path == nullptr || handle == nullptr)
+        return TD_EACCESS;
+    PoolEntry entry;
+    entry.path = path;
+    return enter_pool(std::move(entry), handle);
+}
+
+int pool_open_callbacks(const CallbackIo& io, int* handle)
+{
+    if (io.read == nullptr || io.size == nullptr || handle == nullptr)
+        return TD_EACCESS;
+    PoolEntry entry;
+    entry.io = io;
+    return enter_pool(std::move(entry), handle);
+}
+
 int pool_acquire(int handle, int* id)
 {
     LibraryState& s = state();
@@ -107,7 +127,7 @@ int pool_acquire(int handle, int* id)
     PoolEntry& entry = found->second;
     if (entry.id < 0) {
         int reopened = -1;
-        if (const int status = open_with_room(s, entry.path, reopened); status != TD_NOERR)
+        if (const int status = open_with_room(s, entry, reopened); status != TD_NOERR)
             return status;
         FileIdentity now;
         bool compressed = false;
@@ -125,37 +145,55 @@ int pool_acquire(int handle, int* id)
     return TD_NOERR;
 }
 
-// Closes the entry's dataset and forgets the handle.  Pool lock held.
-void forget(LibraryState& s, std::map<int, PoolEntry>::iterator entry)
+// Closes the entry's dataset and forgets the handle; gives the caller's
+// I/O, whose close the caller calls once the pool lock is released (a close
+// function may well use the pool).  Pool lock held.
+CallbackIo forget(LibraryState& s, std::map<int, PoolEntry>::iterator entry)
 {
     if (entry->second.id >= 0)
         static_cast<void>(td_close(entry->second.id));
+    const CallbackIo io = entry->second.io;
     s.pool.erase(entry);
+    return io;
+}
+
+void close_io(const CallbackIo& io)
+{
+    if (io.close != nullptr)
+        io.close(io.user);
 }
 
 int pool_release(int handle)
 {
     LibraryState& s = state();
-    const std::lock_guard hold(s.pool_lock);
-    const auto found = s.pool.find(handle);
-    if (found == s.pool.end() || found->second.users == 0)
-        return TD_EBADID;
-    if (--found->second.users == 0 && found->second.closing)
-        forget(s, found);
+    CallbackIo forgotten;
+    {
+        const std::lock_guard hold(s.pool_lock);
+        const auto found = s.pool.find(handle);
+        if (found == s.pool.end() || found->second.users == 0)
+            return TD_EBADID;
+        if (--found->second.users == 0 && found->second.closing)
+            forgotten = forget(s, found);
+    }
+    close_io(forgotten);
     return TD_NOERR;
 }
 
 int pool_close(int handle)
 {
     LibraryState& s = state();
-    const std::lock_guard hold(s.pool_lock);
-    const auto found = s.pool.find(handle);
-    if (found == s.pool.end() || found->second.closing)
-        return TD_EBADID;
-    if (found->second.users > 0)
-        found->second.closing = true;   // closed at the last release
-    else
-        forget(s, found);
+    CallbackIo forgotten;
+    {
+        const std::lock_guard hold(s.pool_lock);
+        const auto found = s.pool.find(handle);
+        if (found == s.pool.end() || found->second.closing)
+            return TD_EBADID;
+        if (found->second.users > 0)
+            found->second.closing = true;   // closed at the last release
+        else
+            forgotten = forget(s, found);
+    }
+    close_io(forgotten);
     return TD_NOERR;
 }
 
@@ -190,6 +228,12 @@ int pool_inquire(int* limit, int* open, int* handles)
 extern "C" int td_pool_open(const char* path, int* handle)
 {
     return td::guarded([&] { return td::pool_open(path, handle); });
+}
+
+extern "C" int td_pool_open_callbacks(void* user, td_read_func read, td_size_func size, td_close_func close,
+                                      int* handle)
+{
+    return td::guarded([&] { return td::pool_open_callbacks(td::CallbackIo{user, read, size, close}, handle); });
 }
 
 extern "C" int td_pool_acquire(int handle, int* id)

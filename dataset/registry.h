@@ -83,10 +83,20 @@ struct Dataset {
     std::vector<std::uint8_t> block_bytes;
 };
 
-// A dataset of the pool: a file that holds a slot of the table only while
-// it is in use or among the most recently used (pool.cpp).
+// The caller's I/O of a dataset opened on callbacks (td_open_callbacks).
+struct CallbackIo {
+    void* user = nullptr;
+    td_read_func read = nullptr;
+    td_size_func size = nullptr;
+    td_close_func close = nullptr;
+};
+
+// A dataset of the pool: a file, or a caller's callbacks, that holds a slot
+// of the table only while it is in use or among the most recently used
+// (pool.cpp).
 struct PoolEntry {
     std::string path;
+    CallbackIo io;                  // a dataset on callbacks (io.read set) rather than a path
     FileIdentity identity;          // of the file first opened
     bool compressed = false;        // as first opened: the status of a changed file
     int id = -1;                    // its dataset id while it holds a slot

@@ -269,6 +269,14 @@ bool Stream::truncate(std::int64_t length)
 
 bool Stream::identity(FileIdentity& out) const
 {
+    if (source_) {
+        const std::int64_t size = source_->size_now();
+        if (size < 0)
+            return false;
+        out = FileIdentity{};
+        out.size = size;
+        return true;
+    }
     struct stat st {};
     if (!file_ || fstat(fileno(file_.get()), &st) != 0)
         return false;

@@ -34,12 +34,13 @@
 namespace td {
 
 // Caller-supplied read-only I/O: a positioned read, the size of the data
-// (asked once, when the source is made) and a close, called when the source
-// goes.
+// and a close, called when the source goes.  The size asked when the source
+// is made bounds every read; asked again, it tells whether the data is
+// still what was opened (Stream::identity).
 class CallbackSource {
 public:
-    CallbackSource(void* user, td_read_func read, std::int64_t length) noexcept
-        : user_(user), read_(read), length_(length)
+    CallbackSource(void* user, td_read_func read, td_size_func size, std::int64_t length) noexcept
+        : user_(user), read_(read), size_(size), length_(length)
     {
     }
     ~CallbackSource();
@@ -58,6 +59,8 @@ public:
     [[nodiscard]] std::size_t read_at(std::int64_t offset, void* dst, std::size_t n);
 
     [[nodiscard]] std::int64_t length() const noexcept { return length_; }
+    // The size the size function reports now, or -1.
+    [[nodiscard]] std::int64_t size_now() const { return size_(user_); }
     [[nodiscard]] bool failed() const noexcept { return failed_; }
 
     std::int64_t position = 0;  // of the sequential reads
@@ -65,6 +68,7 @@ public:
 private:
     void* user_;
     td_read_func read_;
+    td_size_func size_;
     td_close_func close_ = nullptr;
     std::int64_t length_;
     bool failed_ = false;
@@ -175,7 +179,9 @@ public:
     // Drops the bytes not yet written, then cuts the file to `length` bytes.
     [[nodiscard]] bool truncate(std::int64_t length);
     // The identity of the open file as the system describes it now; false
-    // when it cannot be had (a closed stream).
+    // when it cannot be had (a closed stream).  A callback source has no
+    // device, inode or times: its identity is the size its size function
+    // reports now (false when that is -1).
     [[nodiscard]] bool identity(FileIdentity& out) const;
     // The file descriptor under the stream, or -1 when it is closed.
     [[nodiscard]] int descriptor() const noexcept;

@@ -128,9 +128,16 @@ int td_open(const char *path, int mode, int *id);
  *          `buffer` and returns how many it read, or -1 when the read
  *          failed.  A return of 0 means the end of the data; fewer bytes
  *          than asked are fine (it is called again for the rest).  The
- *          library never asks for bytes at or beyond the size.
+ *          library never asks for bytes at or beyond the size reported
+ *          at the open.
  *   size   returns the length of the data in bytes, or -1 when it cannot
- *          be told.  It is called once, at the open.
+ *          be told.  It is called at the open and then at the end of
+ *          every data read: a size other than the one at the open means
+ *          the data has changed, and the read fails as one of a file
+ *          changed in place does (TD_EUNCOMPFILE, or TD_ECOMPFILE for
+ *          compressed data).  A -1 there is taken for no change.
+ *          td_fileinq gives the size at the open and whether it has
+ *          changed; device, inode and time are 0.
  *   close  (may be NULL) is called once, when td_close of the dataset
  *          succeeds.  A td_open_callbacks that fails calls nothing
  *          further: the caller still owns what `user` points to.
@@ -399,7 +406,9 @@ int td_gridinq(int id, int *grid, double *latitudes, double *longitudes);
  * names, is no longer what it was; reads of a changed dataset fail, see
  * td_varget_float.  A file renamed over or removed has not changed: the
  * dataset goes on reading the file it opened).  A dataset opened on
- * callbacks has no file: its identity is all 0 and it never changes. */
+ * callbacks has no file: its device, inode and time are 0, its size is
+ * the size its callbacks reported at the open, and it has changed when
+ * they report another. */
 int td_fileinq(int id, uint64_t *device, uint64_t *inode, int64_t *size,
                int64_t *modified_ns, int *changed);
 
@@ -431,6 +440,15 @@ int td_lengthinq(int id, int64_t *needed);
  * its pool handle.  The dataset stays open, idle, until the pool needs its
  * slot. */
 int td_pool_open(const char *path, int *handle);
+
+/* The same for a dataset on the caller's callbacks (td_open_callbacks).
+ * The pool calls `close` once, when it forgets the handle (td_pool_close);
+ * until then the callbacks must stay usable, since the pool may open the
+ * dataset on them again, which it refuses when the size they report is no
+ * longer the first one.  A td_pool_open_callbacks that fails calls nothing
+ * further. */
+int td_pool_open_callbacks(void *user, td_read_func read, td_size_func size, td_close_func close,
+                           int *handle);
 
 /* The dataset id of a handle, for the caller's calls until it releases the
  * handle; opens the dataset again if the pool closed it.  Every acquire is

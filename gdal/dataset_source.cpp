@@ -5,6 +5,7 @@
 
 #include "cpl_conv.h"
 #include "tidewell.h"
+#include "vsi_source.h"
 
 namespace tdgdal {
 
@@ -20,7 +21,7 @@ int Source::open(const std::string& path)
 {
     path_ = path;
     apply_pool_limit();
-    return td_pool_open(path.c_str(), &handle_);
+    return is_virtual_file(path) ? pool_open_vsi(path, &handle_) : td_pool_open(path.c_str(), &handle_);
 }
 
 Source::~Source()

@@ -1,5 +1,7 @@
 // dataset_source.h - a GDAL dataset's way into the td_ library: its file
-// as a handle of the library's pool.
+// as a handle of the library's pool.  A local file is opened by the
+// library; a GDAL virtual file (an archive member, a remote object) through
+// VSI, on callbacks (vsi_source.h).
 //
 // GDAL may keep far more datasets open than the library has slots (a
 // mosaic of hundreds of files) and read them from several threads.  So a
@@ -28,7 +30,8 @@ std::string read_message(const ReadResult& result);
 // One file as a GDAL dataset reads it.
 class Source {
 public:
-    // Opens `path` through the pool (read-only); 0 or the library's status.
+    // Opens `path`, a local path or a GDAL virtual file name, through the
+    // pool (read-only); 0 or the library's status.
     [[nodiscard]] int open(const std::string& path);
     ~Source();
     Source() = default;

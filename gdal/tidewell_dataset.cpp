@@ -9,6 +9,7 @@
 #include "cpl_string.h"
 #include "dataset_metadata.h"
 #include "tidewell.h"
+#include "vsi_source.h"
 
 namespace tdgdal {
 
@@ -85,6 +86,13 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
     // replaced later is refused at its reads), and the plain dataset cut
     // short is refused now rather than at its first missing row.
     const std::string path = absolute_path(name->path);
+    // A virtual file is read through callbacks; the library writes back
+    // only a local file (a new file beside it, renamed over it).
+    if (open_info->eAccess == GA_Update && is_virtual_file(name->path)) {
+        CPLError(CE_Failure, CPLE_NotSupported, "%s: a GDAL virtual file opens read-only",
+                 name->path.c_str());
+        return nullptr;
+    }
     auto source = std::make_unique<Source>();
     DatasetMetadata metadata;
     tdi::Failure failure;

@@ -18,6 +18,8 @@ packages="$packages chromium chromium-driver python3-selenium"
 # (open_mfdataset), dask.distributed (workers in other processes), and venv
 # with pip and setuptools for the installation test.
 packages="$packages python3-xarray python3-dask python3-distributed python3-venv python3-pip python3-setuptools"
+# Datasets in archives and over HTTP from Python (fsspec; aiohttp for http://).
+packages="$packages python3-fsspec python3-aiohttp"
 # The converter's tests: giflib and Pillow decode reduced GIFs; matplotlib
 # holds the published viridis and cividis tables the built-in ones are
 # checked against.

@@ -31,6 +31,7 @@ struct Memory {
     Source kind = Source::shorter;
     int reads = 0;
     int closes = 0;
+    std::int64_t resized = -2;  // from now on the size reported (-2: none)
 };
 
 std::int64_t read_memory(void* user, std::int64_t offset, void* buffer, std::size_t length)
@@ -51,6 +52,8 @@ std::int64_t read_memory(void* user, std::int64_t offset, void* buffer, std::siz
 std::int64_t size_memory(void* user)
 {
     const auto& m = *static_cast<Memory*>(user);
+    if (m.resized != -2)
+        return m.resized;
     return static_cast<std::int64_t>(m.kind == Source::shorter ? m.cut : m.bytes.size());
 }
 
@@ -209,6 +212,90 @@ TEST_F(Callbacks, WholeSourcesReadEveryRow)
         for (std::size_t i = 5; i < lines.size(); ++i)
             EXPECT_EQ(lines[i].find(" -"), std::string::npos) << lines[i];
     }
+}
+
+// A source whose size is no longer the one it had at the open has changed:
+// its reads fail as those of a file written in place, and td_fileinq says
+// so.  A size that cannot be told is no change.
+TEST_F(Callbacks, ChangedSizeFailsTheReads)
+{
+    struct Case {
+        bool compressed;
+        std::int64_t delta;  // added to the size reported, or -1 for "cannot be told"
+        int status;
+    };
+    for (const Case c : {Case{false, -100, TD_EUNCOMPFILE}, Case{false, 1, TD_EUNCOMPFILE},
+                         Case{true, -1000, TD_ECOMPFILE}, Case{true, 10, TD_ECOMPFILE},
+                         Case{false, 0, TD_NOERR}, Case{true, 0, TD_NOERR}}) {
+        for (const bool unknown : {false, true}) {
+            SCOPED_TRACE(std::to_string(c.compressed) + " " + std::to_string(c.delta) + " " + std::to_string(unknown));
+            Memory m{tdw::build_dataset(scene(tdw::kInfrared, 9, 700, c.compressed)), 0, Source::dribble, 0, 0};
+            int id = -1;
+            ASSERT_EQ(td_open_callbacks(&m, read_memory, size_memory, close_memory, &id), TD_NOERR);
+            const auto size = static_cast<std::int64_t>(m.bytes.size());
+            m.resized = unknown ? -1 : size + c.delta;
+            std::vector<float> row(700);
+            const std::uint32_t start[2]{4, 0}, count[2]{1, 700};
+            EXPECT_EQ(td_varget_float(id, 0, start, count, row.data()), unknown ? TD_NOERR : c.status);
+            std::int64_t opened = 0;
+            int changed = -1;
+            EXPECT_EQ(td_fileinq(id, nullptr, nullptr, &opened, nullptr, &changed), TD_NOERR);
+            EXPECT_EQ(opened, size);
+            EXPECT_EQ(changed, !unknown && c.status != TD_NOERR ? 1 : 0);
+            EXPECT_EQ(td_close(id), TD_NOERR);
+        }
+    }
+}
+
+// Through the pool: sources opened again after the pool closed their
+// datasets to make room read the same values; one whose size changed
+// meanwhile is refused; each source is closed once, when its handle is.
+TEST_F(Callbacks, PoolOpensSourcesAgain)
+{
+    ASSERT_EQ(td_pool_setlimit(2), TD_NOERR);
+    std::vector<Memory> sources;
+    for (int k = 0; k < 5; ++k) {
+        tdw::DatasetDescription desc = scene(tdw::kInfrared, 9, 700, k % 2 == 1);
+        desc.value = [k](int r, int c) { return 100 * k + r + c % 7; };
+        sources.push_back(Memory{tdw::build_dataset(desc), 0, Source::dribble, 0, 0});
+    }
+    std::vector<int> handles(sources.size(), -1);
+    Memory empty{{}, 0, Source::shorter, 0, 0};
+    int refused = -1;
+    EXPECT_EQ(td_pool_open_callbacks(&empty, read_memory, size_memory, close_memory, &refused), TD_ENOMAGIC);
+    EXPECT_EQ(empty.closes, 0);
+    for (std::size_t k = 0; k < sources.size(); ++k)
+        ASSERT_EQ(td_pool_open_callbacks(&sources[k], read_memory, size_memory, close_memory, &handles[k]),
+                  TD_NOERR);
+    sources[3].resized = 12345;
+    // Row 2, column 3 of each source, as first read.
+    std::vector<float> first(sources.size(), 0.0f);
+    for (int round = 0; round < 2; ++round)
+        for (std::size_t k = 0; k < sources.size(); ++k) {
+            SCOPED_TRACE("source " + std::to_string(k) + " round " + std::to_string(round));
+            int id = -1;
+            const int status = td_pool_acquire(handles[k], &id);
+            if (k == 3) {
+                EXPECT_EQ(status, TD_ECOMPFILE);
+                continue;
+            }
+            ASSERT_EQ(status, TD_NOERR);
+            float value = 0;
+            const std::uint32_t start[2]{2, 3}, count[2]{1, 1};
+            EXPECT_EQ(td_varget_float(id, 0, start, count, &value), TD_NOERR);
+            if (round == 0)
+                first[k] = value;
+            EXPECT_EQ(value, first[k]);
+            EXPECT_EQ(td_pool_release(handles[k]), TD_NOERR);
+            EXPECT_EQ(sources[k].closes, 0);
+        }
+    // Each source its own values: no reopened dataset read another's bytes.
+    EXPECT_TRUE(first[0] != first[1] && first[1] != first[2] && first[2] != first[4]);
+    for (std::size_t k = 0; k < sources.size(); ++k) {
+        EXPECT_EQ(td_pool_close(handles[k]), TD_NOERR);
+        EXPECT_EQ(sources[k].closes, 1);
+    }
+    td_pool_setlimit(TD_POOL_LIMIT);
 }
 
 // Refusals at the open call nothing further and leave the table as it was;

@@ -51,6 +51,12 @@ _c_int_p = ctypes.POINTER(ctypes.c_int)
 _c_int16_p = ctypes.POINTER(ctypes.c_int16)
 _block = ctypes.c_uint32 * 2
 
+# The callbacks of td_open_callbacks and td_pool_open_callbacks.
+READ_FUNC = ctypes.CFUNCTYPE(ctypes.c_int64, ctypes.c_void_p, ctypes.c_int64, ctypes.c_void_p,
+                             ctypes.c_size_t)
+SIZE_FUNC = ctypes.CFUNCTYPE(ctypes.c_int64, ctypes.c_void_p)
+CLOSE_FUNC = ctypes.CFUNCTYPE(None, ctypes.c_void_p)
+
 _PROTOTYPES = {
     "td_open": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_int, _c_int_p]),
     "td_close": (ctypes.c_int, [ctypes.c_int]),
@@ -71,6 +77,8 @@ _PROTOTYPES = {
     "td_varget_byte": (ctypes.c_int, [ctypes.c_int, ctypes.c_int, _block, _block,
                                       ctypes.c_void_p]),
     "td_identify": (ctypes.c_int, [ctypes.c_char_p, ctypes.c_size_t]),
+    "td_pool_open_callbacks": (ctypes.c_int, [ctypes.c_void_p, READ_FUNC, SIZE_FUNC, CLOSE_FUNC,
+                                              _c_int_p]),
     "td_kindinq": (ctypes.c_int, [ctypes.c_int, _c_int_p, ctypes.c_char_p]),
     "td_storageinq": (ctypes.c_int, [ctypes.c_int, _c_int_p, ctypes.c_char_p]),
     "td_unitsinq": (ctypes.c_int, [ctypes.c_int, ctypes.c_char_p, ctypes.c_char_p,

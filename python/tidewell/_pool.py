@@ -8,9 +8,35 @@ still be the same file, unchanged.  The pool, its limit and its locking are
 the library's: the package adds nothing to them.
 """
 
+import collections
 import ctypes
 
-from . import _library
+from . import _library, _sources
+
+# Pool handles of datasets the garbage collector took, closed at the next
+# call of the package rather than by the finalizer itself: a finalizer may
+# run while the library holds its pool's lock to call back into Python (the
+# read of a file object opens a dataset), on this thread or on fsspec's,
+# and a close would wait for that lock for ever.
+_abandoned = collections.deque()
+
+
+def abandon(handle):
+    """The finalizer of a dataset: its handle is closed at the next call."""
+    _abandoned.append(handle)
+
+
+def close_abandoned():
+    """Closes the handles of collected datasets; nothing inside a callback
+    of the library."""
+    if _sources.in_callback():
+        return
+    while True:
+        try:
+            handle = _abandoned.popleft()
+        except IndexError:
+            return
+        _library.library().td_pool_close(handle)
 
 
 def set_max_open(n):
@@ -19,10 +45,12 @@ def set_max_open(n):
     n = int(n)
     if not 1 <= n <= _library.TD_MAX_DATASETS:
         raise ValueError("max_open must be 1 to %d, not %d" % (_library.TD_MAX_DATASETS, n))
+    close_abandoned()
     _library.library().td_pool_setlimit(n)
 
 
 def _inquire():
+    close_abandoned()
     limit, open_ids, handles = ctypes.c_int(), ctypes.c_int(), ctypes.c_int()
     _library.library().td_pool_inq(ctypes.byref(limit), ctypes.byref(open_ids),
                                    ctypes.byref(handles))

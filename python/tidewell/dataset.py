@@ -12,7 +12,8 @@ import weakref
 
 import numpy as np
 
-from . import _library
+from . import _library, _pool, _sources
+from .errors import TidewellError
 
 __all__ = ["Dataset", "Variable", "open"]
 
@@ -29,22 +30,33 @@ _EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
 _MISSING = ("stored", "nan", "mask")
 
 
-def open(path):
-    """Opens the Tidewell dataset at `path` read-only; the same as
-    ``Dataset(path)``."""
-    return Dataset(path)
+def open(source, storage_options=None):
+    """Opens a Tidewell dataset read-only; the same as
+    ``Dataset(source, storage_options)``.  `source` is a local path, an
+    fsspec URL (``http://...``, ``zip://x.tdf::archive.zip``) or OpenFile,
+    or a binary file object."""
+    return Dataset(source, storage_options)
 
 
 def _text(buffer):
     return buffer.value.decode("ascii", "replace")
 
 
-def _describe(lib, dataset_id, path):
+def _error(status, target, item=None, message=None):
+    """The exception of a failed call on a dataset opened on `target` (a
+    path or a Source); for a Source, with what its file object met."""
+    message = message or _library.strerror(status)
+    if isinstance(target, _sources.Source):
+        return _sources.with_cause(TidewellError(status, message, target.name, item), target)
+    return _library.make_error(status, message, target, item)
+
+
+def _describe(lib, dataset_id, target):
     """Everything the dataset object keeps, read through the td_ interface
     in the order tdfinfo reads it.  Raises TidewellError naming the item."""
     def check(status, item):
         if status != 0:
-            raise _library.error(status, path, item)
+            raise _error(status, target, item)
 
     lengths = []
     for name in _DIMENSIONS:
@@ -128,26 +140,33 @@ def _derived(lib, dataset_id, lengths, check):
     return derived
 
 
-def _open_handle(path):
-    """A pool handle of the dataset at `path`; TidewellError when the
-    library refuses it."""
+def _open_handle(target):
+    """A pool handle of the dataset at a path or on a Source; TidewellError
+    when the library refuses it."""
+    _pool.close_abandoned()
+    if isinstance(target, _sources.Source):
+        status, handle = target.pool_open()
+        if status != 0:
+            raise _error(status, target)
+        return handle
     handle = ctypes.c_int(-1)
-    status = _library.library().td_pool_open(os.fsencode(path), ctypes.byref(handle))
+    status = _library.library().td_pool_open(os.fsencode(target), ctypes.byref(handle))
     if status != 0:
-        raise _library.error(status, path)
+        raise _library.error(status, target)
     return handle.value
 
 
 @contextlib.contextmanager
-def _acquired(handle, path, storage):
+def _acquired(handle, target, storage):
     """The dataset id of a pool handle, for the time of a `with` block."""
+    _pool.close_abandoned()
     lib = _library.library()
     dataset_id = ctypes.c_int(-1)
     status = lib.td_pool_acquire(handle, ctypes.byref(dataset_id))
     if status in (_library.TD_EUNCOMPFILE, _library.TD_ECOMPFILE):
-        raise _changed_error(path, storage, status)
+        raise _changed_error(target, storage, status)
     if status != 0:
-        raise _library.error(status, path)
+        raise _error(status, target)
     try:
         yield dataset_id.value
     finally:
@@ -163,30 +182,36 @@ def _identity(dataset_id):
 
 
 _CHANGED = "dataset changed on disk since it was opened"
+_SOURCE_CHANGED = "dataset changed since it was opened: its size is not the one it had"
 
 
-def _changed_error(path, storage, status=None):
+def _changed(target):
+    return _SOURCE_CHANGED if isinstance(target, _sources.Source) else _CHANGED
+
+
+def _changed_error(target, storage, status=None):
     """The error of a file that is no longer the one described."""
     if status is None:
         compressed = storage == "compressed"
         status = _library.TD_ECOMPFILE if compressed else _library.TD_EUNCOMPFILE
-    return _library.make_error(status, "%s (%s)" % (_library.strerror(status), _CHANGED), path)
+    return _error(status, target, message="%s (%s)" % (_library.strerror(status), _changed(target)))
 
 
-def _read_error(status, dataset_id, path, item):
+def _read_error(status, dataset_id, target, item):
     """The error of a failed read, naming a change of the file."""
     changed = ctypes.c_int(0)
     _library.library().td_fileinq(dataset_id, None, None, None, None, ctypes.byref(changed))
     message = _library.strerror(status)
     if changed.value:
-        message = "%s (%s)" % (message, _CHANGED)
-    return _library.make_error(status, message, path, item)
+        message = "%s (%s)" % (message, _changed(target))
+    return _error(status, target, item, message)
 
 
-def _unpickle(path, description):
+def _unpickle(target, description):
     """A dataset out of a pickle: described, its file not yet opened."""
     dataset = Dataset.__new__(Dataset)
-    dataset._path = path
+    dataset._target = _sources.resolve(target)
+    dataset._path = _sources.name_of(target)
     dataset._lock = threading.Lock()
     dataset._handle = None
     dataset._closed = False
@@ -228,20 +253,18 @@ class Dataset:
     the same time.
     """
 
-    def __init__(self, path):
-        path = os.fspath(path)
-        if isinstance(path, bytes):
-            path = os.fsdecode(path)
-        # Made absolute at once: a lazy read after os.chdir, or a copy
-        # unpickled in another directory, finds the same file.
-        self._path = os.path.abspath(path)
+    def __init__(self, source, storage_options=None):
+        # A path is made absolute at once: a lazy read after os.chdir, or a
+        # copy unpickled in another directory, finds the same file.
+        self._target = _sources.resolve(source, storage_options)
+        self._path = _sources.name_of(self._target)
         self._closed = True
         self._lock = threading.Lock()
         self._handle = None
-        handle = _open_handle(self._path)
+        handle = _open_handle(self._target)
         try:
-            with _acquired(handle, self._path, None) as dataset_id:
-                description = _describe(_library.library(), dataset_id, self._path)
+            with _acquired(handle, self._target, None) as dataset_id:
+                description = _describe(_library.library(), dataset_id, self._target)
                 description["identity"] = _identity(dataset_id)
         except BaseException:
             _library.library().td_pool_close(handle)
@@ -253,7 +276,7 @@ class Dataset:
         """Takes the pool handle; it is closed with the dataset, or when the
         dataset is collected."""
         self._handle = handle
-        self._finalizer = weakref.finalize(self, _library.library().td_pool_close, handle)
+        self._finalizer = weakref.finalize(self, _pool.abandon, handle)
         self._closed = False
 
     def _set_description(self, description):
@@ -284,7 +307,8 @@ class Dataset:
 
     @property
     def path(self):
-        """The absolute path of the dataset, as it was when it was opened."""
+        """The absolute path of the dataset, as it was when it was opened;
+        for one opened on a URL, the URL; on a file object, its name."""
         return self._path
 
     @property
@@ -426,7 +450,7 @@ class Dataset:
         lib = _library.library()
         read = lib.td_varget_float if dtype.kind == "f" else lib.td_varget_byte
         varid = self._varids[name]
-        with _acquired(self._live_handle(), self._path, self._storage) as dataset_id:
+        with _acquired(self._live_handle(), self._target, self._storage) as dataset_id:
             first = 0
             while first < len(row_range):
                 n = min(band, len(row_range) - first)
@@ -434,7 +458,7 @@ class Dataset:
                 target = out[first:first + n]
                 status = read(dataset_id, varid, start, count, target.ctypes.data)
                 if status != 0:
-                    raise _read_error(status, dataset_id, self._path, name)
+                    raise _read_error(status, dataset_id, self._target, name)
                 if nan:
                     np.copyto(target, np.nan, where=target == _library.BAD_VALUE)
                 first += n
@@ -447,12 +471,12 @@ class Dataset:
             self._check_open()
             if self._handle is not None:
                 return self._handle
-            handle = _open_handle(self._path)
+            handle = _open_handle(self._target)
             try:
-                with _acquired(handle, self._path, self._storage) as dataset_id:
+                with _acquired(handle, self._target, self._storage) as dataset_id:
                     same = _identity(dataset_id) == self._description["identity"]
                 if not same:
-                    raise _changed_error(self._path, self._storage)
+                    raise _changed_error(self._target, self._storage)
             except BaseException:
                 _library.library().td_pool_close(handle)
                 raise
@@ -479,6 +503,7 @@ class Dataset:
             self._closed = True
             if self._handle is not None:
                 self._finalizer()
+        _pool.close_abandoned()
 
     def __enter__(self):
         return self
@@ -491,7 +516,12 @@ class Dataset:
         # first read: unpickling never touches the file, so a worker that
         # cannot read it fails in the task that reads, with a TidewellError
         # the scheduler hands back to the caller.
-        return (_unpickle, (self._path, self._description))
+        # A dataset on a URL carries its OpenFile; one on a file object
+        # cannot be pickled (TypeError).
+        target = self._target
+        if isinstance(target, _sources.Source):
+            target = target.reduce_target()
+        return (_unpickle, (target, self._description))
 
     def __repr__(self):
         state = "closed " if self._closed else ""

@@ -1,4 +1,7 @@
-"""The xarray backend: ``xr.open_dataset(path, engine="tidewell")``.
+"""The xarray backend: ``xr.open_dataset(path, engine="tidewell")``, also on
+an fsspec URL (``xr.open_dataset("http://host/x.tdf", engine="tidewell")``,
+with ``storage_options`` for fsspec), an fsspec OpenFile or a binary file
+object.
 
 Variables are read lazily: opening reads the header only, and indexing a
 variable reads only the rows it selects.  The data variable carries
@@ -17,7 +20,7 @@ from xarray import Variable as _XrVariable
 from xarray.backends import BackendArray, BackendEntrypoint
 from xarray.core import indexing
 
-from . import _library
+from . import _library, _sources
 from .dataset import Dataset
 
 __all__ = ["TidewellBackendArray", "TidewellBackendEntrypoint"]
@@ -89,9 +92,9 @@ def _variables(dataset, mask_and_scale):
     return variables, coords
 
 
-def open_xarray(path, drop_variables=None, mask_and_scale=True):
+def open_xarray(source, drop_variables=None, mask_and_scale=True, storage_options=None):
     """The xarray.Dataset of a Tidewell dataset (what the backend gives)."""
-    dataset = Dataset(path)
+    dataset = Dataset(source, storage_options)
     try:
         variables, coords = _variables(dataset, mask_and_scale)
         if isinstance(drop_variables, str):
@@ -118,25 +121,41 @@ def _path_of(filename_or_obj):
     return os.fsdecode(path) if isinstance(path, bytes) else path
 
 
+def _first_bytes(f):
+    """The first bytes of a file object, leaving its position as it was."""
+    at = f.tell()
+    try:
+        f.seek(0)
+        return f.read(_library.TD_IDENTIFY_SIZE)
+    finally:
+        f.seek(at)
+
+
 class TidewellBackendEntrypoint(BackendEntrypoint):
     """Opens Tidewell satellite datasets through libtidewell."""
 
     description = "Tidewell satellite datasets (.tdf) through libtidewell"
-    open_dataset_parameters = ("filename_or_obj", "drop_variables", "mask_and_scale")
+    open_dataset_parameters = ("filename_or_obj", "drop_variables", "mask_and_scale", "storage_options")
 
-    def open_dataset(self, filename_or_obj, *, drop_variables=None, mask_and_scale=True):
-        path = _path_of(filename_or_obj)
-        if path is None:
-            raise TypeError("the tidewell engine opens datasets by path, not %r"
-                            % type(filename_or_obj).__name__)
-        return open_xarray(path, drop_variables=drop_variables,
-                           mask_and_scale=bool(mask_and_scale))
+    def open_dataset(self, filename_or_obj, *, drop_variables=None, mask_and_scale=True,
+                     storage_options=None):
+        return open_xarray(filename_or_obj, drop_variables=drop_variables,
+                           mask_and_scale=bool(mask_and_scale), storage_options=storage_options)
 
     def guess_can_open(self, filename_or_obj):
         """A file the library recognises as a dataset from its first bytes
         (td_identify); a path that cannot be read, or is not a regular file,
         is claimed by its .tdf name alone, so that opening it reports why.
-        Any other file is left to the other engines."""
+        A URL is claimed by its .tdf name, without fetching anything; a
+        file object by its first bytes.  Any other file is left to the other
+        engines."""
+        if _sources.is_url(filename_or_obj):
+            return filename_or_obj.split("?")[0].split("::")[0].lower().endswith(".tdf")
+        if _sources.is_file_object(filename_or_obj) and hasattr(filename_or_obj, "tell"):
+            try:
+                return _library.identify(_first_bytes(filename_or_obj)) == 0
+            except (OSError, ValueError, TypeError):
+                return False
         path = _path_of(filename_or_obj)
         if path is None:
             return False

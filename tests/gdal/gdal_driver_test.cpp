@@ -18,6 +18,7 @@
 
 #include "cpl_conv.h"
 #include "cpl_string.h"
+#include "cpl_vsi.h"
 #include "cpl_error.h"
 #include "gdal.h"
 #include "gdal_fixtures.h"
@@ -109,37 +110,45 @@ protected:
 TEST_F(DriverTest, PixelsAreTheLibraryReads)
 {
     for (const tdgdal_test::Fixture& fixture : tdgdal_test::gdal_fixtures()) {
-        SCOPED_TRACE(fixture.name);
         const std::string path = write(fixture.name + ".tdf", fixture.desc);
         const LibraryReads expected = tdgdal_test::read_with_library(path);
         ASSERT_EQ(expected.status, TD_NOERR);
-        // A dataset with graphics planes is a container of two subdatasets.
-        const Dataset whole(path);
-        ASSERT_NE(whole.handle, nullptr);
-        EXPECT_EQ(GDALGetRasterCount(whole.handle), expected.graphics.empty() ? 1 : 0);
-        EXPECT_EQ(CSLCount(GDALGetMetadata(whole.handle, "SUBDATASETS")), expected.graphics.empty() ? 0 : 4);
-        const Dataset ds(data_name(path, expected));
-        ASSERT_NE(ds.handle, nullptr);
-        EXPECT_STREQ(GDALGetDriverShortName(GDALGetDatasetDriver(ds.handle)), "Tidewell");
-        ASSERT_EQ(GDALGetDataTypeSize(GDALGetRasterDataType(ds.band())), 32);
+        // The same bytes in GDAL's memory file system, read through VSI.
+        const std::string bytes = tdtest::read_file(path);
+        const std::string memory = "/vsimem/tidewell-test/" + fixture.name + ".tdf";
+        VSIFCloseL(VSIFileFromMemBuffer(memory.c_str(), reinterpret_cast<GByte*>(const_cast<char*>(bytes.data())),
+                                        bytes.size(), FALSE));
+        for (const std::string& name : {path, memory}) {
+            SCOPED_TRACE(name);
+            // A dataset with graphics planes is a container of two subdatasets.
+            const Dataset whole(name);
+            ASSERT_NE(whole.handle, nullptr);
+            EXPECT_EQ(GDALGetRasterCount(whole.handle), expected.graphics.empty() ? 1 : 0);
+            EXPECT_EQ(CSLCount(GDALGetMetadata(whole.handle, "SUBDATASETS")), expected.graphics.empty() ? 0 : 4);
+            const Dataset ds(data_name(name, expected));
+            ASSERT_NE(ds.handle, nullptr);
+            EXPECT_STREQ(GDALGetDriverShortName(GDALGetDatasetDriver(ds.handle)), "Tidewell");
+            ASSERT_EQ(GDALGetDataTypeSize(GDALGetRasterDataType(ds.band())), 32);
 
-        // The whole raster (whole rows straight from the library) and a
-        // window inside it (through GDAL's block cache).
-        std::vector<float> values;
-        ASSERT_EQ(read_window(ds, GDT_Float32, 0, 0, expected.columns, expected.rows, values), CE_None);
-        EXPECT_TRUE(same_bits(values, expected.data));
-        ASSERT_EQ(read_window(ds, GDT_Float32, 5, 3, 60, 17, values), CE_None);
-        EXPECT_TRUE(same_bits(values, window_of(expected.data, expected.columns, 5, 3, 60, 17)));
+            // The whole raster (whole rows straight from the library) and a
+            // window inside it (through GDAL's block cache).
+            std::vector<float> values;
+            ASSERT_EQ(read_window(ds, GDT_Float32, 0, 0, expected.columns, expected.rows, values), CE_None);
+            EXPECT_TRUE(same_bits(values, expected.data));
+            ASSERT_EQ(read_window(ds, GDT_Float32, 5, 3, 60, 17, values), CE_None);
+            EXPECT_TRUE(same_bits(values, window_of(expected.data, expected.columns, 5, 3, 60, 17)));
 
-        const Dataset planes(subdataset(path, "graphics"));
-        ASSERT_EQ(planes.handle != nullptr, !expected.graphics.empty());
-        if (planes.handle == nullptr)
-            continue;
-        std::vector<std::uint8_t> bits;
-        ASSERT_EQ(read_window(planes, GDT_Byte, 0, 0, expected.columns, expected.rows, bits), CE_None);
-        EXPECT_EQ(bits, expected.graphics);
-        ASSERT_EQ(read_window(planes, GDT_Byte, 9, 1, 40, 20, bits), CE_None);
-        EXPECT_EQ(bits, window_of(expected.graphics, expected.columns, 9, 1, 40, 20));
+            const Dataset planes(subdataset(name, "graphics"));
+            ASSERT_EQ(planes.handle != nullptr, !expected.graphics.empty());
+            if (planes.handle == nullptr)
+                continue;
+            std::vector<std::uint8_t> bits;
+            ASSERT_EQ(read_window(planes, GDT_Byte, 0, 0, expected.columns, expected.rows, bits), CE_None);
+            EXPECT_EQ(bits, expected.graphics);
+            ASSERT_EQ(read_window(planes, GDT_Byte, 9, 1, 40, 20, bits), CE_None);
+            EXPECT_EQ(bits, window_of(expected.graphics, expected.columns, 9, 1, 40, 20));
+        }
+        VSIUnlink(memory.c_str());
     }
 }
 
