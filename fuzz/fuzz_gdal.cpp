@@ -22,6 +22,7 @@
 #include "cpl_conv.h"
 #include "cpl_error.h"
 #include "cpl_string.h"
+#include "cpl_vsi.h"
 #include "gdal.h"
 #include "expected_reads.h"
 #include "input_file.h"
@@ -272,6 +273,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool planes_open = false;
     {
         const Dataset ds = open(path);
+        Dataset variable;
         if (ds && !library_opens)
             fail("GDAL opened what the library refuses");
         const bool has_graphics = expected.data_id() == 0 || expected.data_id() == 1;
@@ -283,7 +285,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 // A container of the data and the planes: the data is its
                 // first subdataset.
                 const char* first = GDALGetMetadataItem(ds.get(), "SUBDATASET_1_NAME", "SUBDATASETS");
-                const Dataset variable = first != nullptr ? open(first) : Dataset();
+                variable = first != nullptr ? open(first) : Dataset();
                 if (!has_graphics || !variable)
                     fail("a dataset without a band has no data subdataset");
                 describe(variable.get(), path, false);
@@ -299,9 +301,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             describe(graphics.get(), path, false);
             read_band(graphics.get(), expected, 1, data, size);
             planes_open = true;
+            // The planes pushed the data out of the pool of one: a whole row
+            // of it (past GDAL's cache) opens it again, checked to be the
+            // same file, and reads the same.
+            GDALDatasetH again = variable ? variable.get() : ds.get();
+            if (again != nullptr && expected.rows() > 0)
+                read_window(GDALGetRasterBand(again, 1), expected, 0, std::uint32_t(expected.rows() - 1), 0, 1,
+                            std::uint32_t(expected.columns()));
         }
         if (open("TIDEWELL:\"" + path + "\":nothing") || open("TIDEWELL:") || open("TIDEWELL:\"\":graphics"))
             fail("a subdataset name that names nothing opened");
+
+        // The same bytes as a GDAL virtual file, read through callbacks:
+        // opened where the file opens, a row of the data or of the planes
+        // as the bytes call for.
+        const std::string memory = "/vsimem/fuzz_gdal.tdf";
+        VSIFCloseL(VSIFileFromMemBuffer(memory.c_str(), const_cast<GByte*>(data), size, FALSE));
+        {
+            const Dataset virtual_file = open(memory);
+            if (bool(virtual_file) != bool(ds))
+                fail("a virtual file opened where the file did not, or the other way round");
+            const Dataset band_of = virtual_file && GDALGetRasterCount(virtual_file.get()) == 0
+                                        ? open("TIDEWELL:\"" + memory + "\":graphics")
+                                        : Dataset();
+            GDALDatasetH with_band = band_of ? band_of.get() : virtual_file.get();
+            if (with_band != nullptr && GDALGetRasterCount(with_band) > 0 && expected.rows() > 0)
+                read_window(GDALGetRasterBand(with_band, 1), expected, band_of ? 1 : 0,
+                            std::uint32_t(expected.rows() - 1), 0, 1, std::uint32_t(expected.columns()));
+        }
+        VSIUnlink(memory.c_str());
     }
     // Every GDAL dataset closed: the pool holds nothing.
     int pool_open = -1, pool_handles = -1;
