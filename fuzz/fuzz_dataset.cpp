@@ -298,6 +298,33 @@ void change_in_place(const std::string& path, const fuzz::ExpectedReads& expecte
     (void)td_close(id);
 }
 
+// Names and numbers that name nothing are refused, each with its own
+// status, whatever the dataset holds; every status has a message.
+void names_that_name_nothing(int id)
+{
+    int dim = -1, length = -1, varid = -1;
+    std::int16_t value = 0;
+    const struct {
+        int got, want;
+    } refusals[] = {
+        {td_dimid(id, nullptr, &dim), TD_EBADDIM},
+        {td_dimid(id, "nothing", &dim), TD_EBADDIM},
+        {td_diminq(id, 2, nullptr, &length), TD_EBADDIMID},
+        {td_diminq(id, -1, nullptr, &length), TD_EBADDIMID},
+        {td_varid(id, nullptr, &varid), TD_EBADVAR},
+        {td_varid(id, "nothing", &varid), TD_EBADVAR},
+        {td_attget_short(id, 0, nullptr, &value), TD_EBADATT},
+        {td_attget_short(id, 0, "nothing", &value), TD_EBADATT},
+        {td_attget_short(id, 7, "channel_number", &value), TD_EBADVARID},
+    };
+    for (const auto& r : refusals)
+        if (r.got != r.want)
+            fail("a name or number that names nothing gave another status", r.got);
+    for (const int status : {-1, TD_EATTRO + 1, 1000})
+        if (td_strerror(status) == nullptr || *td_strerror(status) == '\0')
+            fail("a status without a message", status);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -314,6 +341,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (opened == TD_NOERR) {
         if (td_enddef(id) != TD_ENOTINDEFINE)
             fail("td_enddef of a dataset in data mode", 0);
+        names_that_name_nothing(id);
         read_dataset(id, expected, data, size);
     }
     const std::string folder = path.substr(0, path.rfind('/') + 1);

@@ -321,6 +321,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const Dataset virtual_file = open(memory);
             if (bool(virtual_file) != bool(ds))
                 fail("a virtual file opened where the file did not, or the other way round");
+            if (Dataset(GDALOpenEx(memory.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE, nullptr, nullptr, nullptr)))
+                fail("a virtual file opened for update");
             const Dataset band_of = virtual_file && GDALGetRasterCount(virtual_file.get()) == 0
                                         ? open("TIDEWELL:\"" + memory + "\":graphics")
                                         : Dataset();
@@ -332,9 +334,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         VSIUnlink(memory.c_str());
     }
     // Every GDAL dataset closed: the pool holds nothing.
-    int pool_open = -1, pool_handles = -1;
-    if (td_pool_inq(nullptr, &pool_open, &pool_handles) != TD_NOERR || pool_open != 0 || pool_handles != 0)
-        fail("the pool still holds datasets", std::to_string(pool_open) + " " + std::to_string(pool_handles));
+    int pool_limit = -1, pool_open = -1, pool_handles = -1;
+    if (td_pool_inq(&pool_limit, &pool_open, &pool_handles) != TD_NOERR || pool_limit != 1 || pool_open != 0 ||
+        pool_handles != 0)
+        fail("the pool holds datasets, or its limit is not one", std::to_string(pool_limit) + " " + std::to_string(pool_open) + " " + std::to_string(pool_handles));
     fuzz::require_no_open_dataset();
     // Planes written in update mode, where every row of the dataset reads.
     const bool small = expected.rows() > 0 && expected.columns() > 0 &&
