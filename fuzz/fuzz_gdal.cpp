@@ -337,7 +337,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int pool_limit = -1, pool_open = -1, pool_handles = -1;
     if (td_pool_inq(&pool_limit, &pool_open, &pool_handles) != TD_NOERR || pool_limit != 1 || pool_open != 0 ||
         pool_handles != 0)
-        fail("the pool holds datasets, or its limit is not one", std::to_string(pool_limit) + " " + std::to_string(pool_open) + " " + std::to_string(pool_handles));
+        fail("the pool holds datasets, or its limit is not one",
+             std::to_string(pool_limit) + " " + std::to_string(pool_open) + " " + std::to_string(pool_handles));
     fuzz::require_no_open_dataset();
     // Planes written in update mode, where every row of the dataset reads.
     const bool small = expected.rows() > 0 && expected.columns() > 0 &&
