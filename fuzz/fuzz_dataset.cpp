@@ -19,6 +19,7 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "expected_reads.h"
@@ -325,6 +326,53 @@ void names_that_name_nothing(int id)
             fail("a status without a message", status);
 }
 
+// Once a process, on the first input that opens: the calls given no
+// callbacks, bad ids and handles, a pool handle closed while in use, and
+// one dataset more than the library has slots.
+void misuse_once(const std::string& path)
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    const auto no_size = [](void*) -> std::int64_t { return -1; };
+    int id = -1, handle = -1;
+    const struct {
+        int got, want;
+    } refusals[] = {
+        {td_open_callbacks(nullptr, nullptr, memory_size, close_memory, &id), TD_EACCESS},
+        {td_open_callbacks(nullptr, read_memory, no_size, nullptr, &id), TD_EACCESS},
+        {td_close(-1), TD_EBADID},
+        {td_close(TD_MAX_DATASETS), TD_EBADID},
+        {td_pool_open(nullptr, &handle), TD_EACCESS},
+        {td_pool_open_callbacks(nullptr, nullptr, memory_size, close_memory, &handle), TD_EACCESS},
+        {td_pool_acquire(-5, &id), TD_EBADID},
+        {td_pool_release(-5), TD_EBADID},
+        {td_pool_close(-5), TD_EBADID},
+    };
+    for (const auto& r : refusals)
+        if (r.got != r.want)
+            fail("a call without callbacks, or with a bad id or handle, gave another status", r.got);
+
+    if (td_pool_open(path.c_str(), &handle) != TD_NOERR || td_pool_acquire(handle, &id) != TD_NOERR ||
+        td_pool_close(handle) != TD_NOERR || td_pool_acquire(handle, &id) != TD_EBADID ||
+        td_pool_close(handle) != TD_EBADID || td_pool_release(handle) != TD_NOERR ||
+        td_pool_release(handle) != TD_EBADID)
+        fail("a pool handle closed while in use was not closed at its release", 0);
+
+    std::vector<int> ids;
+    int status = TD_NOERR;
+    while (status == TD_NOERR && ids.size() <= TD_MAX_DATASETS) {
+        status = td_open(path.c_str(), TD_READONLY, &id);
+        if (status == TD_NOERR)
+            ids.push_back(id);
+    }
+    if (status != TD_EMAXDS || ids.size() != TD_MAX_DATASETS)
+        fail("the library's slots did not run out at their number", status);
+    for (const int open : ids)
+        (void)td_close(open);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -348,6 +396,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (td_open(path.c_str(), 2, &id) != TD_EMODE || td_open(nullptr, TD_READONLY, &id) != TD_EACCESS ||
         td_open(folder.c_str(), TD_READONLY, &id) != TD_EACCESS)
         fail("td_open took a bad mode, no path or a folder", 0);
+    if (opened == TD_NOERR)
+        misuse_once(path);
     fuzz::require_no_open_dataset();
 
     // The same bytes through caller callbacks: the same answers, or those
