@@ -236,6 +236,13 @@ private:
         if (ds == nullptr)
             fail("the dataset is not open");
         ds->define_flag = 1;
+        // Until it leaves define mode, the dataset is neither read nor written.
+        float value = 0;
+        const std::uint32_t origin[2]{0, 0}, one[2]{1, 1};
+        if (const int r = td_varget_float(id_, 0, origin, one, &value); r != TD_EINDEFINE)
+            fail("a dataset in define mode was read", r);
+        if (const int w = td_varput_float(id_, 0, origin, one, &value); w != TD_EINDEFINE)
+            fail("a dataset in define mode was written", w);
         const int s = td_enddef(id_);
         if (s != TD_NOERR) {
             ds->define_flag = 0;
