@@ -77,6 +77,9 @@ TEST_F(Varput, WriteCases)
     };
     const auto ir = [](Fields f = {}) { return dataset(tdw::kInfrared, std::move(f)); };
     const Fields raw{{"calibration_type", 0}};
+    tdw::DatasetDescription narrow = dataset(tdw::kInfrared);   // 20-byte rows: rows 0 to 5 lie over the header
+    narrow.rows = 20;
+    narrow.columns = 10;
     const Case cases[] = {
         // Values between stored values take the nearest (2.5 counts, halfway,
         // the one farther from zero); the bad value writes a missing sample;
@@ -122,6 +125,7 @@ TEST_F(Varput, WriteCases)
          TD_WRITE, 140 * 2 * 3 + 10},
         {"a damaged compressed stream", dataset(tdw::kInfrared, {}, true), 1, true, {0, 0}, {1, 1}, {1},
          TD_EREADDATA, {}, TD_WRITE, 1100},
+        {"a sample over the header bytes", narrow, 0, false, {5, 7}, {1, 1}, {20.0f}, TD_EWRITEDATA, {}},
     };
     int n = 0;
     for (const Case& c : cases) {
