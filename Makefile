@@ -3,17 +3,19 @@
 # make test-sanitize   the tests built with AddressSanitizer and UBSan
 # make test-tsan       the library's and the GDAL plugin's tests under ThreadSanitizer
 # make fuzz            the libFuzzer harnesses, FUZZ_TIME seconds each (default 300)
+# make fuzz-coverage   the fuzz corpora replayed in a coverage build: line coverage per file
 # make install PREFIX=/usr/local   install the commands, manual pages and library
 BUILD          ?= build
 SANITIZE_BUILD ?= build-sanitize
 TSAN_BUILD     ?= build-tsan
 FUZZ_BUILD     ?= build-fuzz
+COVERAGE_BUILD ?= build-coverage
 FUZZ_TIME      ?= 300
 JOBS           ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS    ?=
 PREFIX         ?= /usr/local
 
-.PHONY: all deps build demo test test-sanitize test-tsan fuzz clean install
+.PHONY: all deps build demo test test-sanitize test-tsan fuzz fuzz-coverage clean install
 
 all: build
 
@@ -50,8 +52,11 @@ install: build
 fuzz:
 	FUZZ_TIME=$(FUZZ_TIME) FUZZ_JOBS=$(JOBS) sh scripts/fuzz.sh $(FUZZ_BUILD)
 
+fuzz-coverage:
+	FUZZ_JOBS=$(JOBS) sh scripts/fuzz_coverage.sh $(COVERAGE_BUILD) $(FUZZ_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(COVERAGE_BUILD)
 
 # make bench           build with -O2 and print the benchmark table (bench/)
 BENCH_BUILD    ?= build-bench
