@@ -5,6 +5,7 @@
 # make test-sanitize   the tests built with AddressSanitizer and UBSan
 # make test-tsan       the library's and the GDAL plugin's tests under ThreadSanitizer
 # make fuzz            the libFuzzer harnesses, FUZZ_TIME seconds each (default 300)
+# make fuzz-coverage   the fuzz corpora replayed in a coverage build: line coverage per file
 # make install PREFIX=/usr/local   install the commands, manual pages and library
 # make format          lay out the C and C++ sources as .clang-format says
 # make format-check    fail when a C or C++ source is not laid out so
@@ -13,6 +14,7 @@ BUILD          ?= build
 SANITIZE_BUILD ?= build-sanitize
 TSAN_BUILD     ?= build-tsan
 FUZZ_BUILD     ?= build-fuzz
+COVERAGE_BUILD ?= build-coverage
 FUZZ_TIME      ?= 300
 JOBS           ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS    ?=
@@ -23,7 +25,7 @@ GDAL           ?= ON
 DEPS_FLAGS     := $(if $(filter OFF off NO no FALSE false 0,$(GDAL)),--without-gdal)
 CONFIGURE_FLAGS = -DTDF_BUILD_GDAL=$(GDAL) $(CMAKE_FLAGS)
 
-.PHONY: all deps deps-test build demo test test-sanitize test-tsan fuzz clean install format format-check
+.PHONY: all deps deps-test build demo test test-sanitize test-tsan fuzz fuzz-coverage clean install format format-check
 
 all: build
 
@@ -79,8 +81,11 @@ format-check:
 	@sh scripts/install-deps.sh clang-format
 	clang-format --dry-run -Werror $(FORMAT_SOURCES)
 
+fuzz-coverage:
+	FUZZ_JOBS=$(JOBS) sh scripts/fuzz_coverage.sh $(COVERAGE_BUILD) $(FUZZ_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(COVERAGE_BUILD)
 
 # make bench           build with -O2, print the benchmark tables (bench/) and
 #                      write them into BENCH_PAGE (docs/performance.md; empty: no page)

@@ -8,9 +8,8 @@
 //                                    data and graphics variables (in place,
 //                                    through the row index), close
 //   expand_memory rewrite PATH       open read-write, expand the dataset as
-//                                    the library's write paths do, read
-//                                    every row, write row 0 back as it was
-//                                    through the library's own write (which
+//                                    a write does, read row 0, write it
+//                                    back as it reads (td_varput_*, which
 //                                    marks the dataset changed), close
 //                                    (which compresses it again into a new
 //                                    file)
@@ -22,10 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "compression.h"
 #include "dataset_writer.h"
-#include "registry.h"
-#include "storage.h"
 #include "tidewell.h"
 
 namespace {
@@ -56,9 +52,6 @@ int read_all(const std::string& path, int mode, bool every_row)
     int id = -1;
     if (const int s = td_open(path.c_str(), mode, &id); s != TD_NOERR)
         return fail("td_open", s);
-    if (mode == TD_WRITE)
-        if (const int s = td::td_decompress(id); s != TD_NOERR)
-            return fail("expansion", s);
     int rows = 0, columns = 0, dim = 0;
     if (td_dimid(id, "rows", &dim) != TD_NOERR || td_diminq(id, dim, nullptr, &rows) != TD_NOERR ||
         td_dimid(id, "columns", &dim) != TD_NOERR || td_diminq(id, dim, nullptr, &columns) != TD_NOERR)
@@ -81,16 +74,17 @@ int read_all(const std::string& path, int mode, bool every_row)
         }
     }
     if (mode == TD_WRITE) {
-        // Only a changed dataset is written back on close.
-        const auto ds = td::find_dataset(id);
-        std::vector<std::uint16_t> words(static_cast<std::size_t>(columns));
-        const td::Index2 start{0, 0}, count{1, static_cast<std::uint32_t>(columns)};
-        if (const int s = td::td_read_block(ds->current, std::as_writable_bytes(std::span(words)),
-                                            td::layout_of(*ds), start, count, nullptr);
-            s != TD_NOERR)
+        // Only a changed dataset is written back on close: row 0 is written
+        // back as it reads (a value read and written back reads the same).
+        const std::uint32_t start[2]{0, 0}, count[2]{1, static_cast<std::uint32_t>(columns)};
+        if (const int s = td_varget_float(id, 0, start, count, data.data()); s != TD_NOERR)
             return fail("row 0", s);
-        if (const int s = td::write_samples(id, std::as_bytes(std::span(words)), start, count); s != TD_NOERR)
-            return fail("write_samples", s);
+        if (const int s = td_varget_byte(id, 1, start, count, planes.data()); s != TD_NOERR)
+            return fail("row 0", s);
+        if (const int s = td_varput_float(id, 0, start, count, data.data()); s != TD_NOERR)
+            return fail("td_varput_float", s);
+        if (const int s = td_varput_byte(id, 1, start, count, planes.data()); s != TD_NOERR)
+            return fail("td_varput_byte", s);
     }
     const auto t1 = std::chrono::steady_clock::now();
     if (const int s = td_close(id); s != TD_NOERR)

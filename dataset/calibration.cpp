@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
 
 #include "storage.h"
 #include "tidewell.h"
@@ -79,6 +82,66 @@ constexpr Table kRawTable = make_table<raw_of>();
 constexpr Table kAlbedoTable = make_table<albedo_of>();
 constexpr Table kTemperatureTable = make_table<temperature_of>();
 
+bool is_bad_value(float x) noexcept
+{
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &x, sizeof bits);
+    return bits == TD_BAD_VALUE_BITS;
+}
+
+// The nearest of the values tried so far, by the rules of the inverse
+// conversions (calibration.h): the smaller distance; at equal distance the
+// value farther from zero; at equal value the one `preferred` says.
+class Nearest {
+public:
+    explicit Nearest(double x) noexcept : x_(x) {}
+
+    // A stored value (0 or more) and its converted value.
+    void consider(int stored, float value, bool preferred = true) noexcept
+    {
+        const double d = std::fabs(double{value} - x_);
+        const bool better = found_ < 0 || d < distance_ ||
+                            (d == distance_ && (std::fabs(value) > std::fabs(value_) ||
+                                                (value == value_ && preferred && !preferred_)));
+        if (better) {
+            found_ = stored;
+            distance_ = d;
+            value_ = value;
+            preferred_ = preferred;
+        }
+    }
+    [[nodiscard]] std::optional<int> result() const noexcept
+    {
+        return found_ < 0 ? std::nullopt : std::optional<int>(found_);
+    }
+private:
+    double x_;
+    int found_ = -1;
+    double distance_ = 0;
+    float value_ = 0;
+    bool preferred_ = false;
+};
+
+// The stored value k in lo .. hi of an increasing conversion f whose value
+// is nearest to x, looked for around `guess`; nothing when x is not finite
+// or lies more than half a step beyond f(lo) .. f(hi).
+template <class Convert>
+std::optional<int> nearest_increasing(double x, int lo, int hi, double guess, Convert f) noexcept
+{
+    if (!std::isfinite(x))
+        return std::nullopt;
+    const double first = f(lo), last = f(hi);
+    const double below = first - (double{f(lo + 1)} - first) / 2;
+    const double above = last + (last - double{f(hi - 1)}) / 2;
+    if (x < below || x > above)
+        return std::nullopt;
+    const int centre = static_cast<int>(std::clamp(std::round(guess), double(lo), double(hi)));
+    Nearest nearest(x);
+    for (int k = std::max(lo, centre - 2); k <= std::min(hi, centre + 2); ++k)
+        nearest.consider(k, f(k));
+    return nearest.result();
+}
+
 } // namespace
 
 float raw_count(int v) noexcept
@@ -118,6 +181,64 @@ int td_calibrate(std::span<float> out, std::span<const std::uint16_t> words,
     for (std::size_t i = 0; i < n; ++i)
         out[i] = table[words[i] >> 4];
     return TD_NOERR;
+}
+
+std::optional<int> stored_data_value(float x, std::int16_t calibration_type, std::int16_t data_id) noexcept
+{
+    if (is_bad_value(x))
+        return 0;
+    const double d = x;
+    if (calibration_type == kCalibrationRaw)
+        return nearest_increasing(d, 1, 1024, d + 1, raw_of);
+    if (data_id == 0)
+        return nearest_increasing(d, 1, 2047, d / double{kAlbedoStep} + 1, albedo_of);
+    // The temperature segment x falls in gives the guess; the search around
+    // it crosses into the next segment where x is near its end.
+    const double guess = d < double{kB2}   ? (d - double{kB1}) / double{kStepCoarse} + 1
+                         : d < double{kB3} ? (d - double{kB2}) / double{kStepFine} + 921
+                                           : (d - double{kB3}) / double{kStepCoarse} + 1721;
+    return nearest_increasing(d, 1, 2047, guess, temperature_of);
+}
+
+std::optional<std::uint16_t> stored_ancillary(float x, std::int16_t channel) noexcept
+{
+    const double d = x;
+    if (channel != kChannelScanTime) {
+        if (is_bad_value(x))
+            return 0;
+        const auto u = nearest_increasing(d, 1, 65535, d * 128 + 1,
+                                          [](int k) { return angle_degrees(static_cast<std::uint16_t>(k)); });
+        return u ? std::optional<std::uint16_t>(static_cast<std::uint16_t>(*u)) : std::nullopt;
+    }
+    // Scan time is not increasing in the stored value (199 is 2.65 hours,
+    // 200 is 2.0): the candidates are the hours around x with the minutes
+    // nearest to what remains, minutes taking the sign of the hours.
+    constexpr double half_minute = 1.0 / 120;
+    if (!std::isfinite(d) || d < scan_time_hours(std::numeric_limits<std::int16_t>::min()) - half_minute ||
+        d > scan_time_hours(std::numeric_limits<std::int16_t>::max()) + half_minute)
+        return std::nullopt;
+    Nearest nearest(d);
+    const int hour = static_cast<int>(std::trunc(d));
+    for (const int h : {hour, hour - 1, hour + 1}) {
+        const long minute = std::lround((d - h) * 60);
+        for (long m = minute - 1; m <= minute + 1; ++m) {
+            const long w = 100L * h + m;
+            if (m < -99 || m > 99 || (h > 0 && m < 0) || (h < 0 && m > 0) ||
+                w < std::numeric_limits<std::int16_t>::min() || w > std::numeric_limits<std::int16_t>::max())
+                continue;
+            nearest.consider(static_cast<int>(w & 0xFFFF), scan_time_hours(static_cast<std::int16_t>(w)),
+                             m > -60 && m < 60);
+        }
+    }
+    const auto w = nearest.result();
+    return w ? std::optional<std::uint16_t>(static_cast<std::uint16_t>(*w)) : std::nullopt;
+}
+
+std::optional<std::uint8_t> stored_byte(float x, int largest) noexcept
+{
+    const double d = x;
+    const auto b = nearest_increasing(d, 0, largest, d, [](int k) { return static_cast<float>(k); });
+    return b ? std::optional<std::uint8_t>(static_cast<std::uint8_t>(*b)) : std::nullopt;
 }
 
 } // namespace td

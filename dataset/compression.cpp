@@ -1,5 +1,6 @@
 // compression.cpp - expansion of a compressed visible or infrared dataset
-// into its temporary copy, recompression of the copy into the dataset file,
+// into its temporary copy, the working copies that writes change and their
+// write-back into the dataset file (compressed again, or byte for byte),
 // and the data-area initialisation of a dataset leaving define mode.
 //
 // The temporary copy keeps the whole 1024-byte header block: its rows start
@@ -223,73 +224,89 @@ int write_compressed(Dataset& ds, Stream& out)
     return TD_NOERR;
 }
 
-} // namespace
-
-int compress(Dataset& ds)
+// Whether the file `st` describes is not the file the dataset read, or was
+// written since (another size or modification time).  A new name, another
+// link come and gone, a new mode change the file's status-change time but
+// not what it holds; the checks of the names and the mode are the
+// write-back's own.
+bool written_since(const struct stat& st, const FileIdentity& read) noexcept
 {
-    if (!ds.expanded || ds.rows < 0 || ds.columns < 0 || ds.pixel_size != 2)
-        return TD_ECOMPFILE;
-
-    // The new file is written beside the dataset and renamed over it only
-    // when complete.  A rename keeps the dataset what it was only while the
-    // path still names the file that was opened and no other name reaches
-    // that file (a second hard link would go on showing the old content);
-    // the new file must also be able to take its owner, group, attributes
-    // and mode.  Where any of this fails the close is refused and the file
-    // left exactly as it was: it is never rewritten in place.
-    const std::string target = target_path(ds.path);
-    struct stat original {};
-    if (target.empty() || stat(target.c_str(), &original) != 0 || !S_ISREG(original.st_mode) ||
-        original.st_nlink != 1 || original.st_dev != ds.identity.device || original.st_ino != ds.identity.inode)
-        return TD_EUNCOMPFILE;
-    SideFile side;
-    if (const int status = side.create(target, original); status != TD_NOERR)
-        return status;
-    if (const int status = write_compressed(ds, side.stream()); status != TD_NOERR)
-        return status;
-    const int status = side.replace(target, original);
-    if (!side.placed())
-        return status;
-
-    // The new file is the dataset now, and the record's current stream.
-    if (!side.stream().identity(ds.identity))
-        ds.identity = FileIdentity{};
-    const bool copy_closed = ds.current.close();
-    ds.current = std::move(side.stream());
-    ds.expanded = false;
-    ds.changed = false;
-    if (status != TD_NOERR)
-        return status;
-    return copy_closed ? TD_NOERR : TD_ECOMPFILE;
+    constexpr std::int64_t kNano = 1000000000;
+    return std::uint64_t(st.st_dev) != read.device || std::uint64_t(st.st_ino) != read.inode ||
+           std::int64_t{st.st_size} != read.size ||
+           std::int64_t{st.st_mtim.tv_sec} * kNano + st.st_mtim.tv_nsec != read.modified_ns;
 }
+
+// Writes a plain dataset's copy as it is.
+int write_plain(Dataset& ds, Stream& out)
+{
+    if (td_copy_stream(out, ds.current) != 0 || !out.flush())
+        return TD_EWRITEDATA;
+    return TD_NOERR;
+}
+
+// Copies the whole dataset file into a temporary copy that becomes the
+// current stream; `expanded` says which layout the copy is taken to have.
+int copy_aside(Dataset& ds, bool expanded)
+{
+    Stream copy = Stream::temporary();
+    if (!copy || td_copy_stream(copy, ds.current) != 0 || !copy.flush())
+        return TD_ECOMPFILE;
+    (void)ds.current.close();
+    ds.current = std::move(copy);
+    (expanded ? ds.expanded : ds.copied) = true;
+    ds.row_index.clear();
+    return TD_NOERR;
+}
+
+bool compressed_form(Dataset& ds, int& status)
+{
+    status = TD_NOERR;
+    if ((ds.data_id != 0 && ds.data_id != 1) || ds.pixel_size != 2)
+        return false;
+    std::int16_t compression = 0;
+    if (read_field(ds.current, kOffsetCompressionType, compression) != 0)
+        status = TD_EREADATT;
+    return compression == kCompression1b;
+}
+
+} // namespace
 
 int init_data_area(Dataset& ds)
 {
     if (ds.rows < 0 || ds.columns < 0)
         return TD_EWRITEDATA;
-    if ((ds.data_id == 0 || ds.data_id == 1) && ds.pixel_size == 2) {
-        std::int16_t compression = 0;
-        if (read_field(ds.current, kOffsetCompressionType, compression) != 0)
-            return TD_EREADATT;
-        if (compression == kCompression1b && !ds.expanded) {
-            Stream copy = Stream::temporary();
-            if (!copy || td_copy_stream(copy, ds.current) != 0)
-                return TD_ECOMPFILE;
-            (void)ds.current.close();
-            ds.current = std::move(copy);
-            ds.expanded = true;
-        }
+    // A compressed dataset that holds a stream is expanded, its image kept;
+    // one that holds its header alone (a dataset being made) is copied as
+    // it is.  A plain dataset is copied; the file itself is never written.
+    if (!ds.expanded && !ds.copied) {
+        int status = TD_NOERR;
+        const bool compressed = compressed_form(ds, status);
+        if (status != TD_NOERR)
+            return status;
+        std::int64_t length = -1;
+        if (compressed && ds.current.seek_end())
+            length = ds.current.tell();
+        if (compressed && length >= 0 && length <= kHeaderBlockBytes)
+            status = copy_aside(ds, true);
+        else if (compressed)
+            status = decompress(ds) == TD_NOERR ? TD_NOERR : TD_ECOMPFILE;
+        else
+            status = copy_aside(ds, false);
+        if (status != TD_NOERR)
+            return status;
     }
-    // A plain dataset is extended in place; should that fail part-way, it
-    // is cut back to the length it had.
+    // The data area is made whole with zero bytes: the header slot, then
+    // rows x columns samples.  What the copy already holds stays.
     if (!ds.current.seek_end())
         return TD_EWRITEDATA;
     const std::int64_t length = ds.current.tell();
-    const std::int64_t area = std::int64_t{ds.rows} * ds.columns * ds.pixel_size;
-    bool written = length >= 0 && pad_to(ds.current, data_origin(ds));
-    for (std::int64_t i = 0; written && i < area; ++i)
-        written = ds.current.put_byte(0);
-    if (!written || !ds.current.flush()) {
+    const std::int64_t whole = data_origin(ds) + std::int64_t{ds.rows} * ds.columns * ds.pixel_size;
+    if (length < 0)
+        return TD_EWRITEDATA;
+    if (length >= whole)
+        return TD_NOERR;
+    if (!pad_to(ds.current, whole) || !ds.current.flush()) {
         (void)ds.current.truncate(length);
         remember_identity(ds);
         return TD_EWRITEDATA;
@@ -304,35 +321,57 @@ int td_decompress(int id)
     return with_dataset(id, decompress);
 }
 
-int write_samples(int id, std::span<const std::byte> src, const Index2& start, const Index2& count)
+int make_working_copy(Dataset& ds)
 {
-    return with_dataset(id, [&](Dataset& ds) {
-        if (ds.mode != TD_WRITE)
-            return TD_EREADONLY;
-        if (ds.define_flag != 0)
-            return TD_EINDEFINE;
-        for (std::size_t k = 0; k < 2; ++k)
-            if (std::int64_t{start[k]} + count[k] > (k == 0 ? ds.rows : ds.columns))
-                return TD_EINDEX;
-        if (!ds.expanded && (ds.data_id == 0 || ds.data_id == 1) && ds.pixel_size == 2) {
-            std::int16_t compression = 0;
-            if (read_field(ds.current, kOffsetCompressionType, compression) != 0)
-                return TD_EREADATT;
-            if (compression == kCompression1b) {
-                if (const int status = decompress(ds); status != TD_NOERR)
-                    return status;
-            } else if (compression != 0) {
-                return TD_ECOMPTYPE;
-            }
-        }
-        ds.changed = true;
-        const int status = td_write_block(ds.current, src, layout_of(ds), start, count);
-        const bool flushed = ds.current.flush();
-        remember_identity(ds);   // the library's own write is no change from outside
-        if (status != TD_NOERR)
-            return status;
-        return flushed ? TD_NOERR : TD_EWRITEDATA;
-    });
+    if (ds.expanded || ds.copied)
+        return TD_NOERR;
+    int status = TD_NOERR;
+    const bool compressed = compressed_form(ds, status);
+    if (status != TD_NOERR)
+        return status;
+    return compressed ? decompress(ds) : copy_aside(ds, false);
+}
+
+int write_back(Dataset& ds)
+{
+    if ((!ds.expanded && !ds.copied) || ds.rows < 0 || ds.columns < 0)
+        return TD_ECOMPFILE;
+
+    // The new file is written beside the dataset and renamed over it only
+    // when complete.  A rename keeps the dataset what it was only while the
+    // path still names the file that was opened and no other name reaches
+    // that file (a second hard link would go on showing the old content);
+    // the new file must also be able to take its owner, group, attributes
+    // and mode.  Where any of this fails the close is refused and the file
+    // left exactly as it was: it is never rewritten in place.
+    // Nor while the file was written in place since it was read: the new
+    // file holds what was read, and another writer's work would be lost.
+    const std::string target = target_path(ds.path);
+    struct stat original {};
+    if (target.empty() || stat(target.c_str(), &original) != 0 || !S_ISREG(original.st_mode) ||
+        original.st_nlink != 1 || written_since(original, ds.identity))
+        return TD_EUNCOMPFILE;
+    SideFile side;
+    if (const int status = side.create(target, original); status != TD_NOERR)
+        return status;
+    if (const int status = ds.expanded ? write_compressed(ds, side.stream()) : write_plain(ds, side.stream());
+        status != TD_NOERR)
+        return status;
+    const int status = side.replace(target, original);
+    if (!side.placed())
+        return status;
+
+    // The new file is the dataset now, and the record's current stream.
+    if (!side.stream().identity(ds.identity))
+        ds.identity = FileIdentity{};
+    const bool copy_closed = ds.current.close();
+    ds.current = std::move(side.stream());
+    ds.expanded = false;
+    ds.copied = false;
+    ds.changed = false;
+    if (status != TD_NOERR)
+        return status;
+    return copy_closed ? TD_NOERR : TD_ECOMPFILE;
 }
 
 } // namespace td

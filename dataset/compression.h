@@ -1,6 +1,7 @@
 // compression.h - moving a visible or infrared dataset between its
-// compressed file form and its expanded temporary copy, and preparing the
-// data area of a dataset that leaves define mode.
+// compressed file form and its expanded temporary copy, the working copy
+// that writes change and its write-back on close, and preparing the data
+// area of a dataset that leaves define mode.
 #pragma once
 
 #include <span>
@@ -18,21 +19,20 @@ namespace td {
 [[nodiscard]] int decompress(Dataset& ds);
 [[nodiscard]] int td_decompress(int id);
 
-// Writes the expanded temporary copy back into the dataset file in the
-// compressed form; the new file becomes the current stream.
-[[nodiscard]] int compress(Dataset& ds);
-
 // The data-area initialisation of td_enddef.
 [[nodiscard]] int init_data_area(Dataset& ds);
 
-// The library's own write of stored samples (host order, as td_write_block
-// takes them) into an open dataset, which marks it changed: a plain
-// dataset's file is written directly, a compressed one's temporary copy
-// (expanded first), which td_close then writes back.  Returns 0, 6 for an
-// id that names no open dataset, 41 for a dataset opened read-only, 19 in
-// define mode, 17 for a block outside the image, or a status of the
-// expansion or the write.
-[[nodiscard]] int write_samples(int id, std::span<const std::byte> src, const Index2& start,
-                                const Index2& count);
+// Makes the data of a dataset opened read-write changeable without touching
+// its file: a compressed dataset is expanded into its temporary copy, a
+// plain one copied into one byte for byte (`copied`); nothing happens when
+// it already has a copy.  td_close writes a changed copy back.  Returns 0,
+// a status of the expansion, or 46 when no copy can be made.
+[[nodiscard]] int make_working_copy(Dataset& ds);
+
+// Writes a changed copy back into the dataset file (td_close): a new file
+// in the compressed form for an expanded dataset, byte for byte for a plain
+// one, put in the file's place whole or not at all.  The new file becomes
+// the current stream.  Returns 0, 22, 32, 35, 45 or 46.
+[[nodiscard]] int write_back(Dataset& ds);
 
 } // namespace td

@@ -21,13 +21,13 @@ int changed_file_status(Dataset& ds) noexcept
 
 void remember_identity(Dataset& ds) noexcept
 {
-    if (!ds.expanded && !ds.current.identity(ds.identity))
+    if (!ds.expanded && !ds.copied && !ds.current.identity(ds.identity))
         ds.identity = FileIdentity{};
 }
 
 bool file_changed(Dataset& ds) noexcept
 {
-    if (ds.expanded)
+    if (ds.expanded || ds.copied)
         return false;
     FileIdentity now;
     // A file whose identity cannot be had is not known to be changed; its

@@ -25,8 +25,9 @@ namespace td {
 // each of the library's own writes.
 void remember_identity(Dataset& ds) noexcept;
 
-// Whether the dataset's file has changed since it was last remembered.  An
-// expanded dataset reads its private copy, which nothing else changes.
+// Whether the dataset's file has changed since it was last remembered.  A
+// dataset with a working copy (a written one) reads its private copy, which
+// nothing else changes.
 [[nodiscard]] bool file_changed(Dataset& ds) noexcept;
 
 // The status of a read of a changed file: 46 (error manipulating

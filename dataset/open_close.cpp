@@ -135,16 +135,12 @@ int close_dataset(int id, Dataset& ds)
 {
     if (ds.define_flag == 1 && end_define(ds) != TD_NOERR)
         return TD_EENDDEF;
-    // A copy that no write path changed is dropped like a read-only one: the
-    // dataset file is left alone, its bytes and modification time as they were.
-    if (ds.expanded && ds.mode == TD_WRITE && ds.changed) {
-        std::int16_t compression = 0;
-        if (read_field(ds.current, kOffsetCompressionType, compression) != 0)
-            return TD_EREADATT;
-        if (compression == kCompression1b) {
-            if (const int status = compress(ds); status != TD_NOERR)
-                return status;
-        }
+    // A changed working copy replaces the dataset file, whole; a copy that
+    // no write changed is dropped like a read-only one: the dataset file is
+    // left alone, its bytes and modification time as they were.
+    if (ds.mode == TD_WRITE && ds.changed && (ds.expanded || ds.copied)) {
+        if (const int status = write_back(ds); status != TD_NOERR)
+            return status;
     }
     // A failure to close is not reported; closing the temporary copy deletes it.
     ds.current.close();

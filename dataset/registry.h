@@ -38,16 +38,19 @@ struct Dataset {
     // False once td_close has succeeded: a call that was waiting for the
     // lock meanwhile finds the id closed.
     bool open = true;
-    // The dataset file (or the caller's callbacks), or once one of the
-    // library's own write paths has expanded a compressed dataset, its
-    // uncompressed temporary copy.
+    // The dataset file (or the caller's callbacks), or once a write has
+    // been made, its working copy: the uncompressed temporary copy of a
+    // compressed dataset, a byte-for-byte one of a plain dataset.
     Stream current;
-    // True while `current` is the temporary copy (expanded state).
+    // True while `current` is the temporary copy of a compressed dataset
+    // (expanded state).
     bool expanded = false;
-    // True once one of the library's own write paths (the data-area set-up
-    // of td_enddef, write_samples) has changed the data.  An expansion
-    // alone (td_decompress) is no change: only a changed dataset is written
-    // back on close.
+    // True while `current` is a byte-for-byte temporary copy of a plain
+    // dataset file, made by the first write (td_varput_*, the data-area
+    // set-up of td_enddef): the file itself is never written in place.
+    bool copied = false;
+    // True once a write has changed the data of the copy.  Only a changed
+    // dataset is written back on close.
     bool changed = false;
     // Private copy of the path given to td_open (empty for a dataset on
     // caller callbacks, which is read-only); recompression on close

@@ -41,7 +41,7 @@ extern "C" {
 
 /* Access modes of td_open. */
 #define TD_READONLY 0  /* read the dataset; never written back */
-#define TD_WRITE    1  /* read-write: a changed compressed dataset is recompressed on close */
+#define TD_WRITE    1  /* read-write: td_varput_* change the data, td_close writes it back */
 
 /* Value type codes of variables (td_varinq, data reads). */
 #define TD_BYTE  0     /* unsigned 8-bit */
@@ -157,16 +157,21 @@ typedef void (*td_close_func)(void *user);
 int td_open_callbacks(void *user, td_read_func read, td_size_func size, td_close_func close,
                       int *id);
 
-/* Close a dataset.  A read-write compressed dataset whose data the library
- * changed is compressed into a complete new file that replaces it; one that
- * was not changed is left as it was.  Where the new file cannot take the
- * dataset's place keeping its identity (another hard link, an owner, group
- * or attribute that cannot be given, no room), the close fails with
- * TD_EUNCOMPFILE (TD_EWRITEDATA without room) and the file is unchanged.
- * On failure the dataset stays open. */
+/* Close a dataset.  A dataset opened read-write whose data td_varput_*
+ * changed is written into a complete new file (compressed again when it was
+ * compressed) beside it, put on the disk, and renamed over it, the folder
+ * then flushed too: the file is the old one or the new one, whatever
+ * happens, never a part of either.  One that was not changed is left as it
+ * was.  Where the new file cannot take the dataset's place keeping its
+ * identity (the path names another file than the one opened, the file has
+ * another hard link, an owner, group or attribute cannot be given, the
+ * folder takes no new file), the close fails with TD_EUNCOMPFILE
+ * (TD_EWRITEDATA without room) and the file is unchanged.  On failure the
+ * dataset stays open with its changes, and td_close may be tried again. */
 int td_close(int id);
 
-/* Leave define mode (datasets opened here are always in data mode). */
+/* Leave define mode.  Datasets opened here are always in data mode, so it
+ * fails with TD_ENOTINDEFINE. */
 int td_enddef(int id);
 
 /* Dimension id of "rows" (0) or "columns" (1). */
@@ -209,6 +214,53 @@ int td_varget_float(int id, int varid, const uint32_t start[2],
                     const uint32_t count[2], float *out);
 int td_varget_byte(int id, int varid, const uint32_t start[2],
                    const uint32_t count[2], uint8_t *out);
+
+/* Write a block of a variable of a dataset opened with TD_WRITE: start,
+ * count and the row-major layout of `in` as for the reads.  The mirror
+ * images of the reads:
+ *
+ *   data variable, td_varput_float: each value is stored as the stored
+ *     sample whose calibrated value (what td_varget_float gives) is
+ *     nearest.  A value exactly halfway between two calibrated values takes
+ *     the one farther from zero; of stored samples with the same value (a
+ *     scan time of 1:60 and 2:00) the one with minutes below 60.
+ *     TD_BAD_VALUE writes the missing sample (it reads back as TD_BAD_VALUE)
+ *     of visible, infrared and angle data.  So a value read and written
+ *     back reads the same.  Visible and infrared samples keep their
+ *     graphics planes.
+ *   data variable, td_varput_byte: cloud bytes only (as they read).
+ *   graphics variable: plane bits 0 to 15 (planes 1 to 4 as bits 0 to 3),
+ *     as bytes or as floats, nearest as above; the data values stay.
+ *
+ * The dataset file itself is not written: the first write makes a private
+ * temporary copy of the data (a compressed dataset is expanded into it), on
+ * which reads and writes then work, and td_close puts it in the file's
+ * place (see td_close).  Every value is checked before anything is
+ * written: a write that fails changes nothing (but see TD_EWRITEDATA).
+ *
+ * Failures, in the order they are tested: TD_EBADID; TD_EREADONLY for a
+ * dataset opened TD_READONLY or through td_open_callbacks; TD_EINDEFINE;
+ * TD_EINDEX for a block not wholly inside the image (as for reads); the
+ * storage failures of the reads (TD_EREADATT, TD_ECOMPTYPE, and for a
+ * damaged compressed stream TD_EREADDATA, TD_ECOMPFILE or TD_ECOMPBYTE0);
+ * TD_EBADVARID; TD_ESHIFTWRITE for the data variable of a dataset with a
+ * non-zero navigational shift (what a shifted read shows cannot be stored
+ * back; the graphics variable, never shifted, can be written);
+ * TD_ECHANNEL; TD_ERANGE for a value the variable cannot hold: NaN, an
+ * infinity, more than half a step beyond the range of its values (raw
+ * counts -0.5 to 1023.5, cloud bytes -0.5 to 255.5, plane bits -0.5 to
+ * 15.5, ...), TD_BAD_VALUE for cloud bytes, scan time and plane bits, or
+ * td_varput_byte on visible, infrared or ancillary data; TD_EWRITEDATA for
+ * a block of a plain dataset whose rows are narrower than its 136 header
+ * bytes and lie over them; TD_ECOMPFILE when no temporary copy can be
+ * made; TD_EREADDATA for a block that a plain file shorter than its header
+ * says does not hold; TD_EWRITEDATA when the copy cannot be written (the
+ * old samples are then written back; should that fail too, the block may be
+ * left partly written in the copy). */
+int td_varput_float(int id, int varid, const uint32_t start[2],
+                    const uint32_t count[2], const float *in);
+int td_varput_byte(int id, int varid, const uint32_t start[2],
+                   const uint32_t count[2], const uint8_t *in);
 
 /* Listing the header attributes.
  *

@@ -18,15 +18,6 @@
 
 namespace td {
 
-namespace {
-
-
-// Whether the block lies inside the image.  The last index of a dimension
-// is start + count - 1, counted in 64 bits so that no start or count wraps
-// around into the image, and a zero or negative dimension refuses every
-// block.  An empty count is refused where its last index falls before the
-// image (start 0), as the 32-bit unsigned form of the test always did; an
-// empty block further in is accepted and delivers nothing.
 bool block_in_bounds(const Dataset& ds, const Index2& start, const Index2& count) noexcept
 {
     const std::array<std::int64_t, 2> dims{ds.rows, ds.columns};
@@ -37,6 +28,35 @@ bool block_in_bounds(const Dataset& ds, const Index2& start, const Index2& count
     }
     return true;
 }
+
+int check_storage(Dataset& ds)
+{
+    // A compressed dataset is read in place.  Its first read walks and
+    // checks the whole stream, so a damaged stream fails there, whichever
+    // variable is read; a failed walk leaves nothing behind and the next
+    // read starts it again.  A dataset with a working copy (a written one)
+    // is read from the copy.
+    if (ds.expanded || ds.copied) {
+        ds.row_index.clear();
+        return TD_NOERR;
+    }
+    if ((ds.data_id != 0 && ds.data_id != 1) || ds.pixel_size != 2)
+        return TD_NOERR;
+    std::int16_t compression = 0;
+    if (read_field(ds.current, kOffsetCompressionType, compression) != 0)
+        return TD_EREADATT;
+    if (compression == 2) {
+        if (!ds.row_index.built())
+            return ds.row_index.build(ds.current, ds.rows, ds.columns);
+        return TD_NOERR;
+    }
+    if (compression != 0)
+        return TD_ECOMPTYPE;
+    ds.row_index.clear();
+    return TD_NOERR;
+}
+
+namespace {
 
 // The first n elements of a buffer kept with the dataset, grown as needed.
 template <class T>
@@ -165,28 +185,8 @@ int varget(Dataset& ds, int varid, const Index2& start, const Index2& count, voi
 // The read proper, once the block is known to lie in the image.
 int read_block(Dataset& ds, int varid, const Index2& start, const Index2& count, void* out, int value_type)
 {
-    // A compressed dataset is read in place.  Its first read walks and
-    // checks the whole stream, so a damaged stream fails there, whichever
-    // variable is read; a failed walk leaves nothing behind and the next
-    // read starts it again.  An expanded dataset (the library's own write
-    // paths) is read from its uncompressed copy.
-    if (ds.expanded) {
-        ds.row_index.clear();
-    } else if ((ds.data_id == 0 || ds.data_id == 1) && ds.pixel_size == 2) {
-        std::int16_t compression = 0;
-        if (read_field(ds.current, kOffsetCompressionType, compression) != 0)
-            return TD_EREADATT;
-        if (compression == 2) {
-            if (!ds.row_index.built())
-                if (const int status = ds.row_index.build(ds.current, ds.rows, ds.columns);
-                    status != TD_NOERR)
-                    return status;
-        } else if (compression != 0) {
-            return TD_ECOMPTYPE;
-        } else {
-            ds.row_index.clear();
-        }
-    }
+    if (const int status = check_storage(ds); status != TD_NOERR)
+        return status;
 
     if (varid != kDataVariable && varid != kGraphicsVariable)
         return TD_EBADVARID;

@@ -23,6 +23,9 @@ struct InputFile {
     ~InputFile() { std::remove(path.c_str()); }
 };
 
+// A copy of standard error made before libFuzzer closes it.
+const int kReports = dup(2);
+
 InputFile& input_file()
 {
     static InputFile file;
@@ -41,8 +44,7 @@ const std::string& write_input(const std::uint8_t* data, std::size_t size)
     std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
     if (!f || (size > 0 && std::fwrite(data, 1, size, f.get()) != size) ||
         std::fclose(f.release()) != 0) {
-        std::fprintf(stderr, "fuzz: cannot write %s\n", path.c_str());
-        std::abort();
+        fail("fuzz", "cannot write", path);
     }
     return path;
 }
@@ -54,12 +56,18 @@ int header_field(const std::uint8_t* data, std::size_t size, std::size_t offset,
     return static_cast<std::int16_t>((data[offset] << 8) | data[offset + 1]);
 }
 
+void fail(const char* harness, const char* what, const std::string& detail)
+{
+    const std::string line = std::string(harness) + ": " + what + " " + detail + "\n";
+    (void)!write(kReports >= 0 ? kReports : 2, line.data(), line.size());
+    std::abort();
+}
+
 void require_no_open_dataset()
 {
     for (int id = 0; id < TD_MAX_DATASETS; ++id) {
         if (td_close(id) != TD_EBADID) {
-            std::fprintf(stderr, "fuzz: dataset %d was left open\n", id);
-            std::abort();
+            fail("fuzz", "a dataset was left open:", std::to_string(id));
         }
     }
 }

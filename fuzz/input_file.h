@@ -17,6 +17,11 @@ const std::string& write_input(const std::uint8_t* data, std::size_t size);
 // when the input is too short to hold it.
 int header_field(const std::uint8_t* data, std::size_t size, std::size_t offset, int missing);
 
+// Reports a failed check of a harness and aborts.  The report goes to the
+// standard error the process started with, which the harness keeps open
+// while libFuzzer's -close_fd_mask silences what the code under test writes.
+[[noreturn]] void fail(const char* harness, const char* what, const std::string& detail);
+
 // Aborts unless every dataset slot is free again: a harness calls it after
 // the work of one input, so that a dataset left open is found at once.
 void require_no_open_dataset();

@@ -9,6 +9,7 @@
 #include "cpl_string.h"
 #include "dataset_metadata.h"
 #include "tidewell.h"
+#include "vsi_source.h"
 
 namespace tdgdal {
 
@@ -79,17 +80,19 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
                  "%s: not a Tidewell subdataset name (TIDEWELL:\"path\":graphics)", open_info->pszFilename);
         return nullptr;
     }
-    if (open_info->eAccess == GA_Update) {
-        CPLError(CE_Failure, CPLE_NotSupported, "%s: the Tidewell driver reads datasets only",
-                 name->path.c_str());
-        return nullptr;
-    }
 
     // The file is opened once, through the library's pool: what is
     // described here is the file that will be read (a file changed or
     // replaced later is refused at its reads), and the plain dataset cut
     // short is refused now rather than at its first missing row.
     const std::string path = absolute_path(name->path);
+    // A virtual file is read through callbacks; the library writes back
+    // only a local file (a new file beside it, renamed over it).
+    if (open_info->eAccess == GA_Update && is_virtual_file(name->path)) {
+        CPLError(CE_Failure, CPLE_NotSupported, "%s: a GDAL virtual file opens read-only",
+                 name->path.c_str());
+        return nullptr;
+    }
     auto source = std::make_unique<Source>();
     DatasetMetadata metadata;
     tdi::Failure failure;
@@ -144,6 +147,21 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
     // tools choose between them (gdalbuildvrt -sd 2, gdalinfo -sd 2, QGIS's
     // dialog); a dataset of one variable, or a subdataset, has one band.
     const bool container = has_graphics && name->component.empty();
+    if (open_info->eAccess == GA_Update) {
+        // A band to write is a band of its own: the container has none.
+        if (container) {
+            CPLError(CE_Failure, CPLE_NotSupported, "%s: open a subdataset for update (%s, %s)",
+                     name->path.c_str(), subdataset_name(name->path, variable).c_str(),
+                     subdataset_name(name->path, kGraphics).c_str());
+            return nullptr;
+        }
+        if (const int s = td_open(path.c_str(), TD_WRITE, &dataset->writable_id_); s != TD_NOERR) {
+            dataset->writable_id_ = -1;
+            CPLError(CE_Failure, CPLE_OpenFailed, "%s: %s", name->path.c_str(), td_strerror(s));
+            return nullptr;
+        }
+        dataset->eAccess = GA_Update;
+    }
     if (graphics)
         dataset->SetBand(1, std::make_unique<TidewellRasterBand>(dataset.get(), 1, "graphics", "").release());
     else if (!container)
@@ -192,8 +210,15 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
 TidewellDataset::~TidewellDataset()
 {
     // Statistics and user georeferencing go to the .aux.xml file while this
-    // object is whole.
+    // object is whole, and the rows written (held in GDAL's block cache) go
+    // to the library.
     GDALPamDataset::FlushCache(true);
+    if (writable_id_ < 0)
+        return;
+    // The changed dataset is written back whole, or not at all.
+    if (const int status = td_close(writable_id_); status != TD_NOERR)
+        CPLError(CE_Failure, CPLE_FileIO, "%s: not written back: %s", source_->path().c_str(),
+                 td_strerror(status));
 }
 
 CPLErr TidewellDataset::GetGeoTransform(double* transform)

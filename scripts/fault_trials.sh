@@ -8,10 +8,15 @@
 #     not writable, writer not the owner): TDF_FAULT_TRIALS trials per case;
 #   - conversions beside a writer (2 x N conversions, the writer killed at
 #     the end);
-#   - the deterministic cases (full file system, no free inode, full
-#     temporary folder, read-write open that changes nothing, private side
-#     files, -o onto the input, inputs that are not regular files, one-line
-#     failures) each run N times.
+#   - the deterministic cases (each refusal once: a second hard link, the
+#     file replaced, the folder not writable, a link made while the new file
+#     is written; full file system, no free inode, full temporary folder,
+#     read-write open that changes nothing, private side files, -o onto the
+#     input, inputs that are not regular files, one-line failures) each run
+#     N times.
+#
+# Every dataset is changed through the public calls (td_varput_float,
+# td_varput_byte) and written back by td_close.
 set -eu
 build=${1:-build}
 n=${2:-100}
@@ -23,7 +28,7 @@ TDF_FAULT_TRIALS=$n "$bin" --gtest_filter='Safety.CloseKilled*:Safety.Conversion
     grep -E '^\[ trials \]|FAILED|PASSED|SKIPPED'
 
 echo "== deterministic fault cases, $n runs each"
-"$bin" --gtest_filter='Safety.FullFileSystems*:Safety.ReadWrite*:Safety.SideFiles*:Commands.*' \
+"$bin" --gtest_filter='Safety.EachRefusal*:Safety.FullFileSystems*:Safety.ReadWrite*:Safety.SideFiles*:Commands.*' \
        --gtest_repeat="$n" |
     awk '/^\[       OK \]/ { ok[$4]++ } /^\[  FAILED  \]/ && NF == 4 { bad[$4]++ }
          /^\[  SKIPPED \]/ && NF == 4 { skip[$4]++ }

@@ -38,12 +38,10 @@
 #include <thread>
 #include <vector>
 
-#include "compression.h"
 #include "dataset_writer.h"
 #include "failure_line.h"
 #include "library_fixture.h"
 #include "output_file.h"
-#include "registry.h"
 #include "run_command.h"
 #include "side_file.h"
 #include "stream.h"
@@ -52,7 +50,6 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using Words = std::vector<std::uint16_t>;
 using Clock = std::chrono::steady_clock;
 
 int trials()
@@ -62,7 +59,9 @@ int trials()
 }
 
 // A compressed infrared scene large enough that writing it back takes a
-// while; `shift` moves every value, so two shifts give two contents.
+// while; `shift` moves every value, so two shifts give two contents.  Every
+// value is a temperature, so that the scene can be written through
+// td_varput_float.
 tdw::DatasetDescription scene(int shift)
 {
     tdw::DatasetDescription d;
@@ -70,18 +69,31 @@ tdw::DatasetDescription scene(int shift)
     d.rows = 300;
     d.columns = 1000;
     d.compressed = true;
-    d.value = [shift](int r, int c) { return (r * 7 + c * 3 + shift) % 1200 - 600; };
+    d.value = [shift](int r, int c) { return (r * 7 + c * 3 + shift) % 1200 + 1; };
     d.nibble = [shift](int r, int c) { return (r / 8 + c / 100 + shift) % 16; };
     return d;
 }
 
-Words words_of(const tdw::DatasetDescription& d)
+// The values and planes of a whole scene, as td_varget_* give them.
+struct Image {
+    std::vector<float> values;
+    Bytes planes;
+};
+
+Image image_of(const tdw::DatasetDescription& d)
 {
-    Words w;
-    for (int r = 0; r < d.rows; ++r)
-        for (int c = 0; c < d.columns; ++c)
-            w.push_back(tdw::sample_word(d.value(r, c), d.nibble(r, c)));
-    return w;
+    const tdtest::TempDir scratch;
+    const std::string path = scratch.file("scene.tdf");
+    tdw::write_dataset(path, d);
+    const std::size_t n = std::size_t(d.rows) * std::size_t(d.columns);
+    Image im{std::vector<float>(n), Bytes(n)};
+    int id = -1;
+    const std::uint32_t start[2]{0, 0}, count[2]{std::uint32_t(d.rows), std::uint32_t(d.columns)};
+    EXPECT_EQ(td_open(path.c_str(), TD_READONLY, &id), TD_NOERR);
+    EXPECT_EQ(td_varget_float(id, 0, start, count, im.values.data()), TD_NOERR);
+    EXPECT_EQ(td_varget_byte(id, 1, start, count, im.planes.data()), TD_NOERR);
+    EXPECT_EQ(td_close(id), TD_NOERR);
+    return im;
 }
 
 std::string text_of(const Bytes& b)
@@ -89,12 +101,18 @@ std::string text_of(const Bytes& b)
     return {b.begin(), b.end()};
 }
 
-int write_all(int id, const Words& words)
+// Writes a whole scene into an open dataset through the public calls.
+int write_all(int id, const Image& im)
 {
-    const auto ds = td::find_dataset(id);
-    return ds ? td::write_samples(id, std::as_bytes(std::span(words)), {0, 0},
-                                  {td::Index2::value_type(ds->rows), td::Index2::value_type(ds->columns)})
-              : TD_EBADID;
+    int rows = 0, columns = 0;
+    if (const int s = td_diminq(id, 0, nullptr, &rows); s != TD_NOERR)
+        return s;
+    if (const int s = td_diminq(id, 1, nullptr, &columns); s != TD_NOERR)
+        return s;
+    const std::uint32_t start[2]{0, 0}, count[2]{std::uint32_t(rows), std::uint32_t(columns)};
+    if (const int s = td_varput_float(id, 0, start, count, im.values.data()); s != TD_NOERR)
+        return s;
+    return td_varput_byte(id, 1, start, count, im.planes.data());
 }
 
 std::vector<std::string> entries(const std::string& folder)
@@ -168,7 +186,7 @@ protected:
     const tdw::DatasetDescription new_scene = scene(5);
     const std::string old_bytes = text_of(tdw::build_dataset(old_scene));
     const std::string new_bytes = text_of(tdw::build_dataset(new_scene));
-    const Words new_words = words_of(new_scene);
+    const Image new_image = image_of(new_scene);
 };
 
 // ------------------------------------------------ a close killed at any time
@@ -244,7 +262,7 @@ TEST_F(Safety, CloseKilledAtAnyMomentLeavesTheDatasetWhole)
                 int id = -1;
                 if (td_open(path.c_str(), TD_WRITE, &id) != TD_NOERR)
                     _exit(121);
-                if (write_all(id, new_words) != TD_NOERR)
+                if (write_all(id, new_image) != TD_NOERR)
                     _exit(122);
                 (void)!::write(ready[1], "c", 1);
                 _exit(td_close(id));
@@ -382,13 +400,13 @@ TEST_F(Safety, FullFileSystemsLeaveTheDatasetWhole)
                 const std::uint32_t start[2]{0, 0}, count[2]{1, 1000};
                 if (const int s = td_varget_float(id, 0, start, count, row.data()); s != TD_NOERR)
                     return "the read gave " + std::to_string(s);
-                if (const int s = write_all(id, new_words); s != c.status)
+                if (const int s = write_all(id, new_image); s != c.status)
                     return "the expanding write gave " + std::to_string(s);
                 if (td_close(id) != TD_NOERR || tdtest::read_file(path) != old_bytes)
                     return "dataset changed";
                 return "";
             }
-            if (td_open(path.c_str(), TD_WRITE, &id) != TD_NOERR || write_all(id, new_words) != TD_NOERR)
+            if (td_open(path.c_str(), TD_WRITE, &id) != TD_NOERR || write_all(id, new_image) != TD_NOERR)
                 return "open or write failed";
             const std::vector<std::string> before = entries(scratch);
             if (mounted ? fill(scratch, c.full == Full::inodes) < 1 : setrlimit(RLIMIT_FSIZE, &small) != 0)
@@ -416,6 +434,78 @@ TEST_F(Safety, FullFileSystemsLeaveTheDatasetWhole)
         GTEST_SKIP() << skipped.front();
 }
 
+// ------------------------------------------------------ each refusal, once
+
+// Each way a changed dataset can lose its identity or its data makes the
+// close refuse, the file (and any other name of it) left as it was and
+// nothing left beside it.  The side file's own check just before the rename
+// is tried on its own: a hard link made while the new file is written.
+TEST_F(Safety, EachRefusalLeavesTheDatasetWhole)
+{
+    enum class Change { second_link, replaced, folder_not_writable, link_while_writing };
+    const struct {
+        const char* what;
+        Change change;
+    } cases[] = {
+        {"a second hard link made before the close", Change::second_link},
+        {"the file replaced under its name", Change::replaced},
+        {"the folder not writable", Change::folder_not_writable},
+        {"a second hard link made while the new file is written", Change::link_while_writing},
+    };
+    const auto user = other_user();
+    if (user) {
+        ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);   // the other user passes through
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string folder = dir.file("r" + std::to_string(int(c.change)));
+        const std::string path = folder + "/d.tdf", other = folder + "/other.tdf";
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+        tdw::write_bytes(path, Bytes(old_bytes.begin(), old_bytes.end()));
+        const std::string replacing = "not the dataset that was opened";
+        std::vector<std::string> names{"d.tdf"};
+
+        const std::string result = in_child([&]() -> std::string {
+            if (c.change == Change::link_while_writing) {
+                struct stat original {};
+                td::SideFile side;
+                if (stat(path.c_str(), &original) != 0 || side.create(path, original) != TD_NOERR)
+                    return "no side file";
+                if (link(path.c_str(), other.c_str()) != 0 || side.stream().write("new", 3) != 3)
+                    return "cannot link or write";
+                return side.replace(path, original) == TD_EUNCOMPFILE && !side.placed() ? "" : "replaced";
+            }
+            if (c.change == Change::folder_not_writable) {
+                if (user && (chown(path.c_str(), user->uid, user->gid) != 0 || !become(*user)))
+                    return "cannot act as another user";
+                if (chmod(folder.c_str(), 0555) != 0 && !user)
+                    return "cannot protect the folder";
+            }
+            int id = -1;
+            if (td_open(path.c_str(), TD_WRITE, &id) != TD_NOERR || write_all(id, new_image) != TD_NOERR)
+                return "open or write failed";
+            if (c.change == Change::second_link && link(path.c_str(), other.c_str()) != 0)
+                return "cannot link";
+            if (c.change == Change::replaced) {
+                tdw::write_bytes(other, Bytes(replacing.begin(), replacing.end()));
+                if (rename(other.c_str(), path.c_str()) != 0)
+                    return "cannot replace";
+            }
+            if (const int s = td_close(id); s != TD_EUNCOMPFILE)
+                return "the close gave " + std::to_string(s);
+            return td_close(id) == TD_EUNCOMPFILE ? "" : "the second close went through";
+        });
+        (void)chmod(folder.c_str(), 0755);
+        EXPECT_EQ(result, "");
+        EXPECT_EQ(tdtest::read_file(path), c.change == Change::replaced ? replacing : old_bytes);
+        if (c.change == Change::second_link || c.change == Change::link_while_writing) {
+            EXPECT_EQ(tdtest::read_file(other), old_bytes);
+            names.push_back("other.tdf");
+        }
+        EXPECT_EQ(entries(folder), names);
+    }
+}
+
 // ------------------------------------------------- readers beside a writer
 
 // Conversions that run while the dataset is written back again and again
@@ -434,7 +524,7 @@ TEST_F(Safety, ConversionsBesideAWriterReadWholeDatasets)
     ASSERT_TRUE(gifs[0] != gifs[1]);
     // The writer writes the dataset back, alternating the two contents,
     // until it is killed; a byte on the pipe for each write-back.
-    const Words old_words = words_of(old_scene);
+    const Image old_image = image_of(old_scene);
     int done[2];
     ASSERT_EQ(pipe(done), 0);
     std::fflush(nullptr);
@@ -444,7 +534,7 @@ TEST_F(Safety, ConversionsBesideAWriterReadWholeDatasets)
         for (int i = 0;; ++i) {
             int id = -1;
             if (td_open(path.c_str(), TD_WRITE, &id) != TD_NOERR ||
-                write_all(id, i % 2 == 0 ? old_words : new_words) != TD_NOERR || td_close(id) != TD_NOERR)
+                write_all(id, i % 2 == 0 ? old_image : new_image) != TD_NOERR || td_close(id) != TD_NOERR)
                 _exit(1);
             (void)!::write(done[1], "w", 1);
         }

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "compression.h"
 #include "dataset_writer.h"
 #include "library_fixture.h"
 #include "tidewell.h"
@@ -315,8 +314,11 @@ TEST_F(Callbacks, RefusalsAndReadOnly)
     // Without a close function, nothing is called at the close.
     ASSERT_EQ(td_open_callbacks(&m, read_memory, size_memory, nullptr, &id), TD_NOERR);
     EXPECT_EQ(id, 0);
-    const std::uint16_t word = 0x1230;
-    EXPECT_EQ(td::write_samples(id, std::as_bytes(std::span(&word, 1)), {0, 0}, {1, 1}), TD_EREADONLY);
+    const std::uint32_t one[2]{1, 1}, origin[2]{0, 0};
+    const float value = 20.0f;
+    const std::uint8_t planes = 1;
+    EXPECT_EQ(td_varput_float(id, 0, origin, one, &value), TD_EREADONLY);
+    EXPECT_EQ(td_varput_byte(id, 1, origin, one, &planes), TD_EREADONLY);
     EXPECT_EQ(td_close(id), TD_NOERR);
 
     // A full table is refused before anything is read.

@@ -12,10 +12,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "calibration.h"
 #include "codec.h"
 #include "compression.h"
 #include "dataset_writer.h"
@@ -151,6 +153,37 @@ TEST(Storage, ReadFailuresAndWrites)
                                 {2, 2}, nullptr),
               TD_NOERR);
     EXPECT_EQ(got, (Bytes{5, 6, 7, 8}));
+}
+
+// The stream's copy of the header block follows every write through the
+// stream and a truncation: a header field read afterwards sees the file as
+// it is, not as it was.
+TEST(Storage, HeaderCopyFollowsWritesAndTruncations)
+{
+    td::Stream s = td::Stream::temporary();
+    const Bytes start(200, 0xAA);
+    ASSERT_EQ(s.write(start.data(), start.size()), start.size());
+    ASSERT_TRUE(s.flush());
+    struct Step {
+        const char* what;
+        std::function<bool(td::Stream&)> change;
+        std::size_t readable;
+        Bytes field;   // bytes 40 and 41 afterwards
+    };
+    const Step steps[] = {
+        {"unchanged", [](td::Stream&) { return true; }, 2, {0xAA, 0xAA}},
+        {"write", [](td::Stream& t) { return t.seek(40) && t.write("\x01\x02", 2) == 2; }, 2, {1, 2}},
+        {"put_byte", [](td::Stream& t) { return t.seek(41) && t.put_byte(9) && t.flush(); }, 2, {1, 9}},
+        {"truncate", [](td::Stream& t) { return t.truncate(41); }, 1, {1}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        ASSERT_TRUE(step.change(s));
+        Bytes field(2, 0);
+        EXPECT_EQ(s.read_head(40, field.data(), 2), step.readable);
+        field.resize(step.readable);
+        EXPECT_EQ(field, step.field);
+    }
 }
 
 TEST(Storage, PackAndUnpackSampleWords)
@@ -322,28 +355,46 @@ protected:
         return td_varget_byte(id, 1, start, count, &b);
     }
 
-    // The library's own write of every sample word of the image: the
-    // dataset is changed (even when the words are those it holds), so close
-    // writes it back.
-    static int write_all(int id, const std::vector<std::uint16_t>& words)
+    // A write that changes nothing: the planes of the whole image read and
+    // written back as they were.  The dataset is changed all the same (it
+    // is expanded, and its copy written to), so close writes it back.
+    static int rewrite_planes(int id)
     {
         const auto ds = td::find_dataset(id);
         if (ds == nullptr)
             return TD_EBADID;
-        return td::write_samples(id, std::as_bytes(std::span(words)), {0, 0},
-                                 {Index2::value_type(ds->rows), Index2::value_type(ds->columns)});
+        const std::uint32_t start[2]{0, 0};
+        const std::uint32_t count[2]{std::uint32_t(ds->rows), std::uint32_t(ds->columns)};
+        std::vector<std::uint8_t> planes(std::size_t(ds->rows) * std::size_t(ds->columns));
+        if (const int s = td_varget_byte(id, 1, start, count, planes.data()); s != TD_NOERR)
+            return s;
+        return td_varput_byte(id, 1, start, count, planes.data());
     }
 
-    // The sample words of the whole image, row by row: from the expanded
+    // Writes one sample of an infrared dataset (calibrated) through the
+    // public calls: its data value v (1 .. 2047) and its planes.
+    static int write_sample(int id, const Image& im, std::size_t i)
+    {
+        const std::uint32_t start[2]{std::uint32_t(i / std::size_t(im.columns)),
+                                     std::uint32_t(i % std::size_t(im.columns))};
+        const std::uint32_t count[2]{1, 1};
+        const float value = td::temperature_celsius(im.values[i]);
+        const std::uint8_t planes = std::uint8_t(im.nibbles[i]);
+        if (const int s = td_varput_float(id, 0, start, count, &value); s != TD_NOERR)
+            return s;
+        return td_varput_byte(id, 1, start, count, &planes);
+    }
+
+    // The sample words of the whole image, row by row: from the working
     // copy, or decoded in place through the row index.
     static std::vector<std::uint16_t> stored_words(int id)
     {
         const auto ds = td::find_dataset(id);
-        EXPECT_TRUE(ds != nullptr && (ds->expanded || ds->row_index.built()));
+        EXPECT_TRUE(ds != nullptr && (ds->expanded || ds->copied || ds->row_index.built()));
         const std::size_t n = std::size_t(ds->rows) * std::size_t(ds->columns);
         const Index2 all{Index2::value_type(ds->rows), Index2::value_type(ds->columns)};
         std::vector<std::uint16_t> words(n), nibbles(n);
-        if (ds->expanded) {
+        if (ds->expanded || ds->copied) {
             EXPECT_EQ(td::td_read_block(ds->current, std::as_writable_bytes(std::span(words)), td::layout_of(*ds),
                                         {0, 0}, all, nullptr),
                       TD_NOERR);
@@ -381,7 +432,7 @@ TEST_F(Compressed, RandomImagesRoundTripByteForByte)
         const int id = open_ok(path, TD_WRITE);
         ASSERT_EQ(first_read(id), TD_NOERR);
         EXPECT_EQ(stored_words(id), expected_words(im)) << shape.rows << "x" << shape.columns;
-        ASSERT_EQ(write_all(id, expected_words(im)), TD_NOERR);
+        ASSERT_EQ(rewrite_planes(id), TD_NOERR);
         EXPECT_EQ(stored_words(id), expected_words(im)) << shape.rows << "x" << shape.columns;
         ASSERT_EQ(td_close(id), TD_NOERR);
         EXPECT_EQ(tdtest::read_file(path), std::string(file.begin(), file.end()))
@@ -445,13 +496,14 @@ TEST_F(Compressed, RecompressionRewritesChangedData)
 {
     const Image im = random_image(9, 50, 77);
     Image changed = im;
-    changed.values[123] = -2047;
+    changed.values[123] = 1;
     changed.values[124] = 2047;
     changed.nibbles[300] = 15;
     const std::string path = write("ir.tdf", tdw::build_dataset(description_of(im, true)));
     // Written without a read first: the write expands the dataset itself.
     const int id = open_ok(path, TD_WRITE);
-    ASSERT_EQ(write_all(id, expected_words(changed)), TD_NOERR);
+    for (const std::size_t i : {123, 124, 300})
+        ASSERT_EQ(write_sample(id, changed, i), TD_NOERR);
     ASSERT_EQ(td_close(id), TD_NOERR);
     const Bytes expect = tdw::build_dataset(description_of(changed, true));
     EXPECT_EQ(tdtest::read_file(path), std::string(expect.begin(), expect.end()));
@@ -478,7 +530,7 @@ TEST_F(Compressed, RecompressionKeepsPermissionsOwnerAttributesAndLinks)
     ASSERT_EQ(stat(path.c_str(), &before), 0);
 
     const int id = open_ok(link, TD_WRITE);
-    ASSERT_EQ(write_all(id, expected_words(im)), TD_NOERR);
+    ASSERT_EQ(rewrite_planes(id), TD_NOERR);
     ASSERT_EQ(td_close(id), TD_NOERR);
 
     struct stat st {};
@@ -506,7 +558,7 @@ TEST_F(Compressed, RecompressionRefusesHardLinksAndTakesLongNames)
 {
     const Image im = random_image(4, 70, 23);
     Image changed = im;
-    changed.values[5] = -7;
+    changed.values[5] = 7;
     const Bytes file = tdw::build_dataset(description_of(im, true));
     const std::string expected(file.begin(), file.end());
 
@@ -516,7 +568,7 @@ TEST_F(Compressed, RecompressionRefusesHardLinksAndTakesLongNames)
     struct stat before {};
     ASSERT_EQ(stat(path.c_str(), &before), 0);
     int id = open_ok(path, TD_WRITE);
-    ASSERT_EQ(write_all(id, expected_words(changed)), TD_NOERR);
+    ASSERT_EQ(write_sample(id, changed, 5), TD_NOERR);
     EXPECT_EQ(td_close(id), TD_EUNCOMPFILE);
     ASSERT_NE(td::find_dataset(id), nullptr);
     struct stat after {};
@@ -533,7 +585,7 @@ TEST_F(Compressed, RecompressionRefusesHardLinksAndTakesLongNames)
 
     const std::string long_name = write(std::string(250, 'n') + ".tdf", file);
     id = open_ok(long_name, TD_WRITE);
-    ASSERT_EQ(write_all(id, expected_words(im)), TD_NOERR);
+    ASSERT_EQ(rewrite_planes(id), TD_NOERR);
     EXPECT_EQ(td_close(id), TD_NOERR);
     EXPECT_EQ(tdtest::read_file(long_name), expected);
     EXPECT_EQ(directory_entries(dir.path()).size(), 2u);
@@ -718,11 +770,11 @@ TEST_F(Compressed, NarrowRowsKeepTheHeader)
         const char* name;
         std::int16_t value;
     };
-    // Read in place, then from the expanded copy that the library's own
-    // write made (so that close compresses it again).
+    // Read in place, then from the expanded copy that a write made (so that
+    // close compresses it again).
     for (const bool expanded : {false, true}) {
         SCOPED_TRACE(expanded ? "expanded" : "in place");
-        ASSERT_EQ(expanded ? write_all(id, expected_words(im)) : first_read(id), TD_NOERR);
+        ASSERT_EQ(expanded ? rewrite_planes(id) : first_read(id), TD_NOERR);
         for (const Field f : {Field{"vertical_shift", 1}, Field{"horizontal_shift", -2},
                               Field{"orbit_start_year", 1999}, Field{"orbit_start_hour_minute", 1234},
                               Field{"orbit_end_millisecond", 777}}) {
@@ -752,7 +804,7 @@ TEST_F(Compressed, FailedRecompressionKeepsThePreviousFile)
     const Bytes file = tdw::build_dataset(description_of(im, true));
     const std::string path = write("ir.tdf", file);
     const int id = open_ok(path, TD_WRITE);
-    ASSERT_EQ(write_all(id, expected_words(im)), TD_NOERR);
+    ASSERT_EQ(rewrite_planes(id), TD_NOERR);
     // Claim a row more than the copy holds: recompression fails on it,
     // after it has written part of the new file.
     const auto ds = td::find_dataset(id);
@@ -812,6 +864,25 @@ TEST_F(Compressed, DataAreaOfADatasetLeavingDefineMode)
             expect.resize(c.plain_length, 0);
         }
         EXPECT_EQ(got, std::string(expect.begin(), expect.end())) << "case " << n;
+    }
+}
+
+// Leaving define mode with an image already there keeps it: the data area
+// is only made whole, a compressed image expanded rather than its codes
+// taken for samples, and a complete dataset closes unchanged.
+TEST_F(Compressed, LeavingDefineModeKeepsAnImage)
+{
+    for (const bool compressed : {true, false}) {
+        SCOPED_TRACE(compressed ? "compressed" : "plain");
+        const Image im = random_image(10, 80, 99);
+        const Bytes file = tdw::build_dataset(description_of(im, compressed));
+        const std::string path = write(compressed ? "c.tdf" : "p.tdf", file);
+        const int id = open_ok(path, TD_WRITE);
+        td::find_dataset(id)->define_flag = 1;
+        ASSERT_EQ(td_enddef(id), TD_NOERR);
+        EXPECT_EQ(stored_words(id), expected_words(im));
+        ASSERT_EQ(td_close(id), TD_NOERR);
+        EXPECT_EQ(tdtest::read_file(path), std::string(file.begin(), file.end()));
     }
 }
 

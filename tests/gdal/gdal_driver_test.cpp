@@ -148,6 +148,22 @@ TEST_F(DriverTest, PixelsAreTheLibraryReads)
             ASSERT_EQ(read_window(planes, GDT_Byte, 9, 1, 40, 20, bits), CE_None);
             EXPECT_EQ(bits, window_of(expected.graphics, expected.columns, 9, 1, 40, 20));
         }
+        // Only a local file can be written back: a virtual one is refused
+        // for update, and its bytes stay as they were.
+        for (const std::string& name : {data_name(memory, expected), subdataset(memory, "graphics")}) {
+            const QuietErrors quiet;
+            const GDALDatasetH update = GDALOpenEx(name.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE, nullptr, nullptr,
+                                                   nullptr);
+            EXPECT_EQ(update, nullptr) << name;
+            if (update != nullptr)
+                GDALClose(update);
+            else
+                EXPECT_EQ(std::string(CPLGetLastErrorMsg()), memory + ": a GDAL virtual file opens read-only");
+        }
+        vsi_l_offset length = 0;
+        const GByte* held = VSIGetMemFileBuffer(memory.c_str(), &length, FALSE);
+        ASSERT_NE(held, nullptr);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(held), length), bytes);
         VSIUnlink(memory.c_str());
     }
 }

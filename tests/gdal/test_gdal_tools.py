@@ -244,3 +244,72 @@ def test_png_world_file_and_kmz_keep_the_extent(fixtures, tmp_path, name):
     west, north = degrees(source.GetSpatialRef(), x0, y0)
     east, south = degrees(source.GetSpatialRef(), x1, y1)
     assert extent(overlay) == pytest.approx((west, north, east, south), abs=1e-5)
+
+
+def band_array(name):
+    dataset = gdal.Open(name)   # kept while its band is read
+    return dataset.GetRasterBand(1).ReadAsArray()
+
+
+@pytest.mark.parametrize("name", ["visible-plain-linear", "infrared-compressed-linear"])
+def test_rasterize_burns_a_line_into_plane_1_and_tdftogif_draws_it(fixtures, tmp_path, name):
+    """Vector -> dataset -> GIF: gdal_rasterize opens the graphics subdataset
+    for update and burns a line into it; the dataset is written back whole,
+    its data untouched, and tdftogif -1 255,255,255 paints the line white."""
+    from PIL import Image
+
+    path = tmp_path / f"{name}.tdf"
+    path.write_bytes((fixtures / f"{name}.tdf").read_bytes())
+    source = gdal.Open(f'TIDEWELL:"{path}":graphics')
+    x0, y0, x1, y1 = extent(source)
+    line = {"type": "Feature", "properties": {},
+            "geometry": {"type": "LineString", "coordinates": [[x0 + (x1 - x0) * 0.1, y0 + (y1 - y0) * 0.2],
+                                                               [x0 + (x1 - x0) * 0.9, y0 + (y1 - y0) * 0.7]]}}
+    coast = tmp_path / "coast.geojson"
+    coast.write_text(json.dumps({"type": "FeatureCollection", "features": [line]}))
+    # Where GDAL itself burns the line on a raster of the same grid.
+    grid = gdal.GetDriverByName("MEM").Create("", COLUMNS, ROWS, 1, gdal.GDT_Byte)
+    grid.SetGeoTransform(source.GetGeoTransform())
+    grid.SetProjection(source.GetProjection())
+    gdal.Rasterize(grid, str(coast), bands=[1], burnValues=[1])
+    burned = grid.GetRasterBand(1).ReadAsArray() == 1
+    assert 20 < burned.sum() < ROWS * COLUMNS // 4
+    source = None
+
+    run("gdal_rasterize", "-q", "-b", "1", "-burn", "1", str(coast), f'TIDEWELL:"{path}":graphics')
+
+    planes = band_array(f'TIDEWELL:"{path}":graphics')
+    expected = np.where(burned, 1, library_graphics(fixtures, name))
+    np.testing.assert_array_equal(planes, expected)
+    variable = tdfinfo(path)["variables"][0]["name"]
+    np.testing.assert_array_equal(band_array(f'TIDEWELL:"{path}":{variable}'), library_data(fixtures, name))
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["coast.geojson", path.name]
+
+    # Against the same conversion of the dataset before: the burned pixels
+    # are white, every other pixel is as it was.
+    def drawn(dataset, gif):
+        run(os.environ["TDFTOGIF"], "-1", "255,255,255", "-o", str(gif), str(dataset))
+        image = Image.open(gif).convert("RGB")
+        return np.array(image)[11:11 + ROWS, 11:11 + COLUMNS]
+
+    before = drawn(fixtures / f"{name}.tdf", tmp_path / "before.gif")
+    after = drawn(path, tmp_path / "after.gif")
+    assert (after[burned] == 255).all()
+    np.testing.assert_array_equal(after[~burned], before[~burned])
+
+
+def test_the_data_band_writes_the_nearest_stored_values(fixtures, tmp_path):
+    """The data band of a dataset opened for update writes through
+    td_varput_float: each value becomes the nearest stored one, and the
+    missing value stays missing."""
+    name = "infrared-compressed-linear"
+    path = tmp_path / f"{name}.tdf"
+    path.write_bytes((fixtures / f"{name}.tdf").read_bytes())
+    data = library_data(fixtures, name).copy()
+    values = np.array([[20.02, -999.0, -3.2, 36.92]], dtype=np.float32)
+    band = f'TIDEWELL:"{path}":{tdfinfo(path)["variables"][0]["name"]}'
+    dataset = gdal.Open(band, gdal.GA_Update)
+    dataset.GetRasterBand(1).WriteArray(values, 3, 2)
+    dataset = None
+    data[2, 3:7] = [20.000006, -999.0, -3.2499926, 36.950005]
+    np.testing.assert_array_equal(band_array(band), data)
