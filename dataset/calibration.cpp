@@ -171,7 +171,7 @@ float scan_time_hours(std::int16_t w) noexcept
     return static_cast<float>(double(minutes) * double{kMinuteStep} + double(hours));
 }
 
-int td_calibrate(std::span<float> out, std::span<const std::uint16_t> words,
+int calibrate(std::span<float> out, std::span<const std::uint16_t> words,
                  std::int16_t calibration_type, std::int16_t data_id) noexcept
 {
     const Table& table = calibration_type == kCalibrationRaw ? kRawTable

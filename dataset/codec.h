@@ -25,6 +25,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "sample_word.h"
+
 namespace td::codec {
 
 inline constexpr int kMaxMagnitude = 2047;  // data values are -2047 .. 2047
@@ -219,13 +221,7 @@ struct RowScan {
     std::size_t consumed = 0;
 };
 
-// The sample word of a data value: bit 15 the sign, bits 14-4 the
-// magnitude, the graphics nibble (bits 3-0) zero.
-[[nodiscard]] constexpr std::uint16_t value_word(int v) noexcept
-{
-    return static_cast<std::uint16_t>(v < 0 ? 0x8000u | (static_cast<unsigned>(-v) << 4)
-                                            : static_cast<unsigned>(v) << 4);
-}
+using td::value_word;
 
 namespace detail {
 

@@ -53,8 +53,6 @@ inline constexpr std::int16_t kCompression1b = 2;
 inline constexpr unsigned char kMagic = 0xD5;
 // The defined fields occupy bytes 0 to 135 of the header block.
 inline constexpr std::int64_t kDefinedHeaderBytes = 136;
-// Length of the header block in the compressed form.
-inline constexpr std::int64_t kCompressedHeaderBytes = 1024;
 
 enum class FieldKind : std::int16_t { enumerated = 1, plain_short = 2, scaled = 3 };
 

@@ -68,6 +68,12 @@ struct Dataset {
     std::int16_t rows = -1;         // -1: undefined
     std::int16_t columns = -1;      // -1: undefined
     std::int16_t pixel_size = 0;    // bytes per stored sample: 2, or 1 for cloud
+    // The storage form (TD_STORAGE_*), from the header as opened: only
+    // visible and infrared data may be compressed.  The copies that writes
+    // make keep the header block, so the form never changes.  TD_EREADATT
+    // in storage_status when compression_type could not be read.
+    int storage = TD_STORAGE_PLAIN;
+    int storage_status = TD_NOERR;
 
     // Reading a compressed dataset in place, without expanding it: where
     // each row begins in the compressed stream of `current`.  Built by the

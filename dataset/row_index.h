@@ -57,7 +57,7 @@ public:
     // Which part of the sample words a block read fills in.
     enum class Part { values, nibbles };
 
-    // Reads the block (start, count) as td_read_block does from an
+    // Reads the block (start, count) as read_stored_block does from an
     // uncompressed data area, with the same shift, but fills in only one
     // part of each sample word (the data value, or the graphics nibble) and
     // leaves the other bits zero.  Returns 0, 32 (a short read), or 46 when

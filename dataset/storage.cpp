@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "sample_word.h"
+
 namespace td {
 
 namespace {
@@ -74,7 +76,7 @@ BlockWindow block_window(std::int32_t rows, std::int32_t columns, const Index2& 
     return w;
 }
 
-int td_read_block(Stream& stream, std::span<std::byte> dst, const BlockLayout& layout,
+int read_stored_block(Stream& stream, std::span<std::byte> dst, const BlockLayout& layout,
                   const Index2& start, const Index2& count, const NavShift* shift)
 {
     const std::int64_t ps = layout.pixel_size;
@@ -106,7 +108,7 @@ int td_read_block(Stream& stream, std::span<std::byte> dst, const BlockLayout& l
     return TD_NOERR;
 }
 
-int td_write_block(Stream& stream, std::span<const std::byte> src, const BlockLayout& layout,
+int write_stored_block(Stream& stream, std::span<const std::byte> src, const BlockLayout& layout,
                    const Index2& start, const Index2& count)
 {
     const std::int64_t ps = layout.pixel_size;
@@ -147,7 +149,7 @@ int td_write_block(Stream& stream, std::span<const std::byte> src, const BlockLa
 
 // One loop per wanted output, each free of tests on the outputs, so that
 // the compiler vectorises them.
-void td_unpack_words(std::span<std::int16_t> values, std::span<std::uint8_t> nibbles,
+void unpack_words(std::span<std::int16_t> values, std::span<std::uint8_t> nibbles,
                      std::span<const std::uint16_t> words) noexcept
 {
     const std::size_t n = words.size();
@@ -162,7 +164,7 @@ void td_unpack_words(std::span<std::int16_t> values, std::span<std::uint8_t> nib
             nibbles[i] = static_cast<std::uint8_t>(words[i] & 0x0F);
 }
 
-void td_pack_words(std::span<const std::int16_t> values, std::span<const std::uint8_t> nibbles,
+void pack_words(std::span<const std::int16_t> values, std::span<const std::uint8_t> nibbles,
                    std::span<std::uint16_t> words) noexcept
 {
     const std::size_t n = words.size();
@@ -170,18 +172,15 @@ void td_pack_words(std::span<const std::int16_t> values, std::span<const std::ui
         for (std::size_t i = 0; i < n; ++i)
             words[i] = 0;
     } else {
-        for (std::size_t i = 0; i < n; ++i) {
-            const int v = values[i];
-            const unsigned magnitude = static_cast<unsigned>(v < 0 ? -v : v) << 4;
-            words[i] = static_cast<std::uint16_t>(magnitude | (v < 0 ? 0x8000u : 0u));
-        }
+        for (std::size_t i = 0; i < n; ++i)
+            words[i] = value_word(values[i]);
     }
     if (!nibbles.empty())
         for (std::size_t i = 0; i < n; ++i)
             words[i] = static_cast<std::uint16_t>(words[i] | (nibbles[i] & 0x0Fu));
 }
 
-int td_copy_stream(Stream& dst, Stream& src)
+int copy_stream(Stream& dst, Stream& src)
 {
     dst.rewind();
     src.rewind();

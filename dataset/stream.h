@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "header_block.h"
 #include "tidewell.h"
 
 namespace td {
@@ -194,7 +195,6 @@ private:
         void operator()(std::FILE* f) const noexcept { std::fclose(f); }
     };
     static constexpr std::size_t kBufferBytes = 64 * 1024;
-    static constexpr std::size_t kHeadBytes = 1024;
     static constexpr std::size_t kNoHead = static_cast<std::size_t>(-1);
     // Anything written makes the copy of the first bytes stale.
     void forget_head() noexcept { head_bytes_ = kNoHead; }
@@ -207,7 +207,7 @@ private:
     std::unique_ptr<CallbackSource> source_;
     // The file's first bytes as last read, and how many there were
     // (kNoHead: not read since the last write).
-    std::array<unsigned char, kHeadBytes> head_{};
+    std::array<unsigned char, kHeaderBlockBytes> head_{};
     std::size_t head_bytes_ = kNoHead;
 };
 

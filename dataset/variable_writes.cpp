@@ -18,6 +18,7 @@
 #include "header_fields.h"
 #include "inquire.h"
 #include "registry.h"
+#include "sample_word.h"
 #include "storage.h"
 #include "tidewell.h"
 #include "variables.h"
@@ -86,8 +87,7 @@ int convert_values(Dataset& ds, int varid, const void* in, int value_type, std::
         const auto v = stored_data_value(x, calibration, ds.data_id);
         if (!v)
             return std::nullopt;
-        const unsigned magnitude = static_cast<unsigned>(*v < 0 ? -*v : *v);
-        return static_cast<std::uint16_t>((magnitude << 4) | (*v < 0 ? 0x8000u : 0u));
+        return value_word(*v);
     });
 }
 
@@ -107,12 +107,12 @@ int replace_block(Dataset& ds, std::span<const std::byte> old, std::span<const s
                   const Index2& count)
 {
     const BlockLayout layout = layout_of(ds);
-    const int status = td_write_block(ds.current, now, layout, start, count);
+    const int status = write_stored_block(ds.current, now, layout, start, count);
     if (status == TD_NOERR && ds.current.flush()) {
         ds.changed = true;
         return TD_NOERR;
     }
-    if (td_write_block(ds.current, old, layout, start, count) != TD_NOERR || !ds.current.flush())
+    if (write_stored_block(ds.current, old, layout, start, count) != TD_NOERR || !ds.current.flush())
         ds.changed = true;   // part of the block may have changed
     return status != TD_NOERR ? status : TD_EWRITEDATA;
 }
@@ -162,7 +162,7 @@ int varput(Dataset& ds, int varid, const Index2& start, const Index2& count, con
     const BlockLayout layout = layout_of(ds);
     if (ds.pixel_size == 1) {
         std::vector<std::uint8_t> bytes(n);
-        if (const int status = td_read_block(ds.current, std::as_writable_bytes(std::span(bytes)), layout, start,
+        if (const int status = read_stored_block(ds.current, std::as_writable_bytes(std::span(bytes)), layout, start,
                                              count, nullptr);
             status != TD_NOERR)
             return status;
@@ -172,7 +172,7 @@ int varput(Dataset& ds, int varid, const Index2& start, const Index2& count, con
         return replace_block(ds, std::as_bytes(std::span(bytes)), std::as_bytes(std::span(now)), start, count);
     }
     std::vector<std::uint16_t> words(n);
-    if (const int status = td_read_block(ds.current, std::as_writable_bytes(std::span(words)), layout, start,
+    if (const int status = read_stored_block(ds.current, std::as_writable_bytes(std::span(words)), layout, start,
                                          count, nullptr);
         status != TD_NOERR)
         return status;

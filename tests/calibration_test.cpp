@@ -59,7 +59,7 @@ TEST(Calibration, SampleWordsBySelection)
     };
     for (const auto& s : selections) {
         std::vector<float> out(words.size(), 1.0f);
-        ASSERT_EQ(td::td_calibrate(out, words, s.calibration_type, s.data_id), TD_NOERR);
+        ASSERT_EQ(td::calibrate(out, words, s.calibration_type, s.data_id), TD_NOERR);
         for (std::size_t i = 0; i < out.size(); ++i)
             EXPECT_FLOAT_BITS(out[i], s.expected[i]) << " cal " << s.calibration_type << " id "
                                                      << s.data_id << " i " << i;

@@ -262,7 +262,7 @@ TEST_F(Front, CloseRecompressesOnlyExpandedReadWriteDatasets)
         // Read-write and expanded (the library's write path), but nothing
         // changed: nothing written back.
         id = open_ok(path, TD_WRITE);
-        ASSERT_EQ(td::td_decompress(id), TD_NOERR);
+        ASSERT_EQ(td::decompress_id(id), TD_NOERR);
         EXPECT_EQ(td_close(id), TD_NOERR);
         EXPECT_EQ(td_close(id), TD_EBADID);
         EXPECT_EQ(tdtest::read_file(path), before);

@@ -54,7 +54,7 @@ std::vector<std::uint16_t> read_words(td::Stream& s, const td::BlockLayout& layo
                                       Index2 count, const td::NavShift* shift, int expect = TD_NOERR)
 {
     std::vector<std::uint16_t> words(std::size_t{count[0]} * count[1], 0x5555);
-    EXPECT_EQ(td::td_read_block(s, std::as_writable_bytes(std::span(words)), layout, start, count, shift),
+    EXPECT_EQ(td::read_stored_block(s, std::as_writable_bytes(std::span(words)), layout, start, count, shift),
               expect);
     return words;
 }
@@ -120,7 +120,7 @@ TEST(Storage, ReadFailuresAndWrites)
     // Writes leave the source alone and land where reads find them.
     std::vector<std::uint16_t> block{0x1234, 0xABCD, 0x0001, 0xFF00};
     const auto before = block;
-    ASSERT_EQ(td::td_write_block(s, std::as_bytes(std::span(block)), layout, {1, 1}, {2, 2}), TD_NOERR);
+    ASSERT_EQ(td::write_stored_block(s, std::as_bytes(std::span(block)), layout, {1, 1}, {2, 2}), TD_NOERR);
     EXPECT_EQ(block, before);
     EXPECT_EQ(read_words(s, layout, {1, 1}, {2, 2}, nullptr), before);
     EXPECT_EQ(read_words(s, layout, {1, 0}, {1, 1}, nullptr), std::vector<std::uint16_t>{1000});
@@ -139,9 +139,9 @@ TEST(Storage, ReadFailuresAndWrites)
     td::Stream read_only = td::Stream::open(path.c_str(), "rb");
     ASSERT_TRUE(read_only);
     const td::BlockLayout tiny{2, 1, 2, 4};
-    EXPECT_EQ(td::td_write_block(read_only, std::as_bytes(std::span(block)), tiny, {0, 0}, {1, 2}),
+    EXPECT_EQ(td::write_stored_block(read_only, std::as_bytes(std::span(block)), tiny, {0, 0}, {1, 2}),
               TD_EWRITEDATA);
-    EXPECT_EQ(td::td_copy_stream(read_only, s), -1);
+    EXPECT_EQ(td::copy_stream(read_only, s), -1);
     std::remove(path.c_str());
 
     // One-byte samples are never swapped.
@@ -149,7 +149,7 @@ TEST(Storage, ReadFailuresAndWrites)
     const Bytes raw{1, 2, 3, 4, 5, 6, 7, 8};
     ASSERT_EQ(bytes.write(raw.data(), raw.size()), raw.size());
     Bytes got(4, 0);
-    ASSERT_EQ(td::td_read_block(bytes, std::as_writable_bytes(std::span(got)), {1, 2, 2, 4}, {0, 0},
+    ASSERT_EQ(td::read_stored_block(bytes, std::as_writable_bytes(std::span(got)), {1, 2, 2, 4}, {0, 0},
                                 {2, 2}, nullptr),
               TD_NOERR);
     EXPECT_EQ(got, (Bytes{5, 6, 7, 8}));
@@ -206,21 +206,21 @@ TEST(Storage, PackAndUnpackSampleWords)
         words.push_back(c.word);
     }
     std::vector<std::uint16_t> packed(words.size());
-    td::td_pack_words(values, nibbles, packed);
+    td::pack_words(values, nibbles, packed);
     EXPECT_EQ(packed, words);
     std::vector<std::int16_t> v(words.size());
     std::vector<std::uint8_t> n(words.size());
-    td::td_unpack_words(v, n, words);
+    td::unpack_words(v, n, words);
     EXPECT_EQ(v, values);
     EXPECT_EQ(n, nibbles);
 
     // Either side may be absent; a negative zero is the value 0.
-    td::td_pack_words({}, nibbles, packed);
+    td::pack_words({}, nibbles, packed);
     EXPECT_EQ(packed[2], 0x000F);
-    td::td_pack_words(values, {}, packed);
+    td::pack_words(values, {}, packed);
     EXPECT_EQ(packed[2], 0x8010);
     const std::vector<std::uint16_t> negative_zero{0x8003};
-    td::td_unpack_words(v, {}, negative_zero);
+    td::unpack_words(v, {}, negative_zero);
     EXPECT_EQ(v[0], 0);
 }
 
@@ -232,7 +232,7 @@ TEST(Storage, CopyStream)
     for (auto& b : data)
         b = static_cast<std::uint8_t>(rng());
     ASSERT_EQ(src.write(data.data(), data.size()), data.size());
-    ASSERT_EQ(td::td_copy_stream(dst, src), 0);
+    ASSERT_EQ(td::copy_stream(dst, src), 0);
     dst.rewind();
     Bytes back(data.size() + 1);
     EXPECT_EQ(dst.read(back.data(), back.size()), data.size());
@@ -395,7 +395,7 @@ protected:
         const Index2 all{Index2::value_type(ds->rows), Index2::value_type(ds->columns)};
         std::vector<std::uint16_t> words(n), nibbles(n);
         if (ds->expanded || ds->copied) {
-            EXPECT_EQ(td::td_read_block(ds->current, std::as_writable_bytes(std::span(words)), td::layout_of(*ds),
+            EXPECT_EQ(td::read_stored_block(ds->current, std::as_writable_bytes(std::span(words)), td::layout_of(*ds),
                                         {0, 0}, all, nullptr),
                       TD_NOERR);
             return words;

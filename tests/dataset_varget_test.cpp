@@ -208,13 +208,13 @@ TEST_F(Varget, StatusesInTheirOrder)
     std::vector<float> out(16);
     for (const auto& c : cases) {
         const td::Index2 start{c.r, c.c}, count{c.nr, c.nc};
-        EXPECT_EQ(td::td_varget(c.id, c.varid, start, count, out.data(), c.type), c.status) << c.what;
+        EXPECT_EQ(td::varget_id(c.id, c.varid, start, count, out.data(), c.type), c.status) << c.what;
     }
 
     // Define mode comes after the id and before the bounds.
     td::find_dataset(ir)->define_flag = 1;
     const td::Index2 start{9, 9}, count{1, 1};
-    EXPECT_EQ(td::td_varget(ir, 0, start, count, out.data(), TD_FLOAT), TD_EINDEFINE);
+    EXPECT_EQ(td::varget_id(ir, 0, start, count, out.data(), TD_FLOAT), TD_EINDEFINE);
     td::find_dataset(ir)->define_flag = 0;
 }
 

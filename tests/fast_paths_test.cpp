@@ -53,7 +53,7 @@ TEST(FastPaths, CalibrationTablesMatchTheConversionsForEveryWord)
         words[i] = static_cast<std::uint16_t>(i);
     std::vector<float> out(words.size());
     for (const selection& s : selections) {
-        ASSERT_EQ(td::td_calibrate(out, words, s.calibration_type, s.data_id), TD_NOERR);
+        ASSERT_EQ(td::calibrate(out, words, s.calibration_type, s.data_id), TD_NOERR);
         int mismatches = 0;
         for (std::size_t i = 0; i < words.size(); ++i)
             if (bits(out[i]) != bits(s.convert(data_value(words[i]))) && ++mismatches < 5)
