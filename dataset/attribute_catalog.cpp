@@ -38,12 +38,9 @@ int attribute_inquire(int varid, int attnum, char* name, std::int16_t* kind, std
 int attribute_stored(Dataset& ds, int varid, const char* name, std::int16_t* value)
 {
     FoundAttribute found;
-    if (const int status = find_data_attribute(varid, name, found); status != TD_NOERR)
-        return status;
-    const Attribute& entry = *found.entry;
     std::int16_t stored = 0;
-    if (read_field(ds.current, entry.offset, stored) != 0)
-        return TD_EREADATT;
+    if (const int status = read_data_attribute(ds, varid, name, found, stored); status != TD_NOERR)
+        return status;
     if (value != nullptr)
         *value = stored;
     return TD_NOERR;

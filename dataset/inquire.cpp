@@ -28,6 +28,13 @@ int find_data_attribute(int varid, const char* name, FoundAttribute& found) noex
     return TD_NOERR;
 }
 
+int read_data_attribute(Dataset& ds, int varid, const char* name, FoundAttribute& found, std::int16_t& stored)
+{
+    if (const int status = find_data_attribute(varid, name, found); status != TD_NOERR)
+        return status;
+    return read_field(ds.current, found.entry->offset, stored) == 0 ? TD_NOERR : TD_EREADATT;
+}
+
 namespace {
 
 constexpr std::string_view kGraphicsName = "graphics";
@@ -165,13 +172,10 @@ int attribute_text(Dataset& ds, int varid, const char* name, char* text)
 int attribute_short(Dataset& ds, int varid, const char* name, std::int16_t* value)
 {
     FoundAttribute found;
-    if (const int status = find_data_attribute(varid, name, found); status != TD_NOERR)
-        return status;
-    const Attribute& entry = *found.entry;
     std::int16_t stored = 0;
-    if (read_field(ds.current, entry.offset, stored) != 0)
-        return TD_EREADATT;
-    if (entry.kind != FieldKind::plain_short)
+    if (const int status = read_data_attribute(ds, varid, name, found, stored); status != TD_NOERR)
+        return status;
+    if (found.entry->kind != FieldKind::plain_short)
         return TD_EATTTYPE;
     if (value != nullptr)
         *value = stored;

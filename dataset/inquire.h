@@ -24,4 +24,9 @@ struct FoundAttribute {
 // (20 when it is not in the table).
 [[nodiscard]] int find_data_attribute(int varid, const char* name, FoundAttribute& found) noexcept;
 
+// find_data_attribute, then the attribute's stored 16-bit field (21 when it
+// cannot be read).
+[[nodiscard]] int read_data_attribute(Dataset& ds, int varid, const char* name, FoundAttribute& found,
+                                      std::int16_t& stored);
+
 } // namespace td
