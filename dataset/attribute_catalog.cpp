@@ -35,17 +35,6 @@ int attribute_inquire(int varid, int attnum, char* name, std::int16_t* kind, std
     return TD_NOERR;
 }
 
-int attribute_stored(Dataset& ds, int varid, const char* name, std::int16_t* value)
-{
-    FoundAttribute found;
-    std::int16_t stored = 0;
-    if (const int status = read_data_attribute(ds, varid, name, found, stored); status != TD_NOERR)
-        return status;
-    if (value != nullptr)
-        *value = stored;
-    return TD_NOERR;
-}
-
 } // namespace
 
 } // namespace td
@@ -58,5 +47,5 @@ extern "C" int td_attinq(int id, int varid, int attnum, char* name, int16_t* kin
 
 extern "C" int td_attget_stored(int id, int varid, const char* name, int16_t* value)
 {
-    return td::with_dataset(id, [&](td::Dataset& ds) { return td::attribute_stored(ds, varid, name, value); });
+    return td::with_dataset(id, [&](td::Dataset& ds) { return td::stored_attribute(ds, varid, name, std::nullopt, value); });
 }

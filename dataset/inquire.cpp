@@ -28,11 +28,20 @@ int find_data_attribute(int varid, const char* name, FoundAttribute& found) noex
     return TD_NOERR;
 }
 
-int read_data_attribute(Dataset& ds, int varid, const char* name, FoundAttribute& found, std::int16_t& stored)
+int stored_attribute(Dataset& ds, int varid, const char* name, std::optional<FieldKind> required,
+                     std::int16_t* value)
 {
+    FoundAttribute found;
     if (const int status = find_data_attribute(varid, name, found); status != TD_NOERR)
         return status;
-    return read_field(ds.current, found.entry->offset, stored) == 0 ? TD_NOERR : TD_EREADATT;
+    std::int16_t stored = 0;
+    if (read_field(ds.current, found.entry->offset, stored) != 0)
+        return TD_EREADATT;
+    if (required && found.entry->kind != *required)
+        return TD_EATTTYPE;
+    if (value != nullptr)
+        *value = stored;
+    return TD_NOERR;
 }
 
 namespace {
@@ -169,19 +178,6 @@ int attribute_text(Dataset& ds, int varid, const char* name, char* text)
     return TD_NOERR;
 }
 
-int attribute_short(Dataset& ds, int varid, const char* name, std::int16_t* value)
-{
-    FoundAttribute found;
-    std::int16_t stored = 0;
-    if (const int status = read_data_attribute(ds, varid, name, found, stored); status != TD_NOERR)
-        return status;
-    if (found.entry->kind != FieldKind::plain_short)
-        return TD_EATTTYPE;
-    if (value != nullptr)
-        *value = stored;
-    return TD_NOERR;
-}
-
 } // namespace
 
 } // namespace td
@@ -216,5 +212,5 @@ extern "C" int td_attget_text(int id, int varid, const char* name, char* text)
 
 extern "C" int td_attget_short(int id, int varid, const char* name, int16_t* value)
 {
-    return td::with_dataset(id, [&](td::Dataset& ds) { return td::attribute_short(ds, varid, name, value); });
+    return td::with_dataset(id, [&](td::Dataset& ds) { return td::stored_attribute(ds, varid, name, td::FieldKind::plain_short, value); });
 }

@@ -2,6 +2,9 @@
 // on variables and attributes.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 #include "header_fields.h"
 #include "registry.h"
 
@@ -24,9 +27,11 @@ struct FoundAttribute {
 // (20 when it is not in the table).
 [[nodiscard]] int find_data_attribute(int varid, const char* name, FoundAttribute& found) noexcept;
 
-// find_data_attribute, then the attribute's stored 16-bit field (21 when it
-// cannot be read).
-[[nodiscard]] int read_data_attribute(Dataset& ds, int varid, const char* name, FoundAttribute& found,
-                                      std::int16_t& stored);
+// The stored 16-bit field of the data variable's attribute `name`, after
+// find_data_attribute's checks: 21 when it cannot be read, then 19 when
+// `required` names another kind than the attribute's (td_attget_short asks
+// for a plain short, td_attget_stored for any kind).
+[[nodiscard]] int stored_attribute(Dataset& ds, int varid, const char* name, std::optional<FieldKind> required,
+                                   std::int16_t* value);
 
 } // namespace td
