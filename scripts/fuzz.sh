@@ -39,7 +39,7 @@ esac
 
 cmake -S . -B "$build" -DTDF_FUZZ=ON -DTDF_BUILD_TESTS=OFF -DTDF_BUILD_GDAL=$gdal -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build "$build" -j "$jobs" --target fuzz_seeds $harnesses
+cmake --build "$build" -j "$jobs" --target make_seeds $harnesses
 
 work="$build/fuzz"
 # Reports go to the harness's stderr; a recoverable UBSan report would let a
@@ -62,7 +62,7 @@ for h in $harnesses; do
     log="$work/$h.log"
     rm -rf "$seeds"
     mkdir -p "$seeds" "$corpus" "$artifacts"
-    "$work/fuzz_seeds" "$seeds" "$h" >/dev/null
+    "$build/tools/writer/make_seeds" "$seeds" "$h" >/dev/null
 
     if [ -d "fuzz/regressions/$h" ] && [ -n "$(ls -A "fuzz/regressions/$h")" ]; then
         echo "== $h: replaying fuzz/regressions/$h"
