@@ -9,7 +9,8 @@
 
 namespace tdf {
 
-int round_nearest(float x) noexcept {
+int round_nearest(float x) noexcept
+{
     const double d = x;
     // NaN and values beyond int have no nearest int: NaN gives 0, the others
     // saturate, so the conversion below is always defined.

@@ -129,7 +129,7 @@ void read_rgb(const char* text, rgb& colour) noexcept
         const char* end = nullptr;
         const int value = read_int(cursor, &end);
         if (end == cursor)
-            return;  // no digits: matching failure
+            return; // no digits: matching failure
         *component[i] = value;
         cursor = end;
         if (i + 1 < component.size()) {
@@ -226,7 +226,7 @@ parse_result long_option(int argc, const char* const* argv, int cursor, cmd_opti
         return usage_failure(exit_status::bad_usage);
     }
     if (!inline_value && cursor + 1 >= argc)
-        return usage_failure(exit_status::bad_usage);  // the value is missing at the end
+        return usage_failure(exit_status::bad_usage); // the value is missing at the end
     const char* value = inline_value ? argument + 3 + eq : argv[cursor + 1];
     consumed = inline_value ? 1 : 2;
     // --reduce and --fit are two ways to the one factor: the last one counts.
@@ -263,7 +263,7 @@ parse_result parse_options(int argc, const char* const* argv, cmd_options& optio
             cursor += consumed;
             remaining -= consumed;
             if (remaining < 1)
-                return usage_failure(exit_status::bad_usage);  // no input name after the options
+                return usage_failure(exit_status::bad_usage); // no input name after the options
             continue;
         }
         const option_kind kind = kind_of(letter);
@@ -273,7 +273,7 @@ parse_result parse_options(int argc, const char* const* argv, cmd_options& optio
         }
         const bool takes_value = kind == option_kind::valued;
         if (takes_value && remaining < 2)
-            return usage_failure(exit_status::bad_usage);  // the value is missing at the end
+            return usage_failure(exit_status::bad_usage); // the value is missing at the end
         const char* value = takes_value ? argv[cursor + 1] : nullptr;
 
         switch (letter) {
@@ -345,7 +345,7 @@ parse_result parse_options(int argc, const char* const* argv, cmd_options& optio
         cursor += consumed;
         remaining -= consumed;
         if (remaining < 1)
-            return usage_failure(exit_status::bad_usage);  // no input name after the options
+            return usage_failure(exit_status::bad_usage); // no input name after the options
     }
 
     options.input = argv[cursor];

@@ -110,8 +110,7 @@ int clamp_component(int value) noexcept
 
 int allocate(gdImagePtr image, int red, int green, int blue)
 {
-    return gdImageColorAllocate(image, clamp_component(red), clamp_component(green),
-                                clamp_component(blue));
+    return gdImageColorAllocate(image, clamp_component(red), clamp_component(green), clamp_component(blue));
 }
 
 int allocate(gdImagePtr image, const rgb& colour)
@@ -311,8 +310,8 @@ int convert(cmd_options& options)
     draw_colorbar(image.get(), colours.data.data(), options.colours, shown_rows, shown_columns);
 
     if (options.stamp) {
-        if (const int s = draw_stamp(image.get(), gdFontGetSmall(), colours.background,
-                                     colours.foreground, dataset.id(), 0, options.utc);
+        if (const int s = draw_stamp(image.get(), gdFontGetSmall(), colours.background, colours.foreground,
+                                     dataset.id(), 0, options.utc);
             s != 0)
             return s;
     }

@@ -12,17 +12,17 @@ namespace tdf {
 // test for the statuses keep working.
 enum class exit_status : int {
     success = 0,
-    no_arguments = -1,          // no arguments at all: the usage text
-    no_data_memory = -1,        // no memory for a data row
-    internal_error = -1,        // an unexpected failure (an exception) inside the converter
-    bad_usage = -2,             // a bad option, or no input name after the options
-    no_graphics_memory = -2,    // no memory for a graphics row
-    bad_extents = -3,           // min not below max, or not finite
-    output_failed = -4,         // the output not created or written, or it is the input
+    no_arguments = -1,       // no arguments at all: the usage text
+    no_data_memory = -1,     // no memory for a data row
+    internal_error = -1,     // an unexpected failure (an exception) inside the converter
+    bad_usage = -2,          // a bad option, or no input name after the options
+    no_graphics_memory = -2, // no memory for a graphics row
+    bad_extents = -3,        // min not below max, or not finite
+    output_failed = -4,      // the output not created or written, or it is the input
     unknown_data_id = -5,
     unknown_colour_map = -6,
-    no_ticks = -7,              // no usable ticks for min, max and the interval
-    no_image = -8,              // gd could not create the image
+    no_ticks = -7, // no usable ticks for min, max and the interval
+    no_image = -8, // gd could not create the image
 };
 
 // The status as the process ends with it.

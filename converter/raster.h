@@ -9,8 +9,8 @@
 namespace tdf {
 
 struct raster_params {
-    const int* data_colours = nullptr;  // palette indices, lowest value first
-    int colours = 0;                    // entries in data_colours, 1 to 245
+    const int* data_colours = nullptr; // palette indices, lowest value first
+    int colours = 0;                   // entries in data_colours, 1 to 245
     int bad_colour = 0;
     const int* plane_colours = nullptr; // 8 entries, planes 1 to 8
     unsigned rows = 0;

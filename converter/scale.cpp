@@ -23,15 +23,22 @@ namespace {
 // on them (clipping, text advance) cannot overflow.
 constexpr long long coord_limit = 1LL << 29;
 
-bool fits(long long v) { return v > -coord_limit && v < coord_limit; }
+bool fits(long long v)
+{
+    return v > -coord_limit && v < coord_limit;
+}
 
 // gd's text calls take a mutable unsigned char pointer but never write.
-unsigned char* gd_text(std::string& s) { return reinterpret_cast<unsigned char*>(s.data()); }
+unsigned char* gd_text(std::string& s)
+{
+    return reinterpret_cast<unsigned char*>(s.data());
+}
 
 // Tick i of the scale, or none when its label would be longer than 31
 // characters (a cut label would show a wrong number).  Tick 0 is min itself:
 // 0 intervals above it, even when the interval is beyond the float range.
-std::optional<tic> make_tic(long long i, float min, float range, float ticint, const char* format) {
+std::optional<tic> make_tic(long long i, float min, float range, float ticint, const char* format)
+{
     const double product = i == 0 ? 0.0 : static_cast<double>(i) * double{ticint};
     const float offset = static_cast<float>(product);
     const double value = product + double{min};
@@ -44,7 +51,8 @@ std::optional<tic> make_tic(long long i, float min, float range, float ticint, c
 
 } // namespace
 
-int make_tics(std::vector<tic>& tics, float min, float max, float ticint, const char* format) noexcept {
+int make_tics(std::vector<tic>& tics, float min, float max, float ticint, const char* format) noexcept
+{
     tics.clear();
     const float range = max - min;
     const float quotient = range / ticint;
@@ -80,7 +88,8 @@ int make_tics(std::vector<tic>& tics, float min, float max, float ticint, const 
     return static_cast<int>(count);
 }
 
-void draw_frames(gdImagePtr image, int fg, int rows, int columns) {
+void draw_frames(gdImagePtr image, int fg, int rows, int columns)
+{
     const long long c = columns;
     const long long r = rows;
     const long long bottom = r + layout::frame_bottom_below;
@@ -92,8 +101,8 @@ void draw_frames(gdImagePtr image, int fg, int rows, int columns) {
                      static_cast<int>(c + layout::bar_frame_right_of), static_cast<int>(bottom), fg);
 }
 
-void draw_tics(gdImagePtr image, gdFontPtr font, const std::vector<tic>& tics, int fg, int rows,
-               int columns) {
+void draw_tics(gdImagePtr image, gdFontPtr font, const std::vector<tic>& tics, int fg, int rows, int columns)
+{
     const long long x = static_cast<long long>(columns) + layout::tick_left_of;
     if (!fits(x + layout::tick_label_offset))
         return;
@@ -104,7 +113,7 @@ void draw_tics(gdImagePtr image, gdFontPtr font, const std::vector<tic>& tics, i
         const float y_exact = static_cast<float>(sy - layout::bottom_row_above_edge) -
                               static_cast<float>(static_cast<long long>(rows) - 1) * t.pos;
         if (!(y_exact > -static_cast<float>(coord_limit) && y_exact < static_cast<float>(coord_limit)))
-            continue;  // NaN or far off the image: no place to draw this tick
+            continue; // NaN or far off the image: no place to draw this tick
         const int y = static_cast<int>(y_exact);
         gdImageLine(image, static_cast<int>(x), y, static_cast<int>(x + layout::tick_length), y, fg);
         std::string text = t.text;
@@ -113,7 +122,8 @@ void draw_tics(gdImagePtr image, gdFontPtr font, const std::vector<tic>& tics, i
     }
 }
 
-void draw_units(gdImagePtr image, gdFontPtr font, int fg, const char* label, bool fahrenheit) {
+void draw_units(gdImagePtr image, gdFontPtr font, int fg, const char* label, bool fahrenheit)
+{
     if (label == nullptr || *label == '\0')
         return;
     // gd's built-in fonts have the degree sign at byte 176, as ISO 8859
@@ -131,7 +141,8 @@ void draw_units(gdImagePtr image, gdFontPtr font, int fg, const char* label, boo
     gdImageStringUp(image, font, x, y, gd_text(text), fg);
 }
 
-void draw_colorbar(gdImagePtr image, const int* data_colours, int colours, int rows, int columns) {
+void draw_colorbar(gdImagePtr image, const int* data_colours, int colours, int rows, int columns)
+{
     if (data_colours == nullptr || colours < 1 || rows < 1)
         return;
     const long long x1 = static_cast<long long>(columns) + layout::bar_left_of;

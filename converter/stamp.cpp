@@ -18,13 +18,17 @@ namespace tdf {
 namespace {
 
 // Upper case of the C locale, whatever the process locale is.
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char upper(char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // The time text: "YYYY/MM/DD HH:MM:SS UTC" or "... ZONE" in local time.  A
 // dataset without a valid orbit start time, a time before 1970 or beyond
 // the 32-bit range, or one that the C library cannot convert is shown as
 // question marks.
-std::string time_text(std::optional<std::int64_t> t, bool utc) {
+std::string time_text(std::optional<std::int64_t> t, bool utc)
+{
     if (t && *t >= 0 && *t <= 2147483647) {
         const auto seconds = static_cast<std::time_t>(*t);
         // localtime follows the process's time-zone setting as it is now.
@@ -43,15 +47,16 @@ std::string time_text(std::optional<std::int64_t> t, bool utc) {
 }
 
 // One failed read: the failure line, and the status for the caller.
-int failed(int status, const char* name) {
+int failed(int status, const char* name)
+{
     report_failure(td_strerror(status), name);
     return status;
 }
 
 } // namespace
 
-int draw_stamp(gdImagePtr image, gdFontPtr font, int background, int fg, int dataset, int variable,
-               bool utc) {
+int draw_stamp(gdImagePtr image, gdFontPtr font, int background, int fg, int dataset, int variable, bool utc)
+{
     char variable_name[32] = {};
     int status = td_varinq(dataset, variable, variable_name, nullptr, nullptr, nullptr, nullptr);
     if (status != 0)

@@ -47,5 +47,6 @@ extern "C" int td_attinq(int id, int varid, int attnum, char* name, int16_t* kin
 
 extern "C" int td_attget_stored(int id, int varid, const char* name, int16_t* value)
 {
-    return td::with_dataset(id, [&](td::Dataset& ds) { return td::stored_attribute(ds, varid, name, std::nullopt, value); });
+    return td::with_dataset(
+        id, [&](td::Dataset& ds) { return td::stored_attribute(ds, varid, name, std::nullopt, value); });
 }

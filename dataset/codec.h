@@ -35,21 +35,27 @@ inline constexpr std::size_t kMaxRun = 256; // samples in one graphics pair
 
 // Anything that yields bytes one at a time: 0..255, or negative at the end.
 template <class S>
-concept ByteSource = requires(S& s) {
-    { s.get_byte() } -> std::convertible_to<int>;
+concept ByteSource = requires(S& s)
+{
+    {
+        s.get_byte()
+        } -> std::convertible_to<int>;
 };
 
 // Anything that takes bytes one at a time; false when a byte was not taken.
 template <class S>
-concept ByteSink = requires(S& s, unsigned char b) {
-    { s.put_byte(b) } -> std::convertible_to<bool>;
+concept ByteSink = requires(S& s, unsigned char b)
+{
+    {
+        s.put_byte(b)
+        } -> std::convertible_to<bool>;
 };
 
 enum class DecodeStatus {
     ok,
-    truncated,     // the stream ended inside a code or a pair
-    delta_first,   // the first code of the data section is a delta code
-    out_of_range,  // a delta leaves -2047 .. 2047
+    truncated,    // the stream ended inside a code or a pair
+    delta_first,  // the first code of the data section is a delta code
+    out_of_range, // a delta leaves -2047 .. 2047
 };
 
 // A byte source over bytes held in memory.
@@ -79,8 +85,8 @@ struct ValueCode {
     ValueCode code;
     if (first || d > kMaxDelta || d < -kMaxDelta) {
         const int magnitude = value < 0 ? -value : value;
-        code.bytes[0] = static_cast<std::uint8_t>(0x80 | (value < 0 ? 0x08 : 0x00) |
-                                                  ((magnitude >> 8) & 0x07));
+        code.bytes[0] =
+            static_cast<std::uint8_t>(0x80 | (value < 0 ? 0x08 : 0x00) | ((magnitude >> 8) & 0x07));
         code.bytes[1] = static_cast<std::uint8_t>(magnitude & 0xFF);
         code.size = 2;
     } else {

@@ -203,7 +203,7 @@ int write_compressed(Dataset& ds, Stream& out)
     for (std::int32_t r = 0; r < ds.rows; ++r) {
         const Index2 at{static_cast<std::uint32_t>(r), 0};
         if (read_stored_block(ds.current, std::as_writable_bytes(std::span(words)), layout, at, row_count,
-                          nullptr) != TD_NOERR)
+                              nullptr) != TD_NOERR)
             return TD_EREADDATA;
         unpack_words(values, {}, words);
         for (const std::int16_t v : values)
@@ -213,7 +213,7 @@ int write_compressed(Dataset& ds, Stream& out)
     for (std::int32_t r = 0; r < ds.rows; ++r) {
         const Index2 at{static_cast<std::uint32_t>(r), 0};
         if (read_stored_block(ds.current, std::as_writable_bytes(std::span(words)), layout, at, row_count,
-                          nullptr) != TD_NOERR)
+                              nullptr) != TD_NOERR)
             return TD_EREADDATA;
         unpack_words({}, nibbles, words);
         if (!codec::encode_graphics_row(nibbles, sink))

@@ -55,10 +55,9 @@ int file_inquire(Dataset& ds, std::uint64_t* device, std::uint64_t* inode, std::
 
 } // namespace td
 
-extern "C" int td_fileinq(int id, uint64_t* device, uint64_t* inode, int64_t* size,
-                          int64_t* modified_ns, int* changed)
+extern "C" int td_fileinq(int id, uint64_t* device, uint64_t* inode, int64_t* size, int64_t* modified_ns,
+                          int* changed)
 {
-    return td::with_dataset(id, [&](td::Dataset& ds) {
-        return td::file_inquire(ds, device, inode, size, modified_ns, changed);
-    });
+    return td::with_dataset(
+        id, [&](td::Dataset& ds) { return td::file_inquire(ds, device, inode, size, modified_ns, changed); });
 }

@@ -189,7 +189,8 @@ extern "C" int td_dimid(int id, const char* name, int* dimid)
 
 extern "C" int td_diminq(int id, int dimid, char* name, int* length)
 {
-    return td::with_dataset(id, [&](td::Dataset& ds) { return td::dimension_inquire(ds, dimid, name, length); });
+    return td::with_dataset(id,
+                            [&](td::Dataset& ds) { return td::dimension_inquire(ds, dimid, name, length); });
 }
 
 extern "C" int td_varid(int id, const char* name, int* varid)
@@ -197,8 +198,7 @@ extern "C" int td_varid(int id, const char* name, int* varid)
     return td::with_dataset(id, [&](td::Dataset& ds) { return td::variable_id(ds, name, varid); });
 }
 
-extern "C" int td_varinq(int id, int varid, char* name, int16_t* type, int* ndims, int* dimids,
-                         int* natts)
+extern "C" int td_varinq(int id, int varid, char* name, int16_t* type, int* ndims, int* dimids, int* natts)
 {
     return td::with_dataset(id, [&](td::Dataset& ds) {
         return td::variable_inquire(ds, varid, name, type, ndims, dimids, natts);
@@ -212,5 +212,7 @@ extern "C" int td_attget_text(int id, int varid, const char* name, char* text)
 
 extern "C" int td_attget_short(int id, int varid, const char* name, int16_t* value)
 {
-    return td::with_dataset(id, [&](td::Dataset& ds) { return td::stored_attribute(ds, varid, name, td::FieldKind::plain_short, value); });
+    return td::with_dataset(id, [&](td::Dataset& ds) {
+        return td::stored_attribute(ds, varid, name, td::FieldKind::plain_short, value);
+    });
 }

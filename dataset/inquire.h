@@ -17,7 +17,7 @@ inline constexpr int kGraphicsVariable = 1;
 
 // An attribute of an open dataset's data variable.
 struct FoundAttribute {
-    int number = 0;                  // 0 to 56
+    int number = 0; // 0 to 56
     const Attribute* entry = nullptr;
 };
 
@@ -31,7 +31,7 @@ struct FoundAttribute {
 // find_data_attribute's checks: 21 when it cannot be read, then 19 when
 // `required` names another kind than the attribute's (td_attget_short asks
 // for a plain short, td_attget_stored for any kind).
-[[nodiscard]] int stored_attribute(Dataset& ds, int varid, const char* name, std::optional<FieldKind> required,
-                                   std::int16_t* value);
+[[nodiscard]] int stored_attribute(Dataset& ds, int varid, const char* name,
+                                   std::optional<FieldKind> required, std::int16_t* value);
 
 } // namespace td

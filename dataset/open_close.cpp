@@ -33,7 +33,7 @@ namespace {
             ds.storage_status = TD_EREADATT;
         else
             ds.storage = compression == kCompressionNone ? TD_STORAGE_PLAIN
-                       : compression == kCompression1b   ? TD_STORAGE_COMPRESSED
+                         : compression == kCompression1b ? TD_STORAGE_COMPRESSED
                                                          : TD_STORAGE_UNSUPPORTED;
     }
     return status;
@@ -48,8 +48,7 @@ namespace {
 // The record is built aside and enters the table only when the open has
 // succeeded, so a failure anywhere leaves the table as it was; the stream is
 // closed when the record (or the stream) goes out of scope.
-int enter_dataset(Stream stream, int mode, int slot, const char* path, int* id,
-                  td_close_func close = nullptr)
+int enter_dataset(Stream stream, int mode, int slot, const char* path, int* id, td_close_func close = nullptr)
 {
     const int magic = stream.get_byte();
     if (magic < 0)

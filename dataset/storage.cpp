@@ -77,7 +77,7 @@ BlockWindow block_window(std::int32_t rows, std::int32_t columns, const Index2& 
 }
 
 int read_stored_block(Stream& stream, std::span<std::byte> dst, const BlockLayout& layout,
-                  const Index2& start, const Index2& count, const NavShift* shift)
+                      const Index2& start, const Index2& count, const NavShift* shift)
 {
     const std::int64_t ps = layout.pixel_size;
     const std::int64_t total = block_bytes(ps, count);
@@ -109,7 +109,7 @@ int read_stored_block(Stream& stream, std::span<std::byte> dst, const BlockLayou
 }
 
 int write_stored_block(Stream& stream, std::span<const std::byte> src, const BlockLayout& layout,
-                   const Index2& start, const Index2& count)
+                       const Index2& start, const Index2& count)
 {
     const std::int64_t ps = layout.pixel_size;
     const std::int64_t total = block_bytes(ps, count);
@@ -150,7 +150,7 @@ int write_stored_block(Stream& stream, std::span<const std::byte> src, const Blo
 // One loop per wanted output, each free of tests on the outputs, so that
 // the compiler vectorises them.
 void unpack_words(std::span<std::int16_t> values, std::span<std::uint8_t> nibbles,
-                     std::span<const std::uint16_t> words) noexcept
+                  std::span<const std::uint16_t> words) noexcept
 {
     const std::size_t n = words.size();
     if (!values.empty())
@@ -165,7 +165,7 @@ void unpack_words(std::span<std::int16_t> values, std::span<std::uint8_t> nibble
 }
 
 void pack_words(std::span<const std::int16_t> values, std::span<const std::uint8_t> nibbles,
-                   std::span<std::uint16_t> words) noexcept
+                std::span<std::uint16_t> words) noexcept
 {
     const std::size_t n = words.size();
     if (values.empty()) {

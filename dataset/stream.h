@@ -64,7 +64,7 @@ public:
     [[nodiscard]] std::int64_t size_now() const { return size_(user_); }
     [[nodiscard]] bool failed() const noexcept { return failed_; }
 
-    std::int64_t position = 0;  // of the sequential reads
+    std::int64_t position = 0; // of the sequential reads
 
 private:
     void* user_;
@@ -81,9 +81,9 @@ struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::int64_t size = 0;
-    std::int64_t modified_ns = 0;   // modification time, ns since 1970
-    std::int64_t changed_ns = 0;    // status-change time, ns since 1970
-    std::uint64_t links = 0;        // names of the file
+    std::int64_t modified_ns = 0; // modification time, ns since 1970
+    std::int64_t changed_ns = 0;  // status-change time, ns since 1970
+    std::uint64_t links = 0;      // names of the file
     bool operator==(const FileIdentity&) const = default;
 
     // Whether the file's contents may differ from what they were when
@@ -149,8 +149,8 @@ public:
 
     explicit operator bool() const noexcept { return file_ != nullptr || source_ != nullptr; }
 
-    [[nodiscard]] bool seek(std::int64_t offset);          // from the start
-    [[nodiscard]] bool skip(std::int64_t delta);           // from the current position
+    [[nodiscard]] bool seek(std::int64_t offset); // from the start
+    [[nodiscard]] bool skip(std::int64_t delta);  // from the current position
     [[nodiscard]] bool seek_end();
     [[nodiscard]] std::int64_t tell();
     void rewind();

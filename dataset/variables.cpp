@@ -124,8 +124,7 @@ int convert_ancillary(Dataset& ds, std::span<const std::uint16_t> stored, float*
     return TD_NOERR;
 }
 
-int read_data(Dataset& ds, const Index2& start, const Index2& count, std::size_t n, void* out,
-              int value_type)
+int read_data(Dataset& ds, const Index2& start, const Index2& count, std::size_t n, void* out, int value_type)
 {
     NavShift shift;
     if (read_field(ds.current, kOffsetVerticalShift, shift.vertical) != 0 ||
@@ -134,8 +133,8 @@ int read_data(Dataset& ds, const Index2& start, const Index2& count, std::size_t
 
     if (ds.pixel_size == 1) {
         const std::span<std::uint8_t> bytes = scratch(ds.block_bytes, n);
-        if (const int status = read_stored_block(ds.current, std::as_writable_bytes(bytes),
-                                             layout_of(ds), start, count, &shift);
+        if (const int status = read_stored_block(ds.current, std::as_writable_bytes(bytes), layout_of(ds),
+                                                 start, count, &shift);
             status != TD_NOERR)
             return status;
         if (ds.data_id != 3)
@@ -197,8 +196,7 @@ int read_block(Dataset& ds, int varid, const Index2& start, const Index2& count,
 
 } // namespace
 
-int varget_id(int id, int varid, const Index2& start, const Index2& count, void* out,
-              int value_type) noexcept
+int varget_id(int id, int varid, const Index2& start, const Index2& count, void* out, int value_type) noexcept
 {
     return with_dataset(id, [&](Dataset& ds) { return varget(ds, varid, start, count, out, value_type); });
 }
