@@ -92,8 +92,8 @@ public:
             const unsigned char type = e.type;
             struct stat st {};
             if (type == DT_DIR) {
-                const int sub = ::openat(dfd, e.name.c_str(),
-                                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                const int sub =
+                    ::openat(dfd, e.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
                 if (sub < 0) {
                     problems_.push_back({path, errno});
                     continue;
@@ -161,8 +161,8 @@ std::string quicklook_name(std::string_view relative_path)
     return std::string(relative_path) + ".gif";
 }
 
-std::vector<SourceFile> walk_source(const std::string& source, const Shard& shard,
-                                    const std::string& skip, std::vector<WalkProblem>& problems)
+std::vector<SourceFile> walk_source(const std::string& source, const Shard& shard, const std::string& skip,
+                                    std::vector<WalkProblem>& problems)
 {
     Walker walker(shard, problems);
     struct stat st {};

@@ -24,9 +24,9 @@ struct Shard {
 std::uint64_t fnv1a64(std::string_view bytes);
 
 struct SourceFile {
-    std::string path;                 // relative to the source folder
-    std::string output;               // the quicklook's path relative to the output folder
-    std::string output_taken_by;      // another file whose quicklook has the same name, if any
+    std::string path;            // relative to the source folder
+    std::string output;          // the quicklook's path relative to the output folder
+    std::string output_taken_by; // another file whose quicklook has the same name, if any
     std::uint64_t size = 0;
     std::int64_t mtime_ns = 0;
     std::uint64_t device = 0;
@@ -38,8 +38,8 @@ struct SourceFile {
 std::string quicklook_name(std::string_view relative_path);
 
 struct WalkProblem {
-    std::string path;                 // as given below the source folder
-    int error = 0;                    // errno value
+    std::string path; // as given below the source folder
+    int error = 0;    // errno value
 };
 
 // Walks `source` recursively in byte order of the names.  Names that begin
@@ -48,7 +48,7 @@ struct WalkProblem {
 // `skip` (the output folder when it lies inside the source).  Regular files,
 // and symbolic links to them, of the shard are listed with their status.
 // Folders that cannot be read are reported in `problems`.
-std::vector<SourceFile> walk_source(const std::string& source, const Shard& shard,
-                                    const std::string& skip, std::vector<WalkProblem>& problems);
+std::vector<SourceFile> walk_source(const std::string& source, const Shard& shard, const std::string& skip,
+                                    std::vector<WalkProblem>& problems);
 
 } // namespace tdb

@@ -150,7 +150,10 @@ int make_folders(const std::string& path)
     return 0;
 }
 
-void FolderSync::add_parent_of(const std::string& path) { folders_.insert(parent_folder(path)); }
+void FolderSync::add_parent_of(const std::string& path)
+{
+    folders_.insert(parent_folder(path));
+}
 
 int FolderSync::flush()
 {

@@ -62,8 +62,7 @@ bool read_shard(std::string_view text, Shard& shard)
 {
     const auto slash = text.find('/');
     unsigned long long k = 0, n = 0;
-    if (slash == std::string_view::npos ||
-        !read_unsigned(text.substr(slash + 1), 1, 1'000'000'000, n) ||
+    if (slash == std::string_view::npos || !read_unsigned(text.substr(slash + 1), 1, 1'000'000'000, n) ||
         !read_unsigned(text.substr(0, slash), 0, n - 1, k))
         return false;
     shard = {k, n};

@@ -108,7 +108,8 @@ std::string folder_title(const std::string& output)
 // A lock that only one run of a shard holds at a time.
 class ShardLock {
 public:
-    explicit ShardLock(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666))
+    explicit ShardLock(const std::string& path)
+        : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666))
     {
         if (fd_ < 0)
             error_ = errno;
@@ -186,9 +187,9 @@ private:
 };
 
 struct Item {
-    std::string path;             // relative to the source
-    std::string gif;              // relative to the output
-    Record record;                // what the manifest will say once done
+    std::string path; // relative to the source
+    std::string gif;  // relative to the output
+    Record record;    // what the manifest will say once done
     Outcome outcome = Outcome::skipped;
     double seconds = 0.0;
 };
@@ -196,7 +197,7 @@ struct Item {
 struct Job {
     std::size_t item = 0;
     bool thumbnail = false;
-    std::string target;            // relative to the output folder
+    std::string target; // relative to the output folder
 };
 
 class Run {
@@ -236,12 +237,12 @@ private:
     Progress progress_;
     Counts counts_;
     std::vector<Item> items_;
-    Records mine_;                          // this shard's part of the manifest
+    Records mine_; // this shard's part of the manifest
     std::deque<Job> queue_;
-    std::map<std::uint64_t, Job> running_;  // by the child's tag
+    std::map<std::uint64_t, Job> running_; // by the child's tag
     std::uint64_t next_tag_ = 0;
     FolderSync folders_;
-    bool trouble_ = false;                  // something not tied to a dataset failed
+    bool trouble_ = false; // something not tied to a dataset failed
     clock::time_point start_time_ = clock::now();
     clock::time_point last_checkpoint_ = clock::now();
     Records merged_;
@@ -321,9 +322,9 @@ void Run::fail(Item& item, int exit_status, int signal, const std::string& messa
     ++counts_.failed;
     mine_[item.path] = item.record;
     progress_.clear();
-    failure_line(source_path(item.path),
-                 signal == 0 && exit_status >= 0 ? "status " + std::to_string(exit_status) + ": " + message
-                                                 : message);
+    failure_line(source_path(item.path), signal == 0 && exit_status >= 0
+                                             ? "status " + std::to_string(exit_status) + ": " + message
+                                             : message);
 }
 
 void Run::start(const Job& job)
@@ -332,7 +333,8 @@ void Run::start(const Job& job)
     const std::string temporary = output_path(temporary_of(job.target));
     if (const int error = make_folders(parent_folder(output_path(job.target))); error != 0) {
         if (!job.thumbnail)
-            fail(item, -1, 0, "cannot make the folder of " + output_path(job.target) + ": " + std::strerror(error));
+            fail(item, -1, 0,
+                 "cannot make the folder of " + output_path(job.target) + ": " + std::strerror(error));
         return;
     }
     journal_.note(job.target);
@@ -393,8 +395,8 @@ void Run::finish_quicklook(Item& item, const ChildOutcome& o, const std::string&
             message = "time limit of " + std::to_string(o_.time_limit) + " s reached, conversion killed" +
                       (message.empty() ? "" : ": " + message);
         else if (!o.exited)
-            message = "tdftogif killed by signal " + std::to_string(o.signal) + " (" + strsignal(o.signal) + ")" +
-                      (message.empty() ? "" : ": " + message);
+            message = "tdftogif killed by signal " + std::to_string(o.signal) + " (" + strsignal(o.signal) +
+                      ")" + (message.empty() ? "" : ": " + message);
         else if (message.empty())
             message = "tdftogif failed without a message";
         fail(item, o.timed_out || !o.exited ? -1 : o.exit_status, o.timed_out ? SIGKILL : o.signal, message);
@@ -512,14 +514,15 @@ int Run::execute()
     }
     Records known;
     if (const int error = read_manifest(manifest_path(), known); error != 0)
-        failure_line(manifest_path(), std::string("cannot read the manifest, converting everything: ") +
-                                          std::strerror(error));
+        failure_line(manifest_path(),
+                     std::string("cannot read the manifest, converting everything: ") + std::strerror(error));
 
     // The output folder is not walked when it lies inside the source.
     std::vector<WalkProblem> problems;
     const std::vector<SourceFile> files = walk_source(o_.source, o_.shard, o_.output, problems);
     for (const WalkProblem& p : problems) {
-        failure_line(join_path(o_.source, p.path), std::string("cannot read the folder: ") + std::strerror(p.error));
+        failure_line(join_path(o_.source, p.path),
+                     std::string("cannot read the folder: ") + std::strerror(p.error));
         trouble_ = true;
     }
     plan(files, known);

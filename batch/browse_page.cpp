@@ -14,11 +14,20 @@ std::string html_text(std::string_view text)
     std::string out;
     for (const char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -39,7 +48,10 @@ std::string script_safe(std::string json)
     return out;
 }
 
-std::string text_or_null(const std::string& text) { return text.empty() ? "null" : tdi::json_string(text); }
+std::string text_or_null(const std::string& text)
+{
+    return text.empty() ? "null" : tdi::json_string(text);
+}
 
 // One dataset: [path, gif, thumbnail, ok, message, satellite, kind, time,
 // rows, columns, storage, bytes], as the page's script reads it.
@@ -62,7 +74,10 @@ void append_item(std::string& out, const Record& r)
 
 } // namespace
 
-std::string thumbnail_path(const std::string& quicklook) { return ".thumbs/" + quicklook; }
+std::string thumbnail_path(const std::string& quicklook)
+{
+    return ".thumbs/" + quicklook;
+}
 
 std::string browse_page(const Records& records, const PageSettings& settings)
 {
@@ -79,16 +94,19 @@ std::string browse_page(const Records& records, const PageSettings& settings)
     }
     data += "]}";
 
-    std::string page = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                       "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-                       "img-src 'self' file:; style-src '";
+    std::string page =
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+        "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+        "img-src 'self' file:; style-src '";
     page += page_css_digest;
     page += "'; script-src '";
     page += page_js_digest;
-    page += "'; base-uri 'none'; form-action 'none'\">\n"
-            "<meta name=\"referrer\" content=\"no-referrer\">\n"
-            "<title>Quicklooks: " + html_text(settings.title) + "</title>\n<style>";
+    page +=
+        "'; base-uri 'none'; form-action 'none'\">\n"
+        "<meta name=\"referrer\" content=\"no-referrer\">\n"
+        "<title>Quicklooks: " +
+        html_text(settings.title) + "</title>\n<style>";
     page += page_css;
     page += "</style>\n</head>\n<body>\n<header>\n<h1>Quicklooks: " + html_text(settings.title) +
             "</h1>\n<p id=\"generated\"></p>\n</header>\n"

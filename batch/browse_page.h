@@ -12,8 +12,8 @@
 namespace tdb {
 
 struct PageSettings {
-    std::string title;         // the output folder's name
-    std::string generated;     // "2024-03-02 04:00 UTC"
+    std::string title;     // the output folder's name
+    std::string generated; // "2024-03-02 04:00 UTC"
 };
 
 // The page for the datasets of `records` (files that are not datasets are

@@ -99,13 +99,13 @@ struct ChildPool::Child {
                             text.erase(0, text.size() - kErrTail);
                     } else if (text.size() < kOutLimit) {
                         text.append(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(n),
-                                                                          kOutLimit - text.size()));
+                                                                         kOutLimit - text.size()));
                     }
                     continue;
                 }
                 if (n < 0 && (errno == EAGAIN || errno == EINTR))
                     break;
-                ::close(*fd);   // end of file, or an error
+                ::close(*fd); // end of file, or an error
                 *fd = -1;
             }
         }
@@ -130,13 +130,25 @@ struct ChildPool::Child {
     }
 };
 
-ChildPool::ChildPool() { install_handlers(); }
+ChildPool::ChildPool()
+{
+    install_handlers();
+}
 
-ChildPool::~ChildPool() { static_cast<void>(kill_all()); }
+ChildPool::~ChildPool()
+{
+    static_cast<void>(kill_all());
+}
 
-std::size_t ChildPool::running() const { return children_.size(); }
+std::size_t ChildPool::running() const
+{
+    return children_.size();
+}
 
-int ChildPool::interrupt_signal() { return interrupt_received; }
+int ChildPool::interrupt_signal()
+{
+    return interrupt_received;
+}
 
 void ChildPool::start(const ChildCommand& command, std::uint64_t tag)
 {
@@ -209,7 +221,7 @@ void ChildPool::start(const ChildCommand& command, std::uint64_t tag)
         ::close(exec_pipe[0]);
         return failed(fork_error);
     }
-    ::setpgid(pid, pid);   // also here, so that a kill right away reaches the group
+    ::setpgid(pid, pid); // also here, so that a kill right away reaches the group
     // The exec pipe closes on a successful exec, or carries its errno.
     int exec_error = 0;
     ssize_t n;
@@ -270,7 +282,7 @@ std::vector<ChildOutcome> ChildPool::wait(std::chrono::milliseconds timeout)
                 ++it;
                 continue;
             }
-            child.read_pipes();   // a grandchild holding a pipe open is not waited for
+            child.read_pipes(); // a grandchild holding a pipe open is not waited for
             finished_.push_back(child.outcome());
             it = children_.erase(it);
         }
@@ -283,7 +295,8 @@ std::vector<ChildOutcome> ChildPool::wait(std::chrono::milliseconds timeout)
             for (const int fd : {child->err_fd, child->out_fd})
                 if (fd >= 0)
                     fds.push_back({fd, POLLIN, 0});
-        const auto wait_ms = std::chrono::duration_cast<std::chrono::milliseconds>(next_deadline - clock::now());
+        const auto wait_ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(next_deadline - clock::now());
         const int ms = static_cast<int>(std::clamp<long long>(wait_ms.count() + 1, 0, 60000));
         if (::poll(fds.data(), fds.size(), ms) > 0) {
             drain_wake_pipe();

@@ -16,28 +16,28 @@
 namespace tdb {
 
 struct ChildCommand {
-    std::vector<std::string> argv;          // argv[0]: the program's path
+    std::vector<std::string> argv;           // argv[0]: the program's path
     std::chrono::milliseconds time_limit{0}; // 0: none
-    bool capture_stdout = false;            // else standard output goes to /dev/null
+    bool capture_stdout = false;             // else standard output goes to /dev/null
 };
 
 struct ChildOutcome {
     std::uint64_t tag = 0;
-    bool started = true;      // false: the program could not be run (start_error says why)
+    bool started = true; // false: the program could not be run (start_error says why)
     int start_error = 0;
-    bool exited = false;      // ended by exit (exit_status), else by a signal
-    int exit_status = 0;      // 0 to 255
+    bool exited = false; // ended by exit (exit_status), else by a signal
+    int exit_status = 0; // 0 to 255
     int signal = 0;
-    bool timed_out = false;   // killed at its time limit
+    bool timed_out = false; // killed at its time limit
     double seconds = 0.0;
-    std::string err;          // the last 8 KiB of its standard error
-    std::string out;          // its standard output, when captured (at most 1 MiB)
+    std::string err; // the last 8 KiB of its standard error
+    std::string out; // its standard output, when captured (at most 1 MiB)
 };
 
 class ChildPool {
 public:
     ChildPool();
-    ~ChildPool();               // kills and reaps every child still running
+    ~ChildPool(); // kills and reaps every child still running
     ChildPool(const ChildPool&) = delete;
     ChildPool& operator=(const ChildPool&) = delete;
 

@@ -70,7 +70,10 @@ ChildOutcome ask(const std::string& path, const char* option)
     return run_child(command);
 }
 
-bool succeeded(const ChildOutcome& o) { return o.started && o.exited && o.exit_status == 0; }
+bool succeeded(const ChildOutcome& o)
+{
+    return o.started && o.exited && o.exit_status == 0;
+}
 
 } // namespace
 

@@ -7,9 +7,9 @@
 namespace tdb {
 
 struct Converter {
-    std::string path;        // the executable
-    std::string version;     // "tdftogif 1.1.0", or "build " and a hash of the executable's bytes
-    bool fits = false;       // tdftogif --help names --fit
+    std::string path;    // the executable
+    std::string version; // "tdftogif 1.1.0", or "build " and a hash of the executable's bytes
+    bool fits = false;   // tdftogif --help names --fit
 };
 
 // The converter named by `given` (a path, or a name looked up on PATH), or

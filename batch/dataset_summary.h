@@ -10,11 +10,11 @@
 namespace tdb {
 
 struct DatasetSummary {
-    std::string satellite;                // satellite_id, such as "hesk-14"; empty when unknown
-    std::string kind;                     // infrared, visible, scan time, angle, cloud; empty when unknown
-    std::string storage;                  // plain, compressed or unsupported; empty when unknown
-    std::optional<std::int64_t> time;     // orbit start, seconds since 1970 UTC; none when invalid
-    int rows = -1;                        // -1 when unknown
+    std::string satellite;            // satellite_id, such as "hesk-14"; empty when unknown
+    std::string kind;                 // infrared, visible, scan time, angle, cloud; empty when unknown
+    std::string storage;              // plain, compressed or unsupported; empty when unknown
+    std::optional<std::int64_t> time; // orbit start, seconds since 1970 UTC; none when invalid
+    int rows = -1;                    // -1 when unknown
     int columns = -1;
 };
 

@@ -33,10 +33,18 @@ bool unescape(std::string_view text, std::string& out)
         if (++i >= text.size())
             return false;
         switch (text[i]) {
-        case '\\': out += '\\'; break;
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
+        case '\\':
+            out += '\\';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'r':
+            out += '\r';
+            break;
         case 'x': {
             unsigned value = 0;
             if (i + 2 >= text.size())
@@ -125,8 +133,9 @@ void append_record(std::string& out, const Record& r)
                   r.ok ? "ok" : "failed", r.exit_status, r.signal);
     out += buffer;
     out += tdf::escape_line(r.message);
-    std::snprintf(buffer, sizeof buffer, "\t%.3f\t%lld\t%lld\t%d\t", r.seconds, static_cast<long long>(r.gif_bytes),
-                  static_cast<long long>(r.gif_mtime_ns), r.thumbnail ? 1 : 0);
+    std::snprintf(buffer, sizeof buffer, "\t%.3f\t%lld\t%lld\t%d\t", r.seconds,
+                  static_cast<long long>(r.gif_bytes), static_cast<long long>(r.gif_mtime_ns),
+                  r.thumbnail ? 1 : 0);
     out += buffer;
     out += tdf::escape_line(r.summary.satellite);
     out += '\t';
@@ -141,8 +150,7 @@ void append_record(std::string& out, const Record& r)
 // An exclusive lock held while the object lives.
 class FileLock {
 public:
-    explicit FileLock(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666))
+    explicit FileLock(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666))
     {
         if (fd_ < 0) {
             error_ = errno;
@@ -179,7 +187,7 @@ int read_manifest(const std::string& path, Records& records)
         return errno == ENOENT ? 0 : errno;
     std::string line;
     if (!std::getline(in, line) || line != kFirstLine)
-        return 0;   // another format: everything is looked at afresh
+        return 0; // another format: everything is looked at afresh
     while (std::getline(in, line)) {
         Record r;
         if (parse_record(line, r))

@@ -22,20 +22,20 @@
 namespace tdb {
 
 struct Record {
-    std::string path;                 // relative to the source folder
-    bool dataset = true;              // false: a file that is not a dataset
-    std::uint64_t size = 0;           // of the source when it was looked at
+    std::string path;       // relative to the source folder
+    bool dataset = true;    // false: a file that is not a dataset
+    std::uint64_t size = 0; // of the source when it was looked at
     std::int64_t mtime_ns = 0;
     std::uint64_t inode = 0;
-    std::uint64_t config = 0;         // hash of the tdftogif version and options of the last try
-    bool ok = false;                  // the last conversion succeeded
-    int exit_status = -1;             // of the last conversion, 0 to 255; -1: did not exit
-    int signal = 0;                   // that ended it, 0: none
-    std::string message;              // why it failed
-    double seconds = 0.0;             // that the last conversion took
-    std::int64_t gif_bytes = -1;      // the quicklook in place (maybe an earlier one); -1: none
+    std::uint64_t config = 0;    // hash of the tdftogif version and options of the last try
+    bool ok = false;             // the last conversion succeeded
+    int exit_status = -1;        // of the last conversion, 0 to 255; -1: did not exit
+    int signal = 0;              // that ended it, 0: none
+    std::string message;         // why it failed
+    double seconds = 0.0;        // that the last conversion took
+    std::int64_t gif_bytes = -1; // the quicklook in place (maybe an earlier one); -1: none
     std::int64_t gif_mtime_ns = 0;
-    bool thumbnail = false;           // a reduced quicklook for the page is in place
+    bool thumbnail = false; // a reduced quicklook for the page is in place
     DatasetSummary summary;
 };
 
@@ -53,8 +53,8 @@ std::string format_manifest(const Records& records);
 // records in `merged` and, still under the lock, calls `then` with them (the
 // page is written there, so that the last run to finish writes the page of
 // all shards).  Returns 0 or an errno value.
-[[nodiscard]] int update_manifest(const std::string& path, const std::string& lock_path,
-                                  const Records& mine, const Shard& shard, Records& merged,
+[[nodiscard]] int update_manifest(const std::string& path, const std::string& lock_path, const Records& mine,
+                                  const Shard& shard, Records& merged,
                                   const std::function<void(const Records&)>& then = {});
 
 // Reads the manifest under the same lock and calls `then` with it.

@@ -23,7 +23,8 @@ void Progress::update(const Counts& c, bool now)
     const std::size_t finished = c.converted + c.failed;
     const std::size_t done = finished + c.skipped;
     char line[160];
-    int n = std::snprintf(line, sizeof line, "\rtdfbatch: %zu/%zu done, %zu failed", done, c.datasets, c.failed);
+    int n =
+        std::snprintf(line, sizeof line, "\rtdfbatch: %zu/%zu done, %zu failed", done, c.datasets, c.failed);
     if (finished > 0 && elapsed > 0.5) {
         const double rate = static_cast<double>(finished) / elapsed;
         const double left = static_cast<double>(c.to_convert - std::min(c.to_convert, finished)) / rate;
@@ -65,8 +66,8 @@ std::string summary_text(const Counts& c, double seconds)
     int n = std::snprintf(text, sizeof text, "%zu converted, %zu skipped, %zu failed", c.converted, c.skipped,
                           c.failed);
     if (c.others > 0)
-        n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), ", %zu other file%s", c.others,
-                           c.others == 1 ? "" : "s");
+        n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), ", %zu other file%s",
+                           c.others, c.others == 1 ? "" : "s");
     std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), ", %.1f s", seconds);
     return text;
 }

@@ -8,12 +8,12 @@
 namespace tdb {
 
 struct Counts {
-    std::size_t datasets = 0;      // of the shard, found this run
-    std::size_t to_convert = 0;    // of those, not up to date
+    std::size_t datasets = 0;   // of the shard, found this run
+    std::size_t to_convert = 0; // of those, not up to date
     std::size_t converted = 0;
     std::size_t skipped = 0;
     std::size_t failed = 0;
-    std::size_t others = 0;        // files that are not datasets
+    std::size_t others = 0; // files that are not datasets
 };
 
 class Progress {

@@ -14,7 +14,7 @@ reps=${2:-7}
 count=${3:-10000}
 work="$build/bench-data/batch-$count"
 top=$(cd "$(dirname "$0")/.." && pwd)
-cmake --build "$build" --target tdfbatch tdftogif tdbench_make_archive >"$build/batch_bench_build.log" 2>&1 ||
+cmake --build "$build" --target tdfbatch tdftogif make_archive >"$build/batch_bench_build.log" 2>&1 ||
     { echo "batch_bench: the build failed, see $build/batch_bench_build.log"; exit 1; }
 tdfbatch="$build/batch/tdfbatch"
 tdftogif="$build/converter/tdftogif"
@@ -22,7 +22,7 @@ tdftogif="$build/converter/tdftogif"
 if [ ! -d "$work/data" ]; then
     rm -rf "$work"
     mkdir -p "$work"
-    "$build/bench/tdbench_make_archive" "$work/data" "$work/spare" 0 "$count" --intact >/dev/null
+    "$build/tools/writer/make_archive" "$work/data" "$work/spare" 0 "$count" --intact >/dev/null
 fi
 now() { date +%s.%N; }
 # The first run converts what is out of date (everything at first, or after

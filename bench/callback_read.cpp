@@ -151,7 +151,7 @@ int main(int argc, char** argv)
     const int reps = std::max(1, std::atoi(argv[2]));
     std::vector<double> local, callbacks, local_cpu, callbacks_cpu;
     std::uint64_t a = 0, b = 0;
-    (void)read_all(path, false, a);  // warms the page cache
+    (void)read_all(path, false, a); // warms the page cache
     const auto add = [](std::vector<double>& wall, std::vector<double>& cpu, Times t) {
         wall.push_back(t.wall);
         cpu.push_back(t.cpu);

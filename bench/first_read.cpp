@@ -70,7 +70,7 @@ int main(int argc, char** argv)
 
         id = open_or_fail(path);
         t0 = clock_type::now();
-        if (const int s = td::td_decompress(id); s != TD_NOERR)
+        if (const int s = td::decompress_id(id); s != TD_NOERR)
             fail("expansion", s);
         expansion.push_back(std::chrono::duration<double>(clock_type::now() - t0).count());
         if (const int s = td_close(id); s != TD_NOERR)

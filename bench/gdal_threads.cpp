@@ -88,7 +88,7 @@ int main(int argc, char** argv)
     bool same = true;
     {
         Source a(argv[2]), b(argv[3]);
-        const double expected = a.read_whole() + b.read_whole();   // also warms the page cache
+        const double expected = a.read_whole() + b.read_whole(); // also warms the page cache
         same = expected == expected;
         for (int rep = 0; rep < reps; ++rep) {
             auto t0 = clock::now();
@@ -103,8 +103,8 @@ int main(int argc, char** argv)
             same = same && sum_a + sum_b == expected;
         }
     }
-    std::printf("gdal-threads: serial=%.4f parallel=%.4f ratio=%.3f same=%s\n", median(serial), median(parallel),
-                median(parallel) / median(serial), same ? "yes" : "NO");
+    std::printf("gdal-threads: serial=%.4f parallel=%.4f ratio=%.3f same=%s\n", median(serial),
+                median(parallel), median(parallel) / median(serial), same ? "yes" : "NO");
     std::vector<double> copy_serial, copy_parallel;
     {
         Copy a(4096u * 4096u), b(4096u * 4096u);

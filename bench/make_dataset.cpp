@@ -77,9 +77,9 @@ void make_row(int r, int rows, int columns, Row& row)
     const double y = r;
     // The coast: land west of it.
     const double coast = 420.0 + 90.0 * std::sin(kTwoPi * y / 530.0) + 35.0 * std::sin(kTwoPi * y / 170.0);
-    const double coast_next = 420.0 + 90.0 * std::sin(kTwoPi * (y + 1) / 530.0) +
-                              35.0 * std::sin(kTwoPi * (y + 1) / 170.0);
-    const bool dropped = r % 1531 == 777;  // a dropped scan line
+    const double coast_next =
+        420.0 + 90.0 * std::sin(kTwoPi * (y + 1) / 530.0) + 35.0 * std::sin(kTwoPi * (y + 1) / 170.0);
+    const bool dropped = r % 1531 == 777; // a dropped scan line
     for (int c = 0; c < columns; ++c) {
         const auto i = static_cast<std::size_t>(c);
         const double x = c;
@@ -101,7 +101,8 @@ void make_row(int r, int rows, int columns, Row& row)
             t = 25.0 - 14.0 * (y / rows);
             t += 1.5 * std::sin(kTwoPi * x / 700.0 + 0.8 * std::sin(kTwoPi * y / 900.0)) *
                  std::cos(kTwoPi * y / 600.0);
-            const double front = 0.45 * rows + 140.0 * std::sin(kTwoPi * x / 1300.0) + 60.0 * std::sin(kTwoPi * x / 370.0);
+            const double front =
+                0.45 * rows + 140.0 * std::sin(kTwoPi * x / 1300.0) + 60.0 * std::sin(kTwoPi * x / 370.0);
             t += 3.0 * std::tanh((front - y) / 12.0);
             t += 0.3 * (hash01(c, r) - 0.5);
             const double cloud = cloudiness(x, y);
@@ -131,7 +132,8 @@ int main(int argc, char** argv)
     const int rows = std::atoi(argv[2]);
     const int columns = std::atoi(argv[3]);
     const std::string_view form = argv[4];
-    if (rows < 1 || rows > 32767 || columns < 1 || columns > 32767 || (form != "plain" && form != "compressed"))
+    if (rows < 1 || rows > 32767 || columns < 1 || columns > 32767 ||
+        (form != "plain" && form != "compressed"))
         return usage();
 
     tdw::DatasetDescription desc;
@@ -140,9 +142,8 @@ int main(int argc, char** argv)
     desc.columns = static_cast<std::int16_t>(columns);
     desc.compressed = form == "compressed";
     desc.fields = {
-        {"orbit_start_year", 2004},        {"orbit_start_day", 187},
-        {"orbit_start_hour_minute", 1342}, {"orbit_start_second", 17},
-        {"projection_type", 1},            {"data_set_type", 3},
+        {"orbit_start_year", 2004}, {"orbit_start_day", 187}, {"orbit_start_hour_minute", 1342},
+        {"orbit_start_second", 17}, {"projection_type", 1},   {"data_set_type", 3},
     };
     // The writer asks sample by sample; the scene is made a row at a time.
     auto row = std::make_shared<Row>();

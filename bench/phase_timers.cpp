@@ -62,8 +62,7 @@ struct Phases {
                      "gif=%.6f close=%.6f inside=%.6f\n",
                      seconds(open), seconds(setup - reads_before_data), seconds(scale), seconds(index),
                      seconds(reads_in_data + reads_before_data - index), seconds(data - reads_in_data),
-                     seconds(gif), seconds(close),
-                     inside);
+                     seconds(gif), seconds(close), inside);
     }
 };
 

@@ -41,8 +41,8 @@ bool block_reducer::allocate(unsigned columns, unsigned factor, bool graphics) n
 {
     columns_ = columns;
     factor_ = std::max(1u, factor);
-    const auto shown = static_cast<std::size_t>(
-        reduced_length(static_cast<int>(columns), static_cast<int>(factor_)));
+    const auto shown =
+        static_cast<std::size_t>(reduced_length(static_cast<int>(columns), static_cast<int>(factor_)));
     try {
         sums_.assign(shown, 0.0);
         counts_.assign(shown, 0);

@@ -52,8 +52,8 @@ private:
     std::vector<double> sums_;
     std::vector<std::uint32_t> counts_;
     std::vector<float> means_;
-    std::vector<std::uint8_t> bits_;        // plane bits of the block row being added
-    std::vector<std::uint8_t> shown_bits_;  // those of the block row last finished
+    std::vector<std::uint8_t> bits_;       // plane bits of the block row being added
+    std::vector<std::uint8_t> shown_bits_; // those of the block row last finished
 };
 
 } // namespace tdf

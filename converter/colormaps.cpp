@@ -12,7 +12,7 @@
 #include <initializer_list>
 
 #include "perceptual_maps.h"
-#include "raster.h"
+#include "arithmetic.h"
 
 namespace tdf {
 
@@ -31,7 +31,8 @@ struct key {
 };
 
 // a + (b - a) * j / n, rounded to the nearest integer, halves away from zero.
-constexpr int lerp_round(int a, int b, int j, int n) {
+constexpr int lerp_round(int a, int b, int j, int n)
+{
     const int num = (b - a) * j;
     const int step = num >= 0 ? (2 * num + n) / (2 * n) : -((-2 * num + n) / (2 * n));
     return a + step;
@@ -39,7 +40,8 @@ constexpr int lerp_round(int a, int b, int j, int n) {
 
 // Fills `channel` of the entries from the first key to the last with straight
 // runs between consecutive keys.
-constexpr void ramp(rgb_table& table, int channel, std::initializer_list<key> keys) {
+constexpr void ramp(rgb_table& table, int channel, std::initializer_list<key> keys)
+{
     const key* previous = nullptr;
     for (const key& k : keys) {
         if (previous == nullptr) {
@@ -47,40 +49,40 @@ constexpr void ramp(rgb_table& table, int channel, std::initializer_list<key> ke
         } else {
             const int n = k.entry - previous->entry;
             for (int j = 1; j <= n; ++j)
-                table[previous->entry + j][channel] =
-                    lerp_round(previous->value, k.value, j, n);
+                table[previous->entry + j][channel] = lerp_round(previous->value, k.value, j, n);
         }
         previous = &k;
     }
 }
 
 // Same run on all three channels (grey ramps).
-constexpr void grey_ramp(rgb_table& table, std::initializer_list<key> keys) {
+constexpr void grey_ramp(rgb_table& table, std::initializer_list<key> keys)
+{
     ramp(table, red, keys);
     ramp(table, green, keys);
     ramp(table, blue, keys);
 }
 
 // Copies 16 values into `channel` of the entries first .. first + 15.
-constexpr void band(rgb_table& table, int first, int channel, const std::array<int, 16>& values) {
+constexpr void band(rgb_table& table, int first, int channel, const std::array<int, 16>& values)
+{
     for (int j = 0; j < 16; ++j)
         table[first + j][channel] = values[j];
 }
 
 // Purple through blue, cyan, yellow and orange to dark red.  On 0 .. 51 the
 // green channel is 2.5 k rounded half up, which the 0 -> 128 run gives.
-constexpr rgb_table make_hsl256() {
+constexpr rgb_table make_hsl256()
+{
     rgb_table t{};
-    ramp(t, red, {{0, 128}, {51, 0}, {102, 128}, {127, 128}, {128, 130}, {153, 255},
-                  {204, 255}, {255, 128}});
-    ramp(t, green, {{0, 0}, {51, 128}, {102, 255}, {127, 255}, {128, 255}, {153, 255},
-                    {204, 128}, {255, 0}});
-    ramp(t, blue, {{0, 127}, {51, 255}, {102, 255}, {127, 130}, {128, 128}, {153, 128},
-                   {204, 0}, {255, 0}});
+    ramp(t, red, {{0, 128}, {51, 0}, {102, 128}, {127, 128}, {128, 130}, {153, 255}, {204, 255}, {255, 128}});
+    ramp(t, green, {{0, 0}, {51, 128}, {102, 255}, {127, 255}, {128, 255}, {153, 255}, {204, 128}, {255, 0}});
+    ramp(t, blue, {{0, 127}, {51, 255}, {102, 255}, {127, 130}, {128, 128}, {153, 128}, {204, 0}, {255, 0}});
     return t;
 }
 
-constexpr rgb_table make_black_white() {
+constexpr rgb_table make_black_white()
+{
     rgb_table t{};
     for (int k = 0; k < 256; ++k)
         t[k] = {k, k, k};
@@ -88,11 +90,15 @@ constexpr rgb_table make_black_white() {
 }
 
 // Integer division of non-negative numbers, rounded up.
-constexpr int div_up(int num, int den) { return (num + den - 1) / den; }
+constexpr int div_up(int num, int den)
+{
+    return (num + den - 1) / den;
+}
 
 // Three triangles (blue, green, red); rising sides rounded up, falling sides
 // rounded down.
-constexpr rgb_table make_prism() {
+constexpr rgb_table make_prism()
+{
     rgb_table t{};
     for (int k = 0; k < 256; ++k) {
         int b = 0;
@@ -117,31 +123,62 @@ constexpr rgb_table make_prism() {
 
 // Purple through cyan, green, yellow, orange and red to dark red, with the
 // plateaus of the channels as keys of their own.
-constexpr rgb_table make_hsl256_tek() {
+constexpr rgb_table make_hsl256_tek()
+{
     rgb_table t{};
-    ramp(t, red, {{0, 140}, {36, 64}, {37, 65}, {73, 178}, {109, 102}, {110, 104}, {145, 252},
-                  {146, 254}, {182, 217}, {218, 217}, {219, 215}, {255, 64}});
-    ramp(t, green, {{0, 38}, {36, 214}, {37, 217}, {73, 255}, {145, 255}, {146, 254},
-                    {182, 140}, {218, 2}, {219, 0}, {255, 0}});
-    ramp(t, blue, {{0, 179}, {36, 216}, {37, 217}, {72, 217}, {73, 216}, {109, 39}, {110, 38},
-                   {145, 38}, {146, 37}, {182, 0}, {255, 0}});
+    ramp(t, red,
+         {{0, 140},
+          {36, 64},
+          {37, 65},
+          {73, 178},
+          {109, 102},
+          {110, 104},
+          {145, 252},
+          {146, 254},
+          {182, 217},
+          {218, 217},
+          {219, 215},
+          {255, 64}});
+    ramp(t, green,
+         {{0, 38},
+          {36, 214},
+          {37, 217},
+          {73, 255},
+          {145, 255},
+          {146, 254},
+          {182, 140},
+          {218, 2},
+          {219, 0},
+          {255, 0}});
+    ramp(t, blue,
+         {{0, 179},
+          {36, 216},
+          {37, 217},
+          {72, 217},
+          {73, 216},
+          {109, 39},
+          {110, 38},
+          {145, 38},
+          {146, 37},
+          {182, 0},
+          {255, 0}});
     return t;
 }
 
 // The banded enhancement table: black, greys, yellow, red, green, blue, a
 // cyan-grey ramp, a falling grey ramp and black.
-constexpr rgb_table make_meridia() {
+constexpr rgb_table make_meridia()
+{
     constexpr std::array<int, 16> levels{79,  87,  99,  114, 122, 138, 149, 157,
                                          177, 185, 196, 212, 220, 235, 247, 254};
-    constexpr std::array<int, 16> yellow_blue{80, 76, 71, 64, 60, 53, 48, 44,
-                                              35, 31, 26, 19, 15, 8,  3,  0};
+    constexpr std::array<int, 16> yellow_blue{80, 76, 71, 64, 60, 53, 48, 44, 35, 31, 26, 19, 15, 8, 3, 0};
     constexpr std::array<int, 16> reds{254, 247, 237, 223, 217, 203, 193, 186,
                                        168, 161, 151, 137, 131, 117, 107, 99};
     constexpr std::array<int, 16> greens{254, 247, 237, 223, 216, 203, 193, 186,
                                          168, 161, 151, 137, 130, 117, 107, 99};
     constexpr std::array<int, 16> blues{254, 247, 237, 223, 216, 203, 193, 186,
                                         168, 161, 151, 137, 130, 117, 107, 100};
-    rgb_table t{};  // entries 0 .. 15 and 239 .. 255 stay black
+    rgb_table t{}; // entries 0 .. 15 and 239 .. 255 stay black
     band(t, 16, red, levels);
     band(t, 16, green, levels);
     band(t, 16, blue, levels);
@@ -175,14 +212,16 @@ constexpr std::array<cmap, 7> maps{{
 
 } // namespace
 
-const cmap* find_cmap(std::string_view name) noexcept {
+const cmap* find_cmap(std::string_view name) noexcept
+{
     for (const cmap& map : maps)
         if (map.name == name)
             return &map;
     return nullptr;
 }
 
-int cmap_entry(int i, int n) noexcept {
+int cmap_entry(int i, int n) noexcept
+{
     if (n <= 1)
         return 0;
     // The position is formed in double and held as a float, as the palette

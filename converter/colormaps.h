@@ -9,7 +9,7 @@ namespace tdf {
 
 struct cmap {
     std::string_view name;
-    std::array<std::array<int, 3>, 256> rgb;  // red, green, blue; entry 0 = lowest value
+    std::array<std::array<int, 3>, 256> rgb; // red, green, blue; entry 0 = lowest value
 };
 
 // The map whose name equals `name` byte for byte, or nullptr.

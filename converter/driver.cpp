@@ -21,8 +21,12 @@
 #include <gdfontg.h>
 #include <gdfonts.h>
 
+#include "arithmetic.h"
 #include "block_reduce.h"
 #include "colormaps.h"
+#include "failure.h"
+#include "image_layout.h"
+#include "kind_defaults.h"
 #include "output_file.h"
 #include "raster.h"
 #include "scale.h"
@@ -65,15 +69,17 @@ private:
     int id_ = -1;
 };
 
-int fail(const char* name, const char* message, int status)
+int fail(const char* name, const char* message, exit_status status)
 {
     report_failure(message, name);
-    return status;
+    return code(status);
 }
 
+// A failing library call: its message, and its status as the exit status.
 int fail_status(const char* name, int status)
 {
-    return fail(name, td_strerror(status), status);
+    report_failure(td_strerror(status), name);
+    return status;
 }
 
 // The name under which output failures are reported.
@@ -91,9 +97,9 @@ int prepare_output(const cmd_options& options, const char* input, output_file& o
     case output_status::ok:
         return 0;
     case output_status::is_input:
-        return fail(output_name(options), "output file is the input dataset", -4);
+        return fail(output_name(options), "output file is the input dataset", exit_status::output_failed);
     default:
-        return fail(output_name(options), "can't create output file", -4);
+        return fail(output_name(options), "can't create output file", exit_status::output_failed);
     }
 }
 
@@ -104,8 +110,7 @@ int clamp_component(int value) noexcept
 
 int allocate(gdImagePtr image, int red, int green, int blue)
 {
-    return gdImageColorAllocate(image, clamp_component(red), clamp_component(green),
-                                clamp_component(blue));
+    return gdImageColorAllocate(image, clamp_component(red), clamp_component(green), clamp_component(blue));
 }
 
 int allocate(gdImagePtr image, const rgb& colour)
@@ -173,18 +178,18 @@ int dimension_lengths(int dataset, int& rows, int& columns)
     return 0;
 }
 
-// The failure line of a tick count below 1; all end with status -7.
+// The failure line of a tick count below 1; all end with exit_status::no_ticks.
 int tics_failure(int count)
 {
     switch (count) {
     case -1:
-        return fail("make_tics", "ticint too small for min, max", -7);
+        return fail("make_tics", "ticint too small for min, max", exit_status::no_ticks);
     case -2:
-        return fail("make_tics", "tick labels too long for min, max", -7);
+        return fail("make_tics", "tick labels too long for min, max", exit_status::no_ticks);
     case -3:
-        return fail("malloc", "unable to allocate tick memory", -7);
+        return fail("malloc", "unable to allocate tick memory", exit_status::no_ticks);
     default:
-        return fail("make_tics", "ticint too large for min, max", -7);
+        return fail("make_tics", "ticint too large for min, max", exit_status::no_ticks);
     }
 }
 
@@ -239,11 +244,11 @@ int convert(cmd_options& options)
 
     // Infinite extents make a meaningless range, like reversed ones.
     if (!(options.min < options.max) || !std::isfinite(options.min) || !std::isfinite(options.max))
-        return fail("min >= max", "invalid data extents", -3);
+        return fail("min >= max", "invalid data extents", exit_status::bad_extents);
 
     const cmap* map = find_cmap(options.cmap ? options.cmap : "");
     if (!map)
-        return fail(options.cmap ? options.cmap : "", "invalid color map", -6);
+        return fail(options.cmap ? options.cmap : "", "invalid color map", exit_status::unknown_colour_map);
 
     const std::string format = tick_format(options.decimals);
     std::vector<tic> tics;
@@ -273,11 +278,11 @@ int convert(cmd_options& options)
         return s;
 
     const gdFontPtr giant = gdFontGetGiant();
-    const int width = shown_columns + 74 + giant->w * widest + giant->h;
-    const int height = shown_rows + 22;
+    const int width = shown_columns + layout::scale_width + giant->w * widest + giant->h;
+    const int height = shown_rows + layout::extra_height;
     image_ptr image(gdImageCreate(width, height));
     if (!image)
-        return fail("gdImageCreate", "can't create image", -8);
+        return fail("gdImageCreate", "can't create image", exit_status::no_image);
 
     const palette colours = allocate_palette(image.get(), options, *map);
 
@@ -305,8 +310,8 @@ int convert(cmd_options& options)
     draw_colorbar(image.get(), colours.data.data(), options.colours, shown_rows, shown_columns);
 
     if (options.stamp) {
-        if (const int s = draw_stamp(image.get(), gdFontGetSmall(), colours.background,
-                                     colours.foreground, dataset.id(), 0, options.utc);
+        if (const int s = draw_stamp(image.get(), gdFontGetSmall(), colours.background, colours.foreground,
+                                     dataset.id(), 0, options.utc);
             s != 0)
             return s;
     }
@@ -316,10 +321,10 @@ int convert(cmd_options& options)
 
     std::FILE* out = nullptr;
     if (output.open_stream(out) != output_status::ok)
-        return fail(output_name(options), "can't create output file", -4);
+        return fail(output_name(options), "can't create output file", exit_status::output_failed);
     gdImageGif(image.get(), out);
     if (output.commit() != output_status::ok)
-        return fail(output_name(options), "can't write output file", -4);
+        return fail(output_name(options), "can't write output file", exit_status::output_failed);
 
     if (const int s = dataset.close(); s != TD_NOERR)
         return fail_status(input, s);

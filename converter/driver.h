@@ -1,7 +1,7 @@
 // driver.h - one conversion of a dataset into a GIF.
 #pragma once
 
-#include "options.h"
+#include "cmd_options.h"
 
 namespace tdf {
 

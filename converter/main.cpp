@@ -1,8 +1,9 @@
 // main.cpp - the tdftogif command: the option stage, then one conversion.
 #include <exception>
 
+#include "command_line.h"
 #include "driver.h"
-#include "options.h"
+#include "failure.h"
 
 int main(int argc, char** argv)
 {
@@ -16,6 +17,6 @@ int main(int argc, char** argv)
         // Nothing is expected to throw; an allocation failure inside gd's
         // C++ neighbours or the tick builder is the one plausible case.
         tdf::report_failure("internal error", options.input ? options.input : "tdftogif");
-        return -1;
+        return tdf::code(tdf::exit_status::internal_error);
     }
 }

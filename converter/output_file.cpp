@@ -18,7 +18,7 @@ namespace {
 
 constexpr mode_t kPrivate = S_IRUSR | S_IWUSR;
 constexpr int kNameAttempts = 100;
-constexpr int kLinkHops = 40;  // the kernel's own limit on a chain of links
+constexpr int kLinkHops = 40; // the kernel's own limit on a chain of links
 
 std::string folder_of(const std::string& path)
 {
@@ -37,8 +37,8 @@ std::string base_of(const std::string& path)
 // What an output name stands for once its symbolic links are followed.
 struct resolved {
     enum { missing, file, other, failed } what = failed;
-    std::string path;   // the last name of the chain
-    struct stat st {};  // its status (file and other)
+    std::string path;  // the last name of the chain
+    struct stat st {}; // its status (file and other)
 };
 
 // Follows the symbolic links of `name` one by one, so that a link whose
@@ -71,13 +71,14 @@ resolved resolve(const char* name)
         const std::string next(target, static_cast<std::size_t>(n));
         r.path = next.front() == '/' ? next : folder_of(r.path) + "/" + next;
     }
-    return r;  // a loop of links
+    return r; // a loop of links
 }
 
 // Whether the open output file is the dataset itself (by any name).
 bool same_as_input(int output_fd, const char* input) noexcept
 {
-    struct stat out {}, in {};
+    struct stat out {
+    }, in{};
     return fstat(output_fd, &out) == 0 && S_ISREG(out.st_mode) && ::stat(input, &in) == 0 &&
            out.st_dev == in.st_dev && out.st_ino == in.st_ino;
 }
@@ -232,12 +233,13 @@ output_status output_file::prepare_replace(const std::string& target, bool anony
 output_status output_file::open_stream(std::FILE*& stream)
 {
     if (way_ == way::standard_output)
-        std::clearerr(stdout);  // an earlier error on a shared stream is not this image's
+        std::clearerr(stdout); // an earlier error on a shared stream is not this image's
     if (stream_ == nullptr && way_ == way::replace) {
         // The named way: the file is made now, when the image is complete.
         for (int attempt = 0; attempt < kNameAttempts && fd_ < 0; ++attempt) {
             const std::string name = temporary_name();
-            fd_ = openat(folder_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kPrivate);
+            fd_ =
+                openat(folder_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kPrivate);
             if (fd_ >= 0)
                 temporary_ = name;
             else if (errno != EEXIST)
@@ -301,8 +303,9 @@ output_status output_file::commit()
         // existing one it goes by the temporary name and a rename.
         const std::string by_descriptor = "/proc/self/fd/" + std::to_string(fd_);
         if (!exists_) {
-            placed = linkat(AT_FDCWD, by_descriptor.c_str(), folder_, base_.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
-                     (errno == ENOENT && linkat(fd_, "", folder_, base_.c_str(), AT_EMPTY_PATH) == 0);
+            placed =
+                linkat(AT_FDCWD, by_descriptor.c_str(), folder_, base_.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+                (errno == ENOENT && linkat(fd_, "", folder_, base_.c_str(), AT_EMPTY_PATH) == 0);
         }
         if (!placed && !name_temporary())
             return output_status::not_written;
@@ -311,7 +314,7 @@ output_status output_file::commit()
     stream_ = nullptr;
     fd_ = -1;
     if (!closed)
-        return output_status::not_written;  // the destructor removes the temporary name
+        return output_status::not_written; // the destructor removes the temporary name
     if (!placed) {
         if (renameat(folder_, temporary_.c_str(), folder_, base_.c_str()) != 0)
             return output_status::not_written;

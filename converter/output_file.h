@@ -27,9 +27,9 @@ namespace tdf {
 
 enum class output_status {
     ok,
-    not_created,  // the folder cannot take a new file, or the file cannot be replaced
-    is_input,     // the output is the dataset being read
-    not_written,  // the image could not be written completely
+    not_created, // the folder cannot take a new file, or the file cannot be replaced
+    is_input,    // the output is the dataset being read
+    not_written, // the image could not be written completely
 };
 
 class output_file {
@@ -65,13 +65,13 @@ private:
 
     way way_ = way::standard_output;
     std::FILE* stream_ = nullptr;
-    int fd_ = -1;              // the new file (replace)
-    int folder_ = -1;          // the folder of the output (replace)
-    std::string base_;         // the output's name in that folder
-    std::string temporary_;    // the temporary name, while there is one
-    bool exists_ = false;      // a file is replaced (else a new one made)
-    struct stat replaced_ {};  // the file replaced
-    mode_t new_mode_ = 0644;   // the mode of a new file
+    int fd_ = -1;             // the new file (replace)
+    int folder_ = -1;         // the folder of the output (replace)
+    std::string base_;        // the output's name in that folder
+    std::string temporary_;   // the temporary name, while there is one
+    bool exists_ = false;     // a file is replaced (else a new one made)
+    struct stat replaced_ {}; // the file replaced
+    mode_t new_mode_ = 0644;  // the mode of a new file
 };
 
 } // namespace tdf

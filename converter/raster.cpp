@@ -1,5 +1,5 @@
-// raster.cpp - paints the data variable into the image, one pixel per value,
-// with the graphics planes over it; and the converter's one rounding rule.
+// raster.cpp - paints the data variable into the image, one pixel per value
+// (or per block of values when reduced), with the graphics planes over it.
 #include "raster.h"
 
 #include <algorithm>
@@ -13,28 +13,11 @@
 #include <vector>
 
 #include "block_reduce.h"
-#include "options.h"
+#include "failure.h"
+#include "image_layout.h"
 #include "tidewell.h"
 
 namespace tdf {
-
-int round_nearest(float x) noexcept {
-    const double d = x;
-    // NaN and values beyond int have no nearest int: NaN gives 0, the others
-    // saturate, so the conversion below is always defined.
-    if (!(d > -2147483648.5 && d < 2147483647.5)) {
-        if (std::isnan(d))
-            return 0;
-        return d > 0.0 ? INT_MAX : INT_MIN;
-    }
-    // floor(d + 0.5) for d > 0 and ceil(d - 0.5) otherwise, both in double.
-    // The shifted value is positive in the first case and negative in the
-    // second, where floor and ceil are truncation toward zero: the conversion
-    // gives the same integer without a call into the maths library, which
-    // matters in the raster's inner loop.
-    const double shifted = d > 0.0 ? d + 0.5 : d - 0.5;
-    return static_cast<int>(shifted);
-}
 
 namespace {
 
@@ -42,7 +25,8 @@ namespace {
 constexpr std::array<std::uint8_t, 4> plane_order{0x08, 0x01, 0x04, 0x02};
 
 // Index into the plane colours of the plane with bit `bit`.
-constexpr int plane_index(std::uint8_t bit) {
+constexpr int plane_index(std::uint8_t bit)
+{
     int p = 0;
     while ((bit >> p) != 1)
         ++p;
@@ -51,7 +35,8 @@ constexpr int plane_index(std::uint8_t bit) {
 
 // A row buffer allocated once; empty when the allocation failed.
 template <typename T>
-std::vector<T> allocate_row(std::size_t n) noexcept {
+std::vector<T> allocate_row(std::size_t n) noexcept
+{
     try {
         return std::vector<T>(n);
     } catch (const std::bad_alloc&) {
@@ -61,7 +46,8 @@ std::vector<T> allocate_row(std::size_t n) noexcept {
     }
 }
 
-bool is_bad_value(float v) {
+bool is_bad_value(float v)
+{
     std::uint32_t bits;
     std::memcpy(&bits, &v, sizeof bits);
     return bits == TD_BAD_VALUE_BITS;
@@ -71,10 +57,10 @@ bool is_bad_value(float v) {
 // fixed for the whole call.
 struct colouring {
     const int* data_colours;
-    int last;            // number of colours - 1
-    double top;          // last + 1
+    int last;   // number of colours - 1
+    double top; // last + 1
     int bad_colour;
-    int under_colour;    // below the range
+    int under_colour; // below the range
     float scale;
     float offset;
     bool fahrenheit;
@@ -83,7 +69,7 @@ struct colouring {
     std::uint8_t dynamic;
     int black;
     int white;
-    gdImagePtr image;    // palette read by the dynamic planes
+    gdImagePtr image; // palette read by the dynamic planes
 
     // The index k = round_nearest(x) worked out inline, with the range
     // tests folded into it: for x > 0, k = floor(x + 0.5), and k > last
@@ -91,7 +77,8 @@ struct colouring {
     // x <= 0, k = ceil(x - 0.5), which is 0 for x > -0.5 and negative (the
     // bad colour) below.  A value with no place on the scale (NaN, or
     // infinity times a zero scale) fails both tests and is shown as missing.
-    int data_colour(float v) const {
+    int data_colour(float v) const
+    {
         if (is_bad_value(v))
             return bad_colour;
         const double x = fahrenheit ? double{scale} * (1.8 * double{v} + 32.0) + double{offset}
@@ -105,15 +92,17 @@ struct colouring {
     }
 
     // Black or white against the colour painted so far.
-    int contrast(int colour) const {
+    int contrast(int colour) const
+    {
         double luminance = 0.0;
         if (colour >= 0 && colour < gdMaxColors)
-            luminance = 0.299 * image->red[colour] + 0.587 * image->green[colour] +
-                        0.114 * image->blue[colour];
+            luminance =
+                0.299 * image->red[colour] + 0.587 * image->green[colour] + 0.114 * image->blue[colour];
         return luminance < 127.0 ? white : black;
     }
 
-    int with_planes(int colour, std::uint8_t g) const {
+    int with_planes(int colour, std::uint8_t g) const
+    {
         if ((g & (fixed | dynamic)) == 0)
             return colour;
         for (std::uint8_t bit : plane_order) {
@@ -130,7 +119,8 @@ struct colouring {
 
 // Whether every colour the raster can paint is an ordinary palette index, so
 // that writing it straight into the pixel rows is what gdImageSetPixel does.
-bool plain_colours(const raster_params& p) {
+bool plain_colours(const raster_params& p)
+{
     auto ok = [](int c) { return c >= 0 && c < gdMaxColors; };
     if (!ok(p.bad_colour) || !ok(p.black) || !ok(p.white) || !ok(p.under_colour.value_or(p.bad_colour)))
         return false;
@@ -144,7 +134,8 @@ bool plain_colours(const raster_params& p) {
     return true;
 }
 
-bool planes_in_use(const raster_params& p) {
+bool planes_in_use(const raster_params& p)
+{
     return p.fixed_planes != 0 || p.dynamic_planes != 0;
 }
 
@@ -155,17 +146,18 @@ struct row_buffers {
     std::vector<std::uint8_t> graphics;
 
     // 0, or the exit status after reporting the failed allocation.
-    int allocate(const raster_params& p) {
+    int allocate(const raster_params& p)
+    {
         data = allocate_row<float>(p.columns);
         if (data.empty()) {
             report_failure("unable to allocate data memory", "malloc");
-            return -1;
+            return code(exit_status::no_data_memory);
         }
         if (planes_in_use(p)) {
             graphics = allocate_row<std::uint8_t>(p.columns);
             if (graphics.empty()) {
                 report_failure("unable to allocate graphics memory", "malloc");
-                return -2;
+                return code(exit_status::no_graphics_memory);
             }
         }
         return 0;
@@ -173,7 +165,8 @@ struct row_buffers {
 
     // Reads row r.  0, or the library status of the failed read with
     // `failed` set to the name it is reported under.
-    int read(const raster_params& p, unsigned r, const char*& failed) {
+    int read(const raster_params& p, unsigned r, const char*& failed)
+    {
         const std::uint32_t start[2] = {r, 0};
         const std::uint32_t count[2] = {1, p.columns};
         if (const int s = td_varget_float(p.dataset, p.data_variable, start, count, data.data()); s != 0) {
@@ -191,7 +184,8 @@ struct row_buffers {
     }
 
     // Reads row r and reports a failure as the raster does.
-    int read_reporting(const raster_params& p, unsigned r) {
+    int read_reporting(const raster_params& p, unsigned r)
+    {
         const char* failed = "";
         const int status = read(p, r, failed);
         if (status != 0)
@@ -202,7 +196,8 @@ struct row_buffers {
 
 } // namespace
 
-int probe_rows(const raster_params& params) {
+int probe_rows(const raster_params& params)
+{
     if (params.rows == 0 || params.columns == 0)
         return 0;
     row_buffers buffers;
@@ -229,13 +224,15 @@ int probe_rows(const raster_params& params) {
     return status;
 }
 
-int draw_data(gdImagePtr image, const raster_params& params) {
+int draw_data(gdImagePtr image, const raster_params& params)
+{
     const unsigned rows = params.rows;
     const unsigned columns = params.columns;
     if (rows == 0 || columns == 0 || params.colours < 1 || params.data_colours == nullptr)
         return 0;
     const unsigned factor = std::max(1u, params.reduce);
-    const auto shown_rows = static_cast<unsigned>(reduced_length(static_cast<int>(rows), static_cast<int>(factor)));
+    const auto shown_rows =
+        static_cast<unsigned>(reduced_length(static_cast<int>(rows), static_cast<int>(factor)));
     const auto shown_columns =
         static_cast<unsigned>(reduced_length(static_cast<int>(columns), static_cast<int>(factor)));
 
@@ -246,7 +243,7 @@ int draw_data(gdImagePtr image, const raster_params& params) {
     block_reducer reducer;
     if (factor > 1 && !reducer.allocate(columns, factor, planes)) {
         report_failure("unable to allocate data memory", "malloc");
-        return -1;
+        return code(exit_status::no_data_memory);
     }
 
     const double scale_d =
@@ -272,9 +269,10 @@ int draw_data(gdImagePtr image, const raster_params& params) {
     // part of the raster inside gd's clipping rectangle is painted, exactly as
     // gdImageSetPixel would do pixel by pixel.
     const bool direct = image->trueColor == 0 && plain_colours(params);
-    const long long x_first = 11;
+    const long long x_first = layout::raster_left;
     const long long c_begin = std::max<long long>(0, image->cx1 - x_first);
-    const long long c_end = std::min<long long>(shown_columns, static_cast<long long>(image->cx2) - x_first + 1);
+    const long long c_end =
+        std::min<long long>(shown_columns, static_cast<long long>(image->cx2) - x_first + 1);
 
     for (unsigned r = 0; r < shown_rows; ++r) {
         // The values and plane bits of pixel row r: dataset row r, or the
@@ -296,9 +294,9 @@ int draw_data(gdImagePtr image, const raster_params& params) {
             graphics_row = reducer.graphics();
         }
 
-        const long long y = static_cast<long long>(r) + 11;
+        const long long y = static_cast<long long>(r) + layout::raster_top;
         if (y < image->cy1 || y > image->cy2 || c_begin >= c_end)
-            continue;  // nothing of this row lies inside the image
+            continue; // nothing of this row lies inside the image
         const int yi = static_cast<int>(y);
         const auto cb = static_cast<std::size_t>(c_begin);
         const auto ce = static_cast<std::size_t>(c_end);

@@ -1,5 +1,4 @@
-// raster.h - the data raster with its graphics planes, and the one rounding
-// rule of the converter.
+// raster.h - the data raster with its graphics planes.
 #pragma once
 
 #include <cstdint>
@@ -9,13 +8,9 @@
 
 namespace tdf {
 
-// Rounds a float to an int, halves away from zero.  Values beyond int
-// saturate to INT_MAX / INT_MIN; NaN gives 0.
-int round_nearest(float x) noexcept;
-
 struct raster_params {
-    const int* data_colours = nullptr;  // palette indices, lowest value first
-    int colours = 0;                    // entries in data_colours, 1 to 245
+    const int* data_colours = nullptr; // palette indices, lowest value first
+    int colours = 0;                   // entries in data_colours, 1 to 245
     int bad_colour = 0;
     const int* plane_colours = nullptr; // 8 entries, planes 1 to 8
     unsigned rows = 0;
@@ -47,9 +42,11 @@ struct raster_params {
 // Passing does not promise that every row reads.
 [[nodiscard]] int probe_rows(const raster_params& params);
 
-// Paints the data variable into the image at (11, 11), row by row (block
-// row by block row when reduced), with the graphics planes over it.  Returns 0, or the exit status after reporting
-// the failure (-1, -2, or a library status).
+// Paints the data variable into the image at (layout::raster_left,
+// layout::raster_top), row by row (block row by block row when reduced),
+// with the graphics planes over it.  Returns 0, or the exit status after
+// reporting the failure (exit_status::no_data_memory or no_graphics_memory,
+// or a library status).
 [[nodiscard]] int draw_data(gdImagePtr image, const raster_params& params);
 
 } // namespace tdf

@@ -10,9 +10,9 @@
 namespace tdf {
 
 struct tic {
-    int len = 0;        // characters of text
-    std::string text;   // the label
-    float pos = 0.0f;   // relative height: 0 at min, 1 at max
+    int len = 0;      // characters of text
+    std::string text; // the label
+    float pos = 0.0f; // relative height: 0 at min, 1 at max
 };
 
 // Most ticks a scale is drawn with: far more than can be told apart on an
@@ -31,8 +31,7 @@ inline constexpr int max_tics = 1'000'000;
                             const char* format) noexcept;
 
 void draw_frames(gdImagePtr image, int fg, int rows, int columns);
-void draw_tics(gdImagePtr image, gdFontPtr font, const std::vector<tic>& tics, int fg, int rows,
-               int columns);
+void draw_tics(gdImagePtr image, gdFontPtr font, const std::vector<tic>& tics, int fg, int rows, int columns);
 // The label is the library's (td_unitsinq), in UTF-8; with the Fahrenheit
 // flag its temperatures are in degrees Fahrenheit, as the raster's are.
 void draw_units(gdImagePtr image, gdFontPtr font, int fg, const char* label, bool fahrenheit);

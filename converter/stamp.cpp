@@ -9,7 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "options.h"
+#include "failure.h"
+#include "image_layout.h"
 #include "tidewell.h"
 
 namespace tdf {
@@ -17,13 +18,17 @@ namespace tdf {
 namespace {
 
 // Upper case of the C locale, whatever the process locale is.
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char upper(char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // The time text: "YYYY/MM/DD HH:MM:SS UTC" or "... ZONE" in local time.  A
 // dataset without a valid orbit start time, a time before 1970 or beyond
 // the 32-bit range, or one that the C library cannot convert is shown as
 // question marks.
-std::string time_text(std::optional<std::int64_t> t, bool utc) {
+std::string time_text(std::optional<std::int64_t> t, bool utc)
+{
     if (t && *t >= 0 && *t <= 2147483647) {
         const auto seconds = static_cast<std::time_t>(*t);
         // localtime follows the process's time-zone setting as it is now.
@@ -42,15 +47,16 @@ std::string time_text(std::optional<std::int64_t> t, bool utc) {
 }
 
 // One failed read: the failure line, and the status for the caller.
-int failed(int status, const char* name) {
+int failed(int status, const char* name)
+{
     report_failure(td_strerror(status), name);
     return status;
 }
 
 } // namespace
 
-int draw_stamp(gdImagePtr image, gdFontPtr font, int background, int fg, int dataset, int variable,
-               bool utc) {
+int draw_stamp(gdImagePtr image, gdFontPtr font, int background, int fg, int dataset, int variable, bool utc)
+{
     char variable_name[32] = {};
     int status = td_varinq(dataset, variable, variable_name, nullptr, nullptr, nullptr, nullptr);
     if (status != 0)
@@ -90,13 +96,13 @@ int draw_stamp(gdImagePtr image, gdFontPtr font, int background, int fg, int dat
     const int w = font->w;
     const int h = font->h;
     const int sy = gdImageSY(image);
-    const int x1 = 11;
-    const int y1 = sy - h - 12;
-    const int x2 = (n + 2) * w + 11;
-    const int y2 = sy - 12;
+    const int x1 = layout::stamp_left;
+    const int y2 = sy - layout::bottom_row_above_edge;
+    const int y1 = y2 - h;
+    const int x2 = x1 + (n + 2) * w;
     gdImageFilledRectangle(image, x1, y1, x2, y2, background);
     gdImageRectangle(image, x1, y1, x2, y2, fg);
-    gdImageString(image, font, w + 11, y1, reinterpret_cast<unsigned char*>(stamp), fg);
+    gdImageString(image, font, x1 + w, y1, reinterpret_cast<unsigned char*>(stamp), fg);
     return 0;
 }
 

@@ -35,20 +35,6 @@ int attribute_inquire(int varid, int attnum, char* name, std::int16_t* kind, std
     return TD_NOERR;
 }
 
-int attribute_stored(Dataset& ds, int varid, const char* name, std::int16_t* value)
-{
-    FoundAttribute found;
-    if (const int status = find_data_attribute(varid, name, found); status != TD_NOERR)
-        return status;
-    const Attribute& entry = *found.entry;
-    std::int16_t stored = 0;
-    if (read_field(ds.current, entry.offset, stored) != 0)
-        return TD_EREADATT;
-    if (value != nullptr)
-        *value = stored;
-    return TD_NOERR;
-}
-
 } // namespace
 
 } // namespace td
@@ -61,5 +47,6 @@ extern "C" int td_attinq(int id, int varid, int attnum, char* name, int16_t* kin
 
 extern "C" int td_attget_stored(int id, int varid, const char* name, int16_t* value)
 {
-    return td::with_dataset(id, [&](td::Dataset& ds) { return td::attribute_stored(ds, varid, name, value); });
+    return td::with_dataset(
+        id, [&](td::Dataset& ds) { return td::stored_attribute(ds, varid, name, std::nullopt, value); });
 }

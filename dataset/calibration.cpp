@@ -114,6 +114,7 @@ public:
     {
         return found_ < 0 ? std::nullopt : std::optional<int>(found_);
     }
+
 private:
     double x_;
     int found_ = -1;
@@ -166,13 +167,13 @@ float angle_degrees(std::uint16_t u) noexcept
 
 float scan_time_hours(std::int16_t w) noexcept
 {
-    const int hours = w / 100;  // truncated towards zero
+    const int hours = w / 100; // truncated towards zero
     const int minutes = w - 100 * hours;
     return static_cast<float>(double(minutes) * double{kMinuteStep} + double(hours));
 }
 
-int td_calibrate(std::span<float> out, std::span<const std::uint16_t> words,
-                 std::int16_t calibration_type, std::int16_t data_id) noexcept
+int calibrate(std::span<float> out, std::span<const std::uint16_t> words, std::int16_t calibration_type,
+              std::int16_t data_id) noexcept
 {
     const Table& table = calibration_type == kCalibrationRaw ? kRawTable
                          : data_id == 0                      ? kAlbedoTable

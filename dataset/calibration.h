@@ -19,8 +19,8 @@ inline constexpr std::int16_t kCalibrationRaw = 0;
 // `out` (same length as `words`): raw counts when calibration_type is 0,
 // else albedo in percent for data_id 0 and degrees Celsius otherwise.
 // Returns 0 (the conversions are constant tables; nothing is allocated).
-[[nodiscard]] int td_calibrate(std::span<float> out, std::span<const std::uint16_t> words,
-                               std::int16_t calibration_type, std::int16_t data_id) noexcept;
+[[nodiscard]] int calibrate(std::span<float> out, std::span<const std::uint16_t> words,
+                            std::int16_t calibration_type, std::int16_t data_id) noexcept;
 
 // The single conversions, by data value v (sample words) or stored 16-bit
 // value (ancillary data).  Out-of-range inputs give the bad value.

@@ -25,6 +25,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "sample_word.h"
+
 namespace td::codec {
 
 inline constexpr int kMaxMagnitude = 2047;  // data values are -2047 .. 2047
@@ -33,21 +35,27 @@ inline constexpr std::size_t kMaxRun = 256; // samples in one graphics pair
 
 // Anything that yields bytes one at a time: 0..255, or negative at the end.
 template <class S>
-concept ByteSource = requires(S& s) {
-    { s.get_byte() } -> std::convertible_to<int>;
+concept ByteSource = requires(S& s)
+{
+    {
+        s.get_byte()
+        } -> std::convertible_to<int>;
 };
 
 // Anything that takes bytes one at a time; false when a byte was not taken.
 template <class S>
-concept ByteSink = requires(S& s, unsigned char b) {
-    { s.put_byte(b) } -> std::convertible_to<bool>;
+concept ByteSink = requires(S& s, unsigned char b)
+{
+    {
+        s.put_byte(b)
+        } -> std::convertible_to<bool>;
 };
 
 enum class DecodeStatus {
     ok,
-    truncated,     // the stream ended inside a code or a pair
-    delta_first,   // the first code of the data section is a delta code
-    out_of_range,  // a delta leaves -2047 .. 2047
+    truncated,    // the stream ended inside a code or a pair
+    delta_first,  // the first code of the data section is a delta code
+    out_of_range, // a delta leaves -2047 .. 2047
 };
 
 // A byte source over bytes held in memory.
@@ -77,8 +85,8 @@ struct ValueCode {
     ValueCode code;
     if (first || d > kMaxDelta || d < -kMaxDelta) {
         const int magnitude = value < 0 ? -value : value;
-        code.bytes[0] = static_cast<std::uint8_t>(0x80 | (value < 0 ? 0x08 : 0x00) |
-                                                  ((magnitude >> 8) & 0x07));
+        code.bytes[0] =
+            static_cast<std::uint8_t>(0x80 | (value < 0 ? 0x08 : 0x00) | ((magnitude >> 8) & 0x07));
         code.bytes[1] = static_cast<std::uint8_t>(magnitude & 0xFF);
         code.size = 2;
     } else {
@@ -219,13 +227,7 @@ struct RowScan {
     std::size_t consumed = 0;
 };
 
-// The sample word of a data value: bit 15 the sign, bits 14-4 the
-// magnitude, the graphics nibble (bits 3-0) zero.
-[[nodiscard]] constexpr std::uint16_t value_word(int v) noexcept
-{
-    return static_cast<std::uint16_t>(v < 0 ? 0x8000u | (static_cast<unsigned>(-v) << 4)
-                                            : static_cast<unsigned>(v) << 4);
-}
+using td::value_word;
 
 namespace detail {
 

@@ -129,7 +129,7 @@ int decompress(Dataset& ds)
             int v = 0;
             if (const int status = decode_status(values_in.next(source, v)); status != TD_NOERR)
                 return status;
-            const unsigned word = (static_cast<unsigned>(v < 0 ? -v : v) << 4) | (v < 0 ? 0x8000u : 0u);
+            const unsigned word = value_word(v);
             stored[2 * c] = static_cast<unsigned char>(word >> 8);
             stored[2 * c + 1] = static_cast<unsigned char>(word & 0xFF);
         }
@@ -202,20 +202,20 @@ int write_compressed(Dataset& ds, Stream& out)
     codec::ValueEncoder values_out;
     for (std::int32_t r = 0; r < ds.rows; ++r) {
         const Index2 at{static_cast<std::uint32_t>(r), 0};
-        if (td_read_block(ds.current, std::as_writable_bytes(std::span(words)), layout, at, row_count,
-                          nullptr) != TD_NOERR)
+        if (read_stored_block(ds.current, std::as_writable_bytes(std::span(words)), layout, at, row_count,
+                              nullptr) != TD_NOERR)
             return TD_EREADDATA;
-        td_unpack_words(values, {}, words);
+        unpack_words(values, {}, words);
         for (const std::int16_t v : values)
             if (!values_out.put(sink, v))
                 return TD_EWRITEDATA;
     }
     for (std::int32_t r = 0; r < ds.rows; ++r) {
         const Index2 at{static_cast<std::uint32_t>(r), 0};
-        if (td_read_block(ds.current, std::as_writable_bytes(std::span(words)), layout, at, row_count,
-                          nullptr) != TD_NOERR)
+        if (read_stored_block(ds.current, std::as_writable_bytes(std::span(words)), layout, at, row_count,
+                              nullptr) != TD_NOERR)
             return TD_EREADDATA;
-        td_unpack_words({}, nibbles, words);
+        unpack_words({}, nibbles, words);
         if (!codec::encode_graphics_row(nibbles, sink))
             return TD_EWRITEDATA;
     }
@@ -240,7 +240,7 @@ bool written_since(const struct stat& st, const FileIdentity& read) noexcept
 // Writes a plain dataset's copy as it is.
 int write_plain(Dataset& ds, Stream& out)
 {
-    if (td_copy_stream(out, ds.current) != 0 || !out.flush())
+    if (copy_stream(out, ds.current) != 0 || !out.flush())
         return TD_EWRITEDATA;
     return TD_NOERR;
 }
@@ -250,7 +250,7 @@ int write_plain(Dataset& ds, Stream& out)
 int copy_aside(Dataset& ds, bool expanded)
 {
     Stream copy = Stream::temporary();
-    if (!copy || td_copy_stream(copy, ds.current) != 0 || !copy.flush())
+    if (!copy || copy_stream(copy, ds.current) != 0 || !copy.flush())
         return TD_ECOMPFILE;
     (void)ds.current.close();
     ds.current = std::move(copy);
@@ -261,13 +261,8 @@ int copy_aside(Dataset& ds, bool expanded)
 
 bool compressed_form(Dataset& ds, int& status)
 {
-    status = TD_NOERR;
-    if ((ds.data_id != 0 && ds.data_id != 1) || ds.pixel_size != 2)
-        return false;
-    std::int16_t compression = 0;
-    if (read_field(ds.current, kOffsetCompressionType, compression) != 0)
-        status = TD_EREADATT;
-    return compression == kCompression1b;
+    status = ds.storage_status;
+    return ds.storage == TD_STORAGE_COMPRESSED;
 }
 
 } // namespace
@@ -316,7 +311,7 @@ int init_data_area(Dataset& ds)
     return TD_NOERR;
 }
 
-int td_decompress(int id)
+int decompress_id(int id)
 {
     return with_dataset(id, decompress);
 }

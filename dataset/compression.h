@@ -14,10 +14,10 @@ namespace td {
 // Expands the compressed dataset into an anonymous temporary copy that
 // becomes its current stream: the library's own write paths only (reads
 // decode the compressed stream in place, through the row index).  On
-// failure the dataset stays compressed.  td_decompress finds the dataset by
+// failure the dataset stays compressed.  decompress_id finds the dataset by
 // its id and holds its lock, as every td_ call does.
 [[nodiscard]] int decompress(Dataset& ds);
-[[nodiscard]] int td_decompress(int id);
+[[nodiscard]] int decompress_id(int id);
 
 // The data-area initialisation of td_enddef.
 [[nodiscard]] int init_data_area(Dataset& ds);

@@ -96,18 +96,11 @@ int kind_inquire(Dataset& ds, int* kind, char* name)
 
 int storage_inquire(Dataset& ds, int* storage, char* name)
 {
-    int form = TD_STORAGE_PLAIN;
-    if ((ds.data_id == kDataIdVisible || ds.data_id == kDataIdInfrared) && ds.pixel_size == 2) {
-        std::int16_t compression = 0;
-        if (read_field(ds.current, kOffsetCompressionType, compression) != 0)
-            return TD_EREADATT;
-        form = compression == kCompressionNone ? TD_STORAGE_PLAIN
-             : compression == kCompression1b   ? TD_STORAGE_COMPRESSED
-                                               : TD_STORAGE_UNSUPPORTED;
-    }
+    if (ds.storage_status != TD_NOERR)
+        return ds.storage_status;
     if (storage != nullptr)
-        *storage = form;
-    copy_text(kStorageNames[static_cast<std::size_t>(form)], name);
+        *storage = ds.storage;
+    copy_text(kStorageNames[static_cast<std::size_t>(ds.storage)], name);
     return TD_NOERR;
 }
 

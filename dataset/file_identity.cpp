@@ -2,21 +2,14 @@
 // that it has not changed.
 #include "file_identity.h"
 
-#include "header_fields.h"
 #include "tidewell.h"
 
 namespace td {
 
 int changed_file_status(Dataset& ds) noexcept
 {
-    // Compressed as the header said when it was first read (the stream
-    // keeps that copy of the header block).
-    std::int16_t compression = 0;
-    const bool compressed = (ds.data_id == kDataIdVisible || ds.data_id == kDataIdInfrared) &&
-                            ds.pixel_size == 2 &&
-                            read_field(ds.current, kOffsetCompressionType, compression) == 0 &&
-                            compression == kCompression1b;
-    return compressed ? TD_ECOMPFILE : TD_EUNCOMPFILE;
+    // Compressed as the header said when the dataset was opened.
+    return ds.storage == TD_STORAGE_COMPRESSED ? TD_ECOMPFILE : TD_EUNCOMPFILE;
 }
 
 void remember_identity(Dataset& ds) noexcept
@@ -62,10 +55,9 @@ int file_inquire(Dataset& ds, std::uint64_t* device, std::uint64_t* inode, std::
 
 } // namespace td
 
-extern "C" int td_fileinq(int id, uint64_t* device, uint64_t* inode, int64_t* size,
-                          int64_t* modified_ns, int* changed)
+extern "C" int td_fileinq(int id, uint64_t* device, uint64_t* inode, int64_t* size, int64_t* modified_ns,
+                          int* changed)
 {
-    return td::with_dataset(id, [&](td::Dataset& ds) {
-        return td::file_inquire(ds, device, inode, size, modified_ns, changed);
-    });
+    return td::with_dataset(
+        id, [&](td::Dataset& ds) { return td::file_inquire(ds, device, inode, size, modified_ns, changed); });
 }

@@ -66,8 +66,8 @@ struct Corners {
 int grid_of(const Corners& c, int rows, int columns) noexcept
 {
     const int grid = c.projection == kProjectionLinear     ? TD_GRID_LINEAR
-                   : c.projection == kProjectionMercator ? TD_GRID_MERCATOR
-                                                          : TD_GRID_NONE;
+                     : c.projection == kProjectionMercator ? TD_GRID_MERCATOR
+                                                           : TD_GRID_NONE;
     // No spacing to derive, or a pole, which a Mercator map never reaches.
     if (grid == TD_GRID_NONE || rows < 2 || columns < 2 || !(std::fabs(c.start_latitude) < 90.0) ||
         !(std::fabs(c.end_latitude) < 90.0) || c.start_latitude == c.end_latitude ||

@@ -40,11 +40,19 @@ constexpr std::array<CodeName, 2> kSatelliteTypes{{{"morning", 0}, {"afternoon",
 constexpr std::array<CodeName, 3> kDataSetTypes{{{"lac", 1}, {"gac", 2}, {"hrpt", 3}}};
 
 constexpr std::array<CodeName, 4> kProjections{{
-    {"unmapped", 0}, {"mercator", 1}, {"polar", 2}, {"linear", 3},
+    {"unmapped", 0},
+    {"mercator", 1},
+    {"polar", 2},
+    {"linear", 3},
 }};
 
 constexpr std::array<CodeName, 6> kComposites{{
-    {"none", 0}, {"nadir", 1}, {"average", 2}, {"latest", 3}, {"warmest", 4}, {"coldest", 5},
+    {"none", 0},
+    {"nadir", 1},
+    {"average", 2},
+    {"latest", 3},
+    {"warmest", 4},
+    {"coldest", 5},
 }};
 
 constexpr std::array<CodeName, 2> kCalibrations{{{"raw", 0}, {"albedo_temperature", 2}}};
@@ -52,33 +60,19 @@ constexpr std::array<CodeName, 2> kCalibrations{{{"raw", 0}, {"albedo_temperatur
 constexpr std::array<CodeName, 3> kFills{{{"none", 0}, {"average", 1}, {"adjacent", 2}}};
 
 constexpr std::array<CodeName, 23> kChannels{{
-    {"avhrr_ch1", 1},
-    {"avhrr_ch2", 2},
-    {"avhrr_ch3", 3},
-    {"avhrr_ch4", 4},
-    {"avhrr_ch5", 5},
-    {"mcsst", 6},
-    {"scan_angle", 101},
-    {"sat_zenith", 102},
-    {"solar_zenith", 103},
-    {"rel_azimuth", 104},
-    {"scan_time", 105},
-    {"mcsst_split", 201},
-    {"mcsst_dual", 202},
-    {"mcsst_triple", 203},
-    {"cpsst_split", 204},
-    {"cpsst_dual", 205},
-    {"cpsst_triple", 206},
-    {"nlsst_split", 207},
-    {"nlsst_dual", 208},
-    {"nlsst_triple", 209},
-    {"ocean_reflect", 301},
-    {"turbidity", 302},
-    {"cloud", 401},
+    {"avhrr_ch1", 1},       {"avhrr_ch2", 2},      {"avhrr_ch3", 3},     {"avhrr_ch4", 4},
+    {"avhrr_ch5", 5},       {"mcsst", 6},          {"scan_angle", 101},  {"sat_zenith", 102},
+    {"solar_zenith", 103},  {"rel_azimuth", 104},  {"scan_time", 105},   {"mcsst_split", 201},
+    {"mcsst_dual", 202},    {"mcsst_triple", 203}, {"cpsst_split", 204}, {"cpsst_dual", 205},
+    {"cpsst_triple", 206},  {"nlsst_split", 207},  {"nlsst_dual", 208},  {"nlsst_triple", 209},
+    {"ocean_reflect", 301}, {"turbidity", 302},    {"cloud", 401},
 }};
 
 constexpr std::array<CodeName, 4> kDataIds{{
-    {"visible", 0}, {"infrared", 1}, {"ancillary", 2}, {"cloud", 3},
+    {"visible", 0},
+    {"infrared", 1},
+    {"ancillary", 2},
+    {"cloud", 3},
 }};
 
 constexpr std::array<CodeName, 2> kNoYes{{{"no", 0}, {"yes", 1}}};
@@ -91,8 +85,8 @@ constexpr std::array<CodeName, 2> kOrbitTimes{{{"day", 0}, {"night", 1}}};
 
 constexpr std::span<const CodeName> kNone{};
 
-constexpr Attribute enumerated(std::string_view name, std::int16_t offset,
-                               std::span<const CodeName> values, std::int16_t read_only = 0)
+constexpr Attribute enumerated(std::string_view name, std::int16_t offset, std::span<const CodeName> values,
+                               std::int16_t read_only = 0)
 {
     return {name, offset, values, read_only, 0, K::enumerated};
 }
@@ -109,63 +103,63 @@ constexpr Attribute scaled(std::string_view name, std::int16_t offset, std::int1
 
 // The attributes in attribute-number order, which is also the search order.
 constexpr std::array<Attribute, 57> kAttributes{{
-    enumerated("satellite_id", 0, kSatellites),                 // 0
-    enumerated("satellite_type", 2, kSatelliteTypes),           // 1
-    enumerated("data_set_type", 4, kDataSetTypes),              // 2
-    enumerated("projection_type", 6, kProjections),             // 3
-    scaled("start_latitude", 8, 128),                           // 4
-    scaled("end_latitude", 10, 128),                            // 5
-    scaled("start_longitude", 12, 128),                         // 6
-    scaled("end_longitude", 14, 128),                           // 7
-    scaled("resolution", 16, 100),                              // 8
-    plain("polar_grid_size", 22),                               // 9
-    plain("polar_grid_points", 24),                             // 10
-    plain("polar_hemisphere", 26),                              // 11
-    plain("polar_prime_longitude", 28),                         // 12
-    plain("grid_ioffset", 30),                                  // 13
-    plain("grid_joffset", 32),                                  // 14
-    enumerated("composite_type", 42, kComposites),              // 15
-    enumerated("calibration_type", 44, kCalibrations, 1),       // 16
-    enumerated("fill_type", 46, kFills),                        // 17
-    enumerated("channel_number", 48, kChannels, 1),             // 18
-    enumerated("data_id", 50, kDataIds, 1),                     // 19
-    enumerated("sun_normalization", 52, kNoYes),                // 20
-    enumerated("limb_correction", 54, kNoYes),                  // 21
-    enumerated("nonlinearity_correction", 56, kNoYes),          // 22
-    plain("orbits_processed", 58),                              // 23
-    plain("channels_produced", 60, 1),                          // 24
-    plain("channel_pixel_size", 62, 1),                         // 25
-    plain("channel_start_block", 64),                           // 26
-    plain("channel_end_block", 66),                             // 27
-    plain("ancillaries_produced", 68, 1),                       // 28
-    plain("ancillary_pixel_size", 70, 1),                       // 29
-    plain("ancillary_start_block", 72),                         // 30
-    plain("ancillary_end_block", 74),                           // 31
-    plain("image_block_size", 76),                              // 32
-    enumerated("compression_type", 78, kCompressions, 1),       // 33
-    plain("percent_non_zero", 82),                              // 34
-    plain("horizontal_shift", 84),                              // 35
-    plain("vertical_shift", 86),                                // 36
-    plain("horizontal_skew", 88),                               // 37
-    plain("vertical_skew", 90),                                 // 38
-    enumerated("orbit_type", 100, kOrbitTypes),                 // 39
-    enumerated("orbit_time", 102, kOrbitTimes),                 // 40
-    plain("start_row", 104),                                    // 41
-    plain("start_column", 106),                                 // 42
-    plain("end_row", 108),                                      // 43
-    plain("end_column", 110),                                   // 44
-    plain("orbit_start_year", 112),                             // 45
-    plain("orbit_start_day", 114),                              // 46
-    plain("orbit_start_month_day", 116),                        // 47
-    plain("orbit_start_hour_minute", 118),                      // 48
-    plain("orbit_start_second", 120),                           // 49
-    plain("orbit_start_millisecond", 122),                      // 50
-    plain("orbit_end_year", 124),                               // 51
-    plain("orbit_end_day", 126),                                // 52
-    plain("orbit_end_month_day", 128),                          // 53
-    plain("orbit_end_hour_minute", 130),                        // 54
-    plain("orbit_end_second", 132),                             // 55
-    plain("orbit_end_millisecond", 134),                        // 56
+    enumerated("satellite_id", 0, kSatellites),           // 0
+    enumerated("satellite_type", 2, kSatelliteTypes),     // 1
+    enumerated("data_set_type", 4, kDataSetTypes),        // 2
+    enumerated("projection_type", 6, kProjections),       // 3
+    scaled("start_latitude", 8, 128),                     // 4
+    scaled("end_latitude", 10, 128),                      // 5
+    scaled("start_longitude", 12, 128),                   // 6
+    scaled("end_longitude", 14, 128),                     // 7
+    scaled("resolution", 16, 100),                        // 8
+    plain("polar_grid_size", 22),                         // 9
+    plain("polar_grid_points", 24),                       // 10
+    plain("polar_hemisphere", 26),                        // 11
+    plain("polar_prime_longitude", 28),                   // 12
+    plain("grid_ioffset", 30),                            // 13
+    plain("grid_joffset", 32),                            // 14
+    enumerated("composite_type", 42, kComposites),        // 15
+    enumerated("calibration_type", 44, kCalibrations, 1), // 16
+    enumerated("fill_type", 46, kFills),                  // 17
+    enumerated("channel_number", 48, kChannels, 1),       // 18
+    enumerated("data_id", 50, kDataIds, 1),               // 19
+    enumerated("sun_normalization", 52, kNoYes),          // 20
+    enumerated("limb_correction", 54, kNoYes),            // 21
+    enumerated("nonlinearity_correction", 56, kNoYes),    // 22
+    plain("orbits_processed", 58),                        // 23
+    plain("channels_produced", 60, 1),                    // 24
+    plain("channel_pixel_size", 62, 1),                   // 25
+    plain("channel_start_block", 64),                     // 26
+    plain("channel_end_block", 66),                       // 27
+    plain("ancillaries_produced", 68, 1),                 // 28
+    plain("ancillary_pixel_size", 70, 1),                 // 29
+    plain("ancillary_start_block", 72),                   // 30
+    plain("ancillary_end_block", 74),                     // 31
+    plain("image_block_size", 76),                        // 32
+    enumerated("compression_type", 78, kCompressions, 1), // 33
+    plain("percent_non_zero", 82),                        // 34
+    plain("horizontal_shift", 84),                        // 35
+    plain("vertical_shift", 86),                          // 36
+    plain("horizontal_skew", 88),                         // 37
+    plain("vertical_skew", 90),                           // 38
+    enumerated("orbit_type", 100, kOrbitTypes),           // 39
+    enumerated("orbit_time", 102, kOrbitTimes),           // 40
+    plain("start_row", 104),                              // 41
+    plain("start_column", 106),                           // 42
+    plain("end_row", 108),                                // 43
+    plain("end_column", 110),                             // 44
+    plain("orbit_start_year", 112),                       // 45
+    plain("orbit_start_day", 114),                        // 46
+    plain("orbit_start_month_day", 116),                  // 47
+    plain("orbit_start_hour_minute", 118),                // 48
+    plain("orbit_start_second", 120),                     // 49
+    plain("orbit_start_millisecond", 122),                // 50
+    plain("orbit_end_year", 124),                         // 51
+    plain("orbit_end_day", 126),                          // 52
+    plain("orbit_end_month_day", 128),                    // 53
+    plain("orbit_end_hour_minute", 130),                  // 54
+    plain("orbit_end_second", 132),                       // 55
+    plain("orbit_end_millisecond", 134),                  // 56
 }};
 
 constexpr std::array<Dimension, 2> kDimensions{{{"rows", 34}, {"columns", 36}}};
@@ -192,8 +186,8 @@ static_assert(kAttributes[19].name == "data_id" && kAttributes[19].offset == kOf
 static_assert(kAttributes[33].offset == kOffsetCompressionType);
 static_assert(kAttributes[3].name == "projection_type" && kAttributes[3].offset == kOffsetProjectionType);
 static_assert(kAttributes[4].offset == kOffsetStartLatitude && kAttributes[5].offset == kOffsetEndLatitude &&
-              kAttributes[6].offset == kOffsetStartLongitude && kAttributes[7].offset == kOffsetEndLongitude &&
-              kAttributes[4].scale == kDegreeScale);
+              kAttributes[6].offset == kOffsetStartLongitude &&
+              kAttributes[7].offset == kOffsetEndLongitude && kAttributes[4].scale == kDegreeScale);
 static_assert(kAttributes[45].name == "orbit_start_year" && kAttributes[45].offset == kOffsetOrbitStartYear &&
               kAttributes[46].offset == kOffsetOrbitStartDay &&
               kAttributes[48].offset == kOffsetOrbitStartHourMinute &&

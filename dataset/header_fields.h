@@ -53,8 +53,6 @@ inline constexpr std::int16_t kCompression1b = 2;
 inline constexpr unsigned char kMagic = 0xD5;
 // The defined fields occupy bytes 0 to 135 of the header block.
 inline constexpr std::int64_t kDefinedHeaderBytes = 136;
-// Length of the header block in the compressed form.
-inline constexpr std::int64_t kCompressedHeaderBytes = 1024;
 
 enum class FieldKind : std::int16_t { enumerated = 1, plain_short = 2, scaled = 3 };
 
@@ -66,9 +64,9 @@ struct CodeName {
 struct Attribute {
     std::string_view name;
     std::int16_t offset;
-    std::span<const CodeName> values;  // empty for short and scaled fields
-    std::int16_t read_only;            // 1 or 0
-    std::int16_t scale;                // 128 or 100 for scaled fields, else 0
+    std::span<const CodeName> values; // empty for short and scaled fields
+    std::int16_t read_only;           // 1 or 0
+    std::int16_t scale;               // 128 or 100 for scaled fields, else 0
     FieldKind kind;
 };
 
@@ -99,8 +97,8 @@ struct OpenFields {
     std::int16_t data_id = -1;
     std::int16_t rows = -1;
     std::int16_t columns = -1;
-    std::int16_t pixel_size = 0;  // 2, or 1 for cloud data
-    std::int16_t graphics = -1;   // 1 with a graphics variable, -1 without
+    std::int16_t pixel_size = 0; // 2, or 1 for cloud data
+    std::int16_t graphics = -1;  // 1 with a graphics variable, -1 without
 };
 
 // Returns 0, TD_EREADATT when a field cannot be read, TD_EPIXSIZE for a
@@ -134,8 +132,8 @@ template <class Read>
 
 // Reads one 16-bit big-endian field at a byte offset of the stream (through
 // the stream's copy of the header block, see stream.h).  Returns 0 and the
-// signed value, or a negative value when fewer than two bytes can be read.  Callers map a failure to their own
-// status (30 for a dimension length, 31 otherwise).
+// signed value, or a negative value when fewer than two bytes can be read.  Callers map a failure to their
+// own status (30 for a dimension length, 31 otherwise).
 [[nodiscard]] int read_field(Stream& stream, std::int64_t offset, std::int16_t& value);
 
 } // namespace td

@@ -28,6 +28,22 @@ int find_data_attribute(int varid, const char* name, FoundAttribute& found) noex
     return TD_NOERR;
 }
 
+int stored_attribute(Dataset& ds, int varid, const char* name, std::optional<FieldKind> required,
+                     std::int16_t* value)
+{
+    FoundAttribute found;
+    if (const int status = find_data_attribute(varid, name, found); status != TD_NOERR)
+        return status;
+    std::int16_t stored = 0;
+    if (read_field(ds.current, found.entry->offset, stored) != 0)
+        return TD_EREADATT;
+    if (required && found.entry->kind != *required)
+        return TD_EATTTYPE;
+    if (value != nullptr)
+        *value = stored;
+    return TD_NOERR;
+}
+
 namespace {
 
 constexpr std::string_view kGraphicsName = "graphics";
@@ -162,22 +178,6 @@ int attribute_text(Dataset& ds, int varid, const char* name, char* text)
     return TD_NOERR;
 }
 
-int attribute_short(Dataset& ds, int varid, const char* name, std::int16_t* value)
-{
-    FoundAttribute found;
-    if (const int status = find_data_attribute(varid, name, found); status != TD_NOERR)
-        return status;
-    const Attribute& entry = *found.entry;
-    std::int16_t stored = 0;
-    if (read_field(ds.current, entry.offset, stored) != 0)
-        return TD_EREADATT;
-    if (entry.kind != FieldKind::plain_short)
-        return TD_EATTTYPE;
-    if (value != nullptr)
-        *value = stored;
-    return TD_NOERR;
-}
-
 } // namespace
 
 } // namespace td
@@ -189,7 +189,8 @@ extern "C" int td_dimid(int id, const char* name, int* dimid)
 
 extern "C" int td_diminq(int id, int dimid, char* name, int* length)
 {
-    return td::with_dataset(id, [&](td::Dataset& ds) { return td::dimension_inquire(ds, dimid, name, length); });
+    return td::with_dataset(id,
+                            [&](td::Dataset& ds) { return td::dimension_inquire(ds, dimid, name, length); });
 }
 
 extern "C" int td_varid(int id, const char* name, int* varid)
@@ -197,8 +198,7 @@ extern "C" int td_varid(int id, const char* name, int* varid)
     return td::with_dataset(id, [&](td::Dataset& ds) { return td::variable_id(ds, name, varid); });
 }
 
-extern "C" int td_varinq(int id, int varid, char* name, int16_t* type, int* ndims, int* dimids,
-                         int* natts)
+extern "C" int td_varinq(int id, int varid, char* name, int16_t* type, int* ndims, int* dimids, int* natts)
 {
     return td::with_dataset(id, [&](td::Dataset& ds) {
         return td::variable_inquire(ds, varid, name, type, ndims, dimids, natts);
@@ -212,5 +212,7 @@ extern "C" int td_attget_text(int id, int varid, const char* name, char* text)
 
 extern "C" int td_attget_short(int id, int varid, const char* name, int16_t* value)
 {
-    return td::with_dataset(id, [&](td::Dataset& ds) { return td::attribute_short(ds, varid, name, value); });
+    return td::with_dataset(id, [&](td::Dataset& ds) {
+        return td::stored_attribute(ds, varid, name, td::FieldKind::plain_short, value);
+    });
 }

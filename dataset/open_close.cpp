@@ -13,8 +13,8 @@ namespace td {
 
 namespace {
 
-// Reads the fields cached at open and fixes the pixel size and graphics
-// flag by data_id.
+// Reads the fields cached at open, fixes the pixel size and graphics flag
+// by data_id, and derives the storage form.
 [[nodiscard]] int read_cached_fields(Dataset& ds)
 {
     OpenFields fields;
@@ -26,6 +26,16 @@ namespace {
     ds.columns = fields.columns;
     ds.pixel_size = fields.pixel_size;
     ds.graphics = fields.graphics;
+    if (status == TD_NOERR && (ds.data_id == kDataIdVisible || ds.data_id == kDataIdInfrared) &&
+        ds.pixel_size == 2) {
+        std::int16_t compression = 0;
+        if (read_field(ds.current, kOffsetCompressionType, compression) != 0)
+            ds.storage_status = TD_EREADATT;
+        else
+            ds.storage = compression == kCompressionNone ? TD_STORAGE_PLAIN
+                         : compression == kCompression1b ? TD_STORAGE_COMPRESSED
+                                                         : TD_STORAGE_UNSUPPORTED;
+    }
     return status;
 }
 
@@ -38,8 +48,7 @@ namespace {
 // The record is built aside and enters the table only when the open has
 // succeeded, so a failure anywhere leaves the table as it was; the stream is
 // closed when the record (or the stream) goes out of scope.
-int enter_dataset(Stream stream, int mode, int slot, const char* path, int* id,
-                  td_close_func close = nullptr)
+int enter_dataset(Stream stream, int mode, int slot, const char* path, int* id, td_close_func close = nullptr)
 {
     const int magic = stream.get_byte();
     if (magic < 0)

@@ -17,8 +17,8 @@ constexpr std::int64_t kSecondsPerDay = 86400;
 
 struct CivilDate {
     int year = 0;
-    int month = 0;   // 1 to 12
-    int day = 0;     // 1 to 31
+    int month = 0; // 1 to 12
+    int day = 0;   // 1 to 31
 };
 
 constexpr bool leap_year(int year) noexcept
@@ -44,7 +44,8 @@ constexpr CivilDate civil_of_day(int year, int day_of_year) noexcept
     constexpr std::array<int, 12> kLengths{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     int month = 0;
     for (;;) {
-        const int length = kLengths[static_cast<std::size_t>(month)] + (month == 1 && leap_year(year) ? 1 : 0);
+        const int length =
+            kLengths[static_cast<std::size_t>(month)] + (month == 1 && leap_year(year) ? 1 : 0);
         if (day_of_year <= length)
             return {year, month + 1, day_of_year};
         day_of_year -= length;
@@ -114,6 +115,6 @@ int time_inquire(Dataset& ds, std::int64_t* seconds, int* millisecond, char* tex
 
 extern "C" int td_timeinq(int id, int64_t* seconds, int* millisecond, char* text)
 {
-    return td::with_dataset(id,
-                            [&](td::Dataset& ds) { return td::time_inquire(ds, seconds, millisecond, text); });
+    return td::with_dataset(
+        id, [&](td::Dataset& ds) { return td::time_inquire(ds, seconds, millisecond, text); });
 }

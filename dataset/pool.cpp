@@ -25,8 +25,8 @@ namespace {
 
 int open_ids(const LibraryState& s) noexcept
 {
-    return static_cast<int>(std::count_if(s.pool.begin(), s.pool.end(),
-                                          [](const auto& e) { return e.second.id >= 0; }));
+    return static_cast<int>(
+        std::count_if(s.pool.begin(), s.pool.end(), [](const auto& e) { return e.second.id >= 0; }));
 }
 
 // Closes the least recently used dataset that no one is using; false when
@@ -189,7 +189,7 @@ int pool_close(int handle)
         if (found == s.pool.end() || found->second.closing)
             return TD_EBADID;
         if (found->second.users > 0)
-            found->second.closing = true;   // closed at the last release
+            found->second.closing = true; // closed at the last release
         else
             forgotten = forget(s, found);
     }
@@ -216,8 +216,8 @@ int pool_inquire(int* limit, int* open, int* handles)
     if (open != nullptr)
         *open = open_ids(s);
     if (handles != nullptr)
-        *handles = static_cast<int>(std::count_if(s.pool.begin(), s.pool.end(),
-                                                  [](const auto& e) { return !e.second.closing; }));
+        *handles = static_cast<int>(
+            std::count_if(s.pool.begin(), s.pool.end(), [](const auto& e) { return !e.second.closing; }));
     return TD_NOERR;
 }
 
@@ -233,7 +233,9 @@ extern "C" int td_pool_open(const char* path, int* handle)
 extern "C" int td_pool_open_callbacks(void* user, td_read_func read, td_size_func size, td_close_func close,
                                       int* handle)
 {
-    return td::guarded([&] { return td::pool_open_callbacks(td::CallbackIo{user, read, size, close}, handle); });
+    return td::guarded([&] {
+        return td::pool_open_callbacks(td::CallbackIo{user, read, size, close}, handle);
+    });
 }
 
 extern "C" int td_pool_acquire(int handle, int* id)

@@ -61,13 +61,19 @@ struct Dataset {
     // path still names it, and data reads fail once it has changed
     // (file_identity.h).
     FileIdentity identity;
-    std::int16_t define_flag = 0;   // 1 in define mode, 0 in data mode
-    std::int16_t mode = 0;          // TD_READONLY or TD_WRITE
-    std::int16_t data_id = -1;      // header data_id, 0 to 3
-    std::int16_t graphics = -1;     // 1 with a graphics variable, -1 without
-    std::int16_t rows = -1;         // -1: undefined
-    std::int16_t columns = -1;      // -1: undefined
-    std::int16_t pixel_size = 0;    // bytes per stored sample: 2, or 1 for cloud
+    std::int16_t define_flag = 0; // 1 in define mode, 0 in data mode
+    std::int16_t mode = 0;        // TD_READONLY or TD_WRITE
+    std::int16_t data_id = -1;    // header data_id, 0 to 3
+    std::int16_t graphics = -1;   // 1 with a graphics variable, -1 without
+    std::int16_t rows = -1;       // -1: undefined
+    std::int16_t columns = -1;    // -1: undefined
+    std::int16_t pixel_size = 0;  // bytes per stored sample: 2, or 1 for cloud
+    // The storage form (TD_STORAGE_*), from the header as opened: only
+    // visible and infrared data may be compressed.  The copies that writes
+    // make keep the header block, so the form never changes.  TD_EREADATT
+    // in storage_status when compression_type could not be read.
+    int storage = TD_STORAGE_PLAIN;
+    int storage_status = TD_NOERR;
 
     // Reading a compressed dataset in place, without expanding it: where
     // each row begins in the compressed stream of `current`.  Built by the
@@ -96,12 +102,12 @@ struct CallbackIo {
 // (pool.cpp).
 struct PoolEntry {
     std::string path;
-    CallbackIo io;                  // a dataset on callbacks (io.read set) rather than a path
-    FileIdentity identity;          // of the file first opened
-    bool compressed = false;        // as first opened: the status of a changed file
-    int id = -1;                    // its dataset id while it holds a slot
-    int users = 0;                  // acquisitions not yet released
-    bool closing = false;           // td_pool_close waits for the last release
+    CallbackIo io;           // a dataset on callbacks (io.read set) rather than a path
+    FileIdentity identity;   // of the file first opened
+    bool compressed = false; // as first opened: the status of a changed file
+    int id = -1;             // its dataset id while it holds a slot
+    int users = 0;           // acquisitions not yet released
+    bool closing = false;    // td_pool_close waits for the last release
     std::uint64_t last_used = 0;
 };
 

@@ -51,8 +51,8 @@ private:
     static constexpr std::size_t kChunkBytes = 64 * 1024;
     Stream& file_;
     std::vector<std::uint8_t> buffer_;
-    std::int64_t first_;        // file offset the reader started at
-    std::int64_t offset_;       // file offset of buffer_[0]
+    std::int64_t first_;  // file offset the reader started at
+    std::int64_t offset_; // file offset of buffer_[0]
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
     bool at_end_ = false;

@@ -25,7 +25,7 @@
 
 namespace td {
 
-struct NavShift;  // storage.h
+struct NavShift; // storage.h
 
 // The status of a failed decoding: 32 for a cut stream, 48 for a stream
 // that begins with a delta code, 46 for a delta that leaves the value range.
@@ -34,11 +34,11 @@ struct NavShift;  // storage.h
 // Where row r's data starts in the compressed stream, and the state the
 // decoding carries into it.
 struct RowStart {
-    std::uint32_t data = 0;       // offset of the row's first data code
-    std::uint32_t graphics = 0;   // offset of the row's first graphics pair
-    std::int16_t previous = 0;    // data value of the sample before the row
-    std::uint8_t carry = 0;       // repetitions of a graphics run carried in (0 .. 255)
-    std::uint8_t nibble = 0;      // their nibble
+    std::uint32_t data = 0;     // offset of the row's first data code
+    std::uint32_t graphics = 0; // offset of the row's first graphics pair
+    std::int16_t previous = 0;  // data value of the sample before the row
+    std::uint8_t carry = 0;     // repetitions of a graphics run carried in (0 .. 255)
+    std::uint8_t nibble = 0;    // their nibble
 };
 static_assert(sizeof(RowStart) == 12);
 
@@ -57,7 +57,7 @@ public:
     // Which part of the sample words a block read fills in.
     enum class Part { values, nibbles };
 
-    // Reads the block (start, count) as td_read_block does from an
+    // Reads the block (start, count) as read_stored_block does from an
     // uncompressed data area, with the same shift, but fills in only one
     // part of each sample word (the data value, or the graphics nibble) and
     // leaves the other bits zero.  Returns 0, 32 (a short read), or 46 when
@@ -67,8 +67,7 @@ public:
     // Start and count are (row, column), as Index2 of storage.h.
     [[nodiscard]] int read_block(Stream& file, std::span<std::uint16_t> words,
                                  const std::array<std::uint32_t, 2>& start,
-                                 const std::array<std::uint32_t, 2>& count, const NavShift* shift,
-                                 Part part);
+                                 const std::array<std::uint32_t, 2>& count, const NavShift* shift, Part part);
 
 private:
     // Decodes one whole row into the part of its sample words that `part`

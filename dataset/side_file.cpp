@@ -69,9 +69,10 @@ bool system_label(std::string_view name)
         if (size == 0)
             return true;
         std::vector<char> list(static_cast<std::size_t>(size));
-        const ssize_t got = path ? listxattr(path, list.data(), list.size()) : flistxattr(fd, list.data(), list.size());
+        const ssize_t got =
+            path ? listxattr(path, list.data(), list.size()) : flistxattr(fd, list.data(), list.size());
         if (got < 0 && errno == ERANGE)
-            continue;   // grew in between
+            continue; // grew in between
         if (got < 0)
             return false;
         for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
@@ -84,10 +85,12 @@ bool system_label(std::string_view name)
     return false;
 }
 
-[[nodiscard]] bool attribute_value(const char* path, int fd, const std::string& name, std::vector<char>& value)
+[[nodiscard]] bool attribute_value(const char* path, int fd, const std::string& name,
+                                   std::vector<char>& value)
 {
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const ssize_t size = path ? getxattr(path, name.c_str(), nullptr, 0) : fgetxattr(fd, name.c_str(), nullptr, 0);
+        const ssize_t size =
+            path ? getxattr(path, name.c_str(), nullptr, 0) : fgetxattr(fd, name.c_str(), nullptr, 0);
         if (size < 0)
             return false;
         value.resize(static_cast<std::size_t>(size));
@@ -148,7 +151,7 @@ int SideFile::create(const std::string& target, const struct stat& original)
     if (anonymous_files_can_be_linked()) {
         fd = open(folder_.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, kPrivate);
         if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-            return TD_EUNCOMPFILE;   // no permission, no space, no inode: a named file fares no better
+            return TD_EUNCOMPFILE; // no permission, no space, no inode: a named file fares no better
     }
     for (int attempt = 0; fd < 0 && attempt < kNameAttempts; ++attempt) {
         const std::string name = side_name(folder_);
@@ -220,7 +223,7 @@ int SideFile::replace(const std::string& target, const struct stat& original)
     const int folder = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0)
         return TD_EUNCOMPFILE;
-    const bool synced = fsync(folder) == 0 || errno == EINVAL;   // EINVAL: nothing to flush here
+    const bool synced = fsync(folder) == 0 || errno == EINVAL; // EINVAL: nothing to flush here
     close(folder);
     return synced ? TD_NOERR : TD_EWRITEDATA;
 }

@@ -50,7 +50,7 @@ private:
     [[nodiscard]] int link_in();
 
     std::string folder_;
-    std::string name_;  // the side name; empty while the file has none
+    std::string name_; // the side name; empty while the file has none
     Stream stream_;
     bool placed_ = false;
 };

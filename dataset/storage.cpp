@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "sample_word.h"
+
 namespace td {
 
 namespace {
@@ -74,8 +76,8 @@ BlockWindow block_window(std::int32_t rows, std::int32_t columns, const Index2& 
     return w;
 }
 
-int td_read_block(Stream& stream, std::span<std::byte> dst, const BlockLayout& layout,
-                  const Index2& start, const Index2& count, const NavShift* shift)
+int read_stored_block(Stream& stream, std::span<std::byte> dst, const BlockLayout& layout,
+                      const Index2& start, const Index2& count, const NavShift* shift)
 {
     const std::int64_t ps = layout.pixel_size;
     const std::int64_t total = block_bytes(ps, count);
@@ -106,8 +108,8 @@ int td_read_block(Stream& stream, std::span<std::byte> dst, const BlockLayout& l
     return TD_NOERR;
 }
 
-int td_write_block(Stream& stream, std::span<const std::byte> src, const BlockLayout& layout,
-                   const Index2& start, const Index2& count)
+int write_stored_block(Stream& stream, std::span<const std::byte> src, const BlockLayout& layout,
+                       const Index2& start, const Index2& count)
 {
     const std::int64_t ps = layout.pixel_size;
     const std::int64_t total = block_bytes(ps, count);
@@ -147,8 +149,8 @@ int td_write_block(Stream& stream, std::span<const std::byte> src, const BlockLa
 
 // One loop per wanted output, each free of tests on the outputs, so that
 // the compiler vectorises them.
-void td_unpack_words(std::span<std::int16_t> values, std::span<std::uint8_t> nibbles,
-                     std::span<const std::uint16_t> words) noexcept
+void unpack_words(std::span<std::int16_t> values, std::span<std::uint8_t> nibbles,
+                  std::span<const std::uint16_t> words) noexcept
 {
     const std::size_t n = words.size();
     if (!values.empty())
@@ -162,26 +164,23 @@ void td_unpack_words(std::span<std::int16_t> values, std::span<std::uint8_t> nib
             nibbles[i] = static_cast<std::uint8_t>(words[i] & 0x0F);
 }
 
-void td_pack_words(std::span<const std::int16_t> values, std::span<const std::uint8_t> nibbles,
-                   std::span<std::uint16_t> words) noexcept
+void pack_words(std::span<const std::int16_t> values, std::span<const std::uint8_t> nibbles,
+                std::span<std::uint16_t> words) noexcept
 {
     const std::size_t n = words.size();
     if (values.empty()) {
         for (std::size_t i = 0; i < n; ++i)
             words[i] = 0;
     } else {
-        for (std::size_t i = 0; i < n; ++i) {
-            const int v = values[i];
-            const unsigned magnitude = static_cast<unsigned>(v < 0 ? -v : v) << 4;
-            words[i] = static_cast<std::uint16_t>(magnitude | (v < 0 ? 0x8000u : 0u));
-        }
+        for (std::size_t i = 0; i < n; ++i)
+            words[i] = value_word(values[i]);
     }
     if (!nibbles.empty())
         for (std::size_t i = 0; i < n; ++i)
             words[i] = static_cast<std::uint16_t>(words[i] | (nibbles[i] & 0x0Fu));
 }
 
-int td_copy_stream(Stream& dst, Stream& src)
+int copy_stream(Stream& dst, Stream& src)
 {
     dst.rewind();
     src.rewind();

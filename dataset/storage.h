@@ -23,10 +23,10 @@ namespace td {
 using Index2 = std::array<std::uint32_t, 2>;
 
 struct BlockLayout {
-    int pixel_size = 2;       // 1 or 2 bytes per sample
+    int pixel_size = 2; // 1 or 2 bytes per sample
     std::int32_t rows = 0;
     std::int32_t columns = 0;
-    std::int64_t origin = 0;  // byte offset of image row 0
+    std::int64_t origin = 0; // byte offset of image row 0
 };
 
 // Navigational shift in pixels: stored sample (r, c) shows at
@@ -48,10 +48,6 @@ struct BlockWindow {
 [[nodiscard]] BlockWindow block_window(std::int32_t rows, std::int32_t columns, const Index2& start,
                                        const Index2& count, const NavShift* shift) noexcept;
 
-// Bytes in the header slot of the temporary copy (at least the whole header
-// block of the compressed form).
-inline constexpr std::int64_t kHeaderBlockBytes = 1024;
-
 // Row width W in bytes.
 [[nodiscard]] std::int64_t row_bytes(const Dataset& ds) noexcept;
 // Byte offset of image row 0 in the dataset's current stream.
@@ -64,27 +60,26 @@ inline constexpr std::int64_t kHeaderBlockBytes = 1024;
 // come out in host order.  With a shift, output element (i, j) shows stored
 // sample (start[0] + i - vertical, start[1] + j - horizontal), and elements
 // with no stored sample are zero.  Returns 0 or 32.
-[[nodiscard]] int td_read_block(Stream& stream, std::span<std::byte> dst, const BlockLayout& layout,
-                                const Index2& start, const Index2& count, const NavShift* shift);
+[[nodiscard]] int read_stored_block(Stream& stream, std::span<std::byte> dst, const BlockLayout& layout,
+                                    const Index2& start, const Index2& count, const NavShift* shift);
 
 // Writes the block (start, count) from `src` (host order); the caller's
 // buffer is never changed.  Returns 0 or 35.
-[[nodiscard]] int td_write_block(Stream& stream, std::span<const std::byte> src,
-                                 const BlockLayout& layout, const Index2& start,
-                                 const Index2& count);
+[[nodiscard]] int write_stored_block(Stream& stream, std::span<const std::byte> src,
+                                     const BlockLayout& layout, const Index2& start, const Index2& count);
 
 // Splits sample words into signed data values and graphics nibbles; either
 // output may be empty (not wanted), otherwise it holds words.size() entries.
-void td_unpack_words(std::span<std::int16_t> values, std::span<std::uint8_t> nibbles,
-                     std::span<const std::uint16_t> words) noexcept;
+void unpack_words(std::span<std::int16_t> values, std::span<std::uint8_t> nibbles,
+                  std::span<const std::uint16_t> words) noexcept;
 
 // Builds sample words from data values (|value| <= 2047) and nibbles; either
 // input may be empty (zero data values, or zero nibbles).
-void td_pack_words(std::span<const std::int16_t> values, std::span<const std::uint8_t> nibbles,
-                   std::span<std::uint16_t> words) noexcept;
+void pack_words(std::span<const std::int16_t> values, std::span<const std::uint8_t> nibbles,
+                std::span<std::uint16_t> words) noexcept;
 
 // Copies the whole source stream to the destination, both rewound first.
 // Returns 0, or -1 when a read fails or a write falls short.
-[[nodiscard]] int td_copy_stream(Stream& dst, Stream& src);
+[[nodiscard]] int copy_stream(Stream& dst, Stream& src);
 
 } // namespace td

@@ -210,7 +210,8 @@ std::size_t Stream::read_at(std::int64_t offset, void* dst, std::size_t n)
     auto* out = static_cast<unsigned char*>(dst);
     std::size_t done = 0;
     while (done < n) {
-        const ssize_t got = pread(fd, out + done, n - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        const ssize_t got =
+            pread(fd, out + done, n - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)

@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "header_block.h"
 #include "tidewell.h"
 
 namespace td {
@@ -63,7 +64,7 @@ public:
     [[nodiscard]] std::int64_t size_now() const { return size_(user_); }
     [[nodiscard]] bool failed() const noexcept { return failed_; }
 
-    std::int64_t position = 0;  // of the sequential reads
+    std::int64_t position = 0; // of the sequential reads
 
 private:
     void* user_;
@@ -80,9 +81,9 @@ struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::int64_t size = 0;
-    std::int64_t modified_ns = 0;   // modification time, ns since 1970
-    std::int64_t changed_ns = 0;    // status-change time, ns since 1970
-    std::uint64_t links = 0;        // names of the file
+    std::int64_t modified_ns = 0; // modification time, ns since 1970
+    std::int64_t changed_ns = 0;  // status-change time, ns since 1970
+    std::uint64_t links = 0;      // names of the file
     bool operator==(const FileIdentity&) const = default;
 
     // Whether the file's contents may differ from what they were when
@@ -148,8 +149,8 @@ public:
 
     explicit operator bool() const noexcept { return file_ != nullptr || source_ != nullptr; }
 
-    [[nodiscard]] bool seek(std::int64_t offset);          // from the start
-    [[nodiscard]] bool skip(std::int64_t delta);           // from the current position
+    [[nodiscard]] bool seek(std::int64_t offset); // from the start
+    [[nodiscard]] bool skip(std::int64_t delta);  // from the current position
     [[nodiscard]] bool seek_end();
     [[nodiscard]] std::int64_t tell();
     void rewind();
@@ -194,7 +195,6 @@ private:
         void operator()(std::FILE* f) const noexcept { std::fclose(f); }
     };
     static constexpr std::size_t kBufferBytes = 64 * 1024;
-    static constexpr std::size_t kHeadBytes = 1024;
     static constexpr std::size_t kNoHead = static_cast<std::size_t>(-1);
     // Anything written makes the copy of the first bytes stale.
     void forget_head() noexcept { head_bytes_ = kNoHead; }
@@ -207,7 +207,7 @@ private:
     std::unique_ptr<CallbackSource> source_;
     // The file's first bytes as last read, and how many there were
     // (kNoHead: not read since the last write).
-    std::array<unsigned char, kHeadBytes> head_{};
+    std::array<unsigned char, kHeaderBlockBytes> head_{};
     std::size_t head_bytes_ = kNoHead;
 };
 

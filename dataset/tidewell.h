@@ -40,84 +40,84 @@ extern "C" {
 #endif
 
 /* Access modes of td_open. */
-#define TD_READONLY 0  /* read the dataset; never written back */
-#define TD_WRITE    1  /* read-write: td_varput_* change the data, td_close writes it back */
+#define TD_READONLY 0 /* read the dataset; never written back */
+#define TD_WRITE 1    /* read-write: td_varput_* change the data, td_close writes it back */
 
 /* Value type codes of variables (td_varinq, data reads). */
-#define TD_BYTE  0     /* unsigned 8-bit */
-#define TD_FLOAT 3     /* 32-bit IEEE single precision */
+#define TD_BYTE 0  /* unsigned 8-bit */
+#define TD_FLOAT 3 /* 32-bit IEEE single precision */
 
 /* The value delivered for a missing or out-of-range sample: -999.0f.
  * Compare the bit pattern, TD_BAD_VALUE_BITS, to recognise it exactly. */
-#define TD_BAD_VALUE      (-999.0f)
+#define TD_BAD_VALUE (-999.0f)
 #define TD_BAD_VALUE_BITS 0xC479C000u
 
 /* Limits. */
-#define TD_MAX_DATASETS      100 /* open datasets per process (ids 0 to 99) */
-#define TD_NUM_ATTRIBUTES    57  /* header attributes of the data variable */
-#define TD_DIM_NAME_SIZE     8   /* buffer for a dimension name ("columns") */
-#define TD_VAR_NAME_SIZE     14  /* buffer for a variable name ("ocean_reflect") */
-#define TD_ATT_TEXT_SIZE     19  /* buffer for a value name ("albedo_temperature") */
+#define TD_MAX_DATASETS 100  /* open datasets per process (ids 0 to 99) */
+#define TD_NUM_ATTRIBUTES 57 /* header attributes of the data variable */
+#define TD_DIM_NAME_SIZE 8   /* buffer for a dimension name ("columns") */
+#define TD_VAR_NAME_SIZE 14  /* buffer for a variable name ("ocean_reflect") */
+#define TD_ATT_TEXT_SIZE 19  /* buffer for a value name ("albedo_temperature") */
 
 /* Status codes. */
-#define TD_NOERR          0  /* no error */
-#define TD_ECREATE        1  /* cannot create dataset */
-#define TD_ECREATEMODE    2  /* invalid creation mode */
-#define TD_EACCESS        3  /* cannot access dataset */
-#define TD_EMODE          4  /* invalid access mode */
-#define TD_ENOTINDEFINE   5  /* dataset not in define mode */
-#define TD_EBADID         6  /* invalid dataset id */
-#define TD_EENDDEF        7  /* call to td_enddef failed */
-#define TD_EDIMDEFINED    8  /* dimension already defined */
-#define TD_EDIMSIZE       9  /* dimension must be greater than 0 */
-#define TD_EBADDIM       10  /* invalid dimension */
-#define TD_EVARDEFINED   11  /* variable already defined (only 1 allowed) */
-#define TD_EBADTYPE      12  /* invalid data type */
-#define TD_ENDIMS        13  /* invalid number of dimensions */
-#define TD_EBADDIMID     14  /* invalid dimension id */
-#define TD_EBADVAR       15  /* invalid variable */
-#define TD_EBADVARID     16  /* invalid variable id */
-#define TD_EINDEX        17  /* variable index is out of range */
-#define TD_ERANGE        18  /* variable value is out of range (value type) */
-#define TD_EINDEFINE     19  /* dataset in define mode */
-#define TD_EBADATT       20  /* invalid attribute */
-#define TD_EBADATTVAL    21  /* invalid attribute value (code has no name) */
-#define TD_ENOMEM        22  /* failed to allocate memory */
-#define TD_EMAXDS        23  /* maximum open file limit reached */
-#define TD_EEXIST        24  /* cannot create, dataset exists */
-#define TD_EHEADER       25  /* header creation failed */
-#define TD_EMAGIC        26  /* wrong magic number, unrecognized format */
-#define TD_ENOMAGIC      27  /* cannot read magic number */
-#define TD_EUNKNOWN      28  /* unknown error */
-#define TD_EBADATTID     29  /* invalid attribute id */
-#define TD_EREADDIM      30  /* error reading dimension */
-#define TD_EREADATT      31  /* error reading attribute */
-#define TD_EREADDATA     32  /* error reading data */
-#define TD_EWRITEDIM     33  /* error writing dimension */
-#define TD_EWRITEATT     34  /* error writing attribute */
-#define TD_EWRITEDATA    35  /* error writing data */
-#define TD_EDIMUNDEF     36  /* dimension must be defined */
-#define TD_EVARUNDEF     37  /* data variable must be defined */
-#define TD_EINTERNAL     38  /* internal consistency error */
-#define TD_EDATAID       39  /* unsupported data id in header */
-#define TD_ECHANNEL      40  /* unsupported channel number in header */
-#define TD_EREADONLY     41  /* dataset opened read-only */
-#define TD_EATTTYPE      42  /* attribute type mismatch */
-#define TD_EPIXSIZE      43  /* unsupported pixel size in header */
-#define TD_ECALTYPE      44  /* unsupported calibration type in header */
-#define TD_EUNCOMPFILE   45  /* error manipulating uncompressed file */
-#define TD_ECOMPFILE     46  /* error manipulating compressed file */
-#define TD_ECOMPTYPE     47  /* unsupported compression type in header */
-#define TD_ECOMPBYTE0    48  /* error in compressed file, byte 0 */
-#define TD_EATTLEN       49  /* invalid attribute length */
-#define TD_ESHIFTWRITE   50  /* cannot write data to file with non-zero navigational shifts */
-#define TD_EATTRO        51  /* attribute is read-only */
+#define TD_NOERR 0        /* no error */
+#define TD_ECREATE 1      /* cannot create dataset */
+#define TD_ECREATEMODE 2  /* invalid creation mode */
+#define TD_EACCESS 3      /* cannot access dataset */
+#define TD_EMODE 4        /* invalid access mode */
+#define TD_ENOTINDEFINE 5 /* dataset not in define mode */
+#define TD_EBADID 6       /* invalid dataset id */
+#define TD_EENDDEF 7      /* call to td_enddef failed */
+#define TD_EDIMDEFINED 8  /* dimension already defined */
+#define TD_EDIMSIZE 9     /* dimension must be greater than 0 */
+#define TD_EBADDIM 10     /* invalid dimension */
+#define TD_EVARDEFINED 11 /* variable already defined (only 1 allowed) */
+#define TD_EBADTYPE 12    /* invalid data type */
+#define TD_ENDIMS 13      /* invalid number of dimensions */
+#define TD_EBADDIMID 14   /* invalid dimension id */
+#define TD_EBADVAR 15     /* invalid variable */
+#define TD_EBADVARID 16   /* invalid variable id */
+#define TD_EINDEX 17      /* variable index is out of range */
+#define TD_ERANGE 18      /* variable value is out of range (value type) */
+#define TD_EINDEFINE 19   /* dataset in define mode */
+#define TD_EBADATT 20     /* invalid attribute */
+#define TD_EBADATTVAL 21  /* invalid attribute value (code has no name) */
+#define TD_ENOMEM 22      /* failed to allocate memory */
+#define TD_EMAXDS 23      /* maximum open file limit reached */
+#define TD_EEXIST 24      /* cannot create, dataset exists */
+#define TD_EHEADER 25     /* header creation failed */
+#define TD_EMAGIC 26      /* wrong magic number, unrecognized format */
+#define TD_ENOMAGIC 27    /* cannot read magic number */
+#define TD_EUNKNOWN 28    /* unknown error */
+#define TD_EBADATTID 29   /* invalid attribute id */
+#define TD_EREADDIM 30    /* error reading dimension */
+#define TD_EREADATT 31    /* error reading attribute */
+#define TD_EREADDATA 32   /* error reading data */
+#define TD_EWRITEDIM 33   /* error writing dimension */
+#define TD_EWRITEATT 34   /* error writing attribute */
+#define TD_EWRITEDATA 35  /* error writing data */
+#define TD_EDIMUNDEF 36   /* dimension must be defined */
+#define TD_EVARUNDEF 37   /* data variable must be defined */
+#define TD_EINTERNAL 38   /* internal consistency error */
+#define TD_EDATAID 39     /* unsupported data id in header */
+#define TD_ECHANNEL 40    /* unsupported channel number in header */
+#define TD_EREADONLY 41   /* dataset opened read-only */
+#define TD_EATTTYPE 42    /* attribute type mismatch */
+#define TD_EPIXSIZE 43    /* unsupported pixel size in header */
+#define TD_ECALTYPE 44    /* unsupported calibration type in header */
+#define TD_EUNCOMPFILE 45 /* error manipulating uncompressed file */
+#define TD_ECOMPFILE 46   /* error manipulating compressed file */
+#define TD_ECOMPTYPE 47   /* unsupported compression type in header */
+#define TD_ECOMPBYTE0 48  /* error in compressed file, byte 0 */
+#define TD_EATTLEN 49     /* invalid attribute length */
+#define TD_ESHIFTWRITE 50 /* cannot write data to file with non-zero navigational shifts */
+#define TD_EATTRO 51      /* attribute is read-only */
 
 /* Open the dataset at path with mode TD_READONLY or TD_WRITE; *id receives
  * the dataset id (the lowest free slot, 0 to 99).  Only a regular file (or
  * a symbolic link to one) is opened; anything else fails with TD_EACCESS
  * at once. */
-int td_open(const char *path, int mode, int *id);
+int td_open(const char* path, int mode, int* id);
 
 /* Opening a dataset on caller-supplied I/O instead of a path: a member of an
  * archive, an object fetched over HTTP, a file object of another language.
@@ -150,12 +150,11 @@ int td_open(const char *path, int mode, int *id);
  * file that short gives (TD_ENOMAGIC, TD_EREADATT, TD_EREADDATA).  The
  * library calls the functions only from within td_ calls on this dataset,
  * which it serialises: never from two threads at once. */
-typedef int64_t (*td_read_func)(void *user, int64_t offset, void *buffer, size_t length);
-typedef int64_t (*td_size_func)(void *user);
-typedef void (*td_close_func)(void *user);
+typedef int64_t (*td_read_func)(void* user, int64_t offset, void* buffer, size_t length);
+typedef int64_t (*td_size_func)(void* user);
+typedef void (*td_close_func)(void* user);
 
-int td_open_callbacks(void *user, td_read_func read, td_size_func size, td_close_func close,
-                      int *id);
+int td_open_callbacks(void* user, td_read_func read, td_size_func size, td_close_func close, int* id);
 
 /* Close a dataset.  A dataset opened read-write whose data td_varput_*
  * changed is written into a complete new file (compressed again when it was
@@ -175,28 +174,27 @@ int td_close(int id);
 int td_enddef(int id);
 
 /* Dimension id of "rows" (0) or "columns" (1). */
-int td_dimid(int id, const char *name, int *dimid);
+int td_dimid(int id, const char* name, int* dimid);
 
 /* Name (optional, TD_DIM_NAME_SIZE bytes) and length (optional) of a
  * dimension; the length is read from the header on every call. */
-int td_diminq(int id, int dimid, char *name, int *length);
+int td_diminq(int id, int dimid, char* name, int* length);
 
 /* Variable id of the data variable (by its channel name) or "graphics". */
-int td_varid(int id, const char *name, int *varid);
+int td_varid(int id, const char* name, int* varid);
 
 /* Inquire a variable; every output is optional.  dimids receives two ids. */
-int td_varinq(int id, int varid, char *name, int16_t *type, int *ndims,
-              int *dimids, int *natts);
+int td_varinq(int id, int varid, char* name, int16_t* type, int* ndims, int* dimids, int* natts);
 
 /* Name of an enumerated attribute's value, into TD_ATT_TEXT_SIZE bytes. */
-int td_attget_text(int id, int varid, const char *name, char *text);
+int td_attget_text(int id, int varid, const char* name, char* text);
 
 /* Value of a short (plain 16-bit integer) attribute. */
-int td_attget_short(int id, int varid, const char *name, int16_t *value);
+int td_attget_short(int id, int varid, const char* name, int16_t* value);
 
 /* Message of a status code; "unknown error" for codes outside 0 to 51.
  * The text is constant and never freed. */
-const char *td_strerror(int status);
+const char* td_strerror(int status);
 
 /* Read a block of a variable: start and count give (row, column); out
  * receives count[0] x count[1] values, row-major.  The data variable comes
@@ -210,10 +208,8 @@ const char *td_strerror(int status);
  * TD_ECOMPFILE for a compressed dataset, rather than mix two files' data;
  * this is checked at the end of every read, which sees a change made
  * before the read or while it ran. */
-int td_varget_float(int id, int varid, const uint32_t start[2],
-                    const uint32_t count[2], float *out);
-int td_varget_byte(int id, int varid, const uint32_t start[2],
-                   const uint32_t count[2], uint8_t *out);
+int td_varget_float(int id, int varid, const uint32_t start[2], const uint32_t count[2], float* out);
+int td_varget_byte(int id, int varid, const uint32_t start[2], const uint32_t count[2], uint8_t* out);
 
 /* Write a block of a variable of a dataset opened with TD_WRITE: start,
  * count and the row-major layout of `in` as for the reads.  The mirror
@@ -257,10 +253,8 @@ int td_varget_byte(int id, int varid, const uint32_t start[2],
  * says does not hold; TD_EWRITEDATA when the copy cannot be written (the
  * old samples are then written back; should that fail too, the block may be
  * left partly written in the copy). */
-int td_varput_float(int id, int varid, const uint32_t start[2],
-                    const uint32_t count[2], const float *in);
-int td_varput_byte(int id, int varid, const uint32_t start[2],
-                   const uint32_t count[2], const uint8_t *in);
+int td_varput_float(int id, int varid, const uint32_t start[2], const uint32_t count[2], const float* in);
+int td_varput_byte(int id, int varid, const uint32_t start[2], const uint32_t count[2], const uint8_t* in);
 
 /* Listing the header attributes.
  *
@@ -271,9 +265,9 @@ int td_varput_byte(int id, int varid, const uint32_t start[2],
  * number whose value is the stored integer divided by the attribute's scale
  * (128 for the latitudes and longitudes, 100 for resolution). */
 #define TD_ATT_ENUMERATED 1
-#define TD_ATT_SHORT      2
-#define TD_ATT_SCALED     3
-#define TD_ATT_NAME_SIZE  24  /* buffer for an attribute name ("nonlinearity_correction") */
+#define TD_ATT_SHORT 2
+#define TD_ATT_SCALED 3
+#define TD_ATT_NAME_SIZE 24 /* buffer for an attribute name ("nonlinearity_correction") */
 
 /* Name (optional, TD_ATT_NAME_SIZE bytes), kind (optional, one of the
  * TD_ATT_* kinds) and scale (optional; 0 for enumerated and short
@@ -282,15 +276,14 @@ int td_varput_byte(int id, int varid, const uint32_t start[2],
  * graphics variable, which has no attributes, TD_EBADVARID for any other
  * variable but the data variable, and TD_EBADATTID for a number out of
  * range. */
-int td_attinq(int id, int varid, int attnum, char *name, int16_t *kind,
-              int16_t *scale);
+int td_attinq(int id, int varid, int attnum, char* name, int16_t* kind, int16_t* scale);
 
 /* The stored 16-bit value of any attribute, whatever its kind: the code of
  * an enumerated attribute (named or not), the integer of a short one, the
  * unscaled integer of a scaled one.  It is read from the header on every
  * call (TD_EREADATT when the read fails).  Fails like td_attget_short for a
  * variable or name that does not exist. */
-int td_attget_stored(int id, int varid, const char *name, int16_t *value);
+int td_attget_stored(int id, int varid, const char* name, int16_t* value);
 
 /* What a header means.
  *
@@ -303,34 +296,35 @@ int td_attget_stored(int id, int varid, const char *name, int16_t *value);
  * the first TD_IDENTIFY_SIZE bytes of the file, or the whole file when it
  * is shorter.  Nothing is opened; any thread may call it at any time. */
 #define TD_IDENTIFY_SIZE 72
-int td_identify(const void *head, size_t length);
+int td_identify(const void* head, size_t length);
 
 /* Kinds of data, as tdftogif chooses its display defaults by them: the
  * data_id, and for ancillary data the channel (scan_time or an angle). */
-#define TD_KIND_VISIBLE   0   /* "visible" */
-#define TD_KIND_INFRARED  1   /* "infrared" */
-#define TD_KIND_ANGLE     2   /* "angle": ancillary, any channel but scan_time */
-#define TD_KIND_SCAN_TIME 3   /* "scan time": ancillary channel scan_time */
-#define TD_KIND_CLOUD     4   /* "cloud" */
-#define TD_KIND_NAME_SIZE 10  /* buffer for a kind's name ("scan time") */
+#define TD_KIND_VISIBLE 0    /* "visible" */
+#define TD_KIND_INFRARED 1   /* "infrared" */
+#define TD_KIND_ANGLE 2      /* "angle": ancillary, any channel but scan_time */
+#define TD_KIND_SCAN_TIME 3  /* "scan time": ancillary channel scan_time */
+#define TD_KIND_CLOUD 4      /* "cloud" */
+#define TD_KIND_NAME_SIZE 10 /* buffer for a kind's name ("scan time") */
 
 /* The kind of data (optional, a TD_KIND_* code) and its name (optional,
  * TD_KIND_NAME_SIZE bytes).  TD_EREADATT when the channel of an ancillary
  * dataset cannot be read. */
-int td_kindinq(int id, int *kind, char *name);
+int td_kindinq(int id, int* kind, char* name);
 
 /* How the data variable is stored. */
-#define TD_STORAGE_PLAIN       0  /* "plain": one row slot per image row */
-#define TD_STORAGE_COMPRESSED  1  /* "compressed": visible or infrared, compression_type "1b" */
-#define TD_STORAGE_UNSUPPORTED 2  /* "unsupported": a compression_type this library cannot
-                                     read; data reads fail with TD_ECOMPTYPE */
-#define TD_STORAGE_NAME_SIZE   12 /* buffer for a storage name ("unsupported") */
+#define TD_STORAGE_PLAIN 0      /* "plain": one row slot per image row */
+#define TD_STORAGE_COMPRESSED 1 /* "compressed": visible or infrared, compression_type "1b" */
+#define TD_STORAGE_UNSUPPORTED                                                           \
+    2                           /* "unsupported": a compression_type this library cannot \
+                                   read; data reads fail with TD_ECOMPTYPE */
+#define TD_STORAGE_NAME_SIZE 12 /* buffer for a storage name ("unsupported") */
 
 /* The storage form (optional, a TD_STORAGE_* code) and its name (optional,
  * TD_STORAGE_NAME_SIZE bytes).  Only visible and infrared data may be
  * compressed; the compression_type of other data is never consulted.
  * TD_EREADATT when compression_type cannot be read. */
-int td_storageinq(int id, int *storage, char *name);
+int td_storageinq(int id, int* storage, char* name);
 
 /* What the values of the data variable are, as UTF-8 text into
  * TD_UNITS_SIZE bytes each; every output is optional.
@@ -347,7 +341,7 @@ int td_storageinq(int id, int *storage, char *name);
  *   (°C)", "albedo (%)", "hours", "degrees", "byte value".
  * TD_EREADATT when channel_number or calibration_type cannot be read. */
 #define TD_UNITS_SIZE 32
-int td_unitsinq(int id, char *units, char *long_name, char *label);
+int td_unitsinq(int id, char* units, char* long_name, char* label);
 
 /* The orbit start time in UTC, from orbit_start_year (below 100 a
  * two-digit year: 0 to 69 are 2000 to 2069, 70 to 99 are 1970 to 1999),
@@ -368,7 +362,7 @@ int td_unitsinq(int id, char *units, char *long_name, char *label);
  * no program built on the library shows one.  TD_EREADATT when a field
  * cannot be read. */
 #define TD_TIME_TEXT_SIZE 25
-int td_timeinq(int id, int64_t *seconds, int *millisecond, char *text);
+int td_timeinq(int id, int64_t* seconds, int* millisecond, char* text);
 
 /* The latitude/longitude grid of the image.
  *
@@ -387,8 +381,8 @@ int td_timeinq(int id, int64_t *seconds, int *millisecond, char *text);
  * row or column, one whose start and end latitudes or longitudes are equal,
  * or one with a latitude of +-90 or beyond: for them *grid is TD_GRID_NONE
  * and the arrays are left alone. */
-#define TD_GRID_NONE     0
-#define TD_GRID_LINEAR   1
+#define TD_GRID_NONE 0
+#define TD_GRID_LINEAR 1
 #define TD_GRID_MERCATOR 2
 
 /* The grid (optional, a TD_GRID_* code); the latitude of the centre of
@@ -396,7 +390,7 @@ int td_timeinq(int id, int64_t *seconds, int *millisecond, char *text);
  * the centre of every column into `longitudes` (optional, columns values),
  * in degrees.  The first and last values are the header's own.
  * TD_EREADATT when a field cannot be read. */
-int td_gridinq(int id, int *grid, double *latitudes, double *longitudes);
+int td_gridinq(int id, int* grid, double* latitudes, double* longitudes);
 
 /* The file the library opened for a dataset, as it was then: its device
  * and inode numbers, its size in bytes and its modification time in
@@ -409,8 +403,7 @@ int td_gridinq(int id, int *grid, double *latitudes, double *longitudes);
  * callbacks has no file: its device, inode and time are 0, its size is
  * the size its callbacks reported at the open, and it has changed when
  * they report another. */
-int td_fileinq(int id, uint64_t *device, uint64_t *inode, int64_t *size,
-               int64_t *modified_ns, int *changed);
+int td_fileinq(int id, uint64_t* device, uint64_t* inode, int64_t* size, int64_t* modified_ns, int* changed);
 
 /* The bytes the file of a plain dataset must hold for every row the header
  * claims: (rows + 1) x columns x pixel size (the header takes the first
@@ -419,7 +412,7 @@ int td_fileinq(int id, uint64_t *device, uint64_t *inode, int64_t *size,
  * dimensions.  Compare td_fileinq's size to refuse a file cut short at once
  * rather than at its first missing row.  TD_EREADATT when compression_type
  * cannot be read. */
-int td_lengthinq(int id, int64_t *needed);
+int td_lengthinq(int id, int64_t* needed);
 
 /* Many datasets, few slots: the pool.
  *
@@ -434,12 +427,12 @@ int td_lengthinq(int id, int64_t *needed);
  * TD_EUNCOMPFILE, or TD_ECOMPFILE for a compressed dataset.  Handles are
  * numbers from 0 up, not reused while the numbers last; all pool calls are
  * safe from any thread. */
-#define TD_POOL_LIMIT 64   /* the pool's limit until td_pool_setlimit */
+#define TD_POOL_LIMIT 64 /* the pool's limit until td_pool_setlimit */
 
 /* Opens a dataset read-only, with td_open's checks and statuses, and gives
  * its pool handle.  The dataset stays open, idle, until the pool needs its
  * slot. */
-int td_pool_open(const char *path, int *handle);
+int td_pool_open(const char* path, int* handle);
 
 /* The same for a dataset on the caller's callbacks (td_open_callbacks).
  * The pool calls `close` once, when it forgets the handle (td_pool_close);
@@ -447,15 +440,15 @@ int td_pool_open(const char *path, int *handle);
  * dataset on them again, which it refuses when the size they report is no
  * longer the first one.  A td_pool_open_callbacks that fails calls nothing
  * further. */
-int td_pool_open_callbacks(void *user, td_read_func read, td_size_func size, td_close_func close,
-                           int *handle);
+int td_pool_open_callbacks(void* user, td_read_func read, td_size_func size, td_close_func close,
+                           int* handle);
 
 /* The dataset id of a handle, for the caller's calls until it releases the
  * handle; opens the dataset again if the pool closed it.  Every acquire is
  * matched by one td_pool_release.  Several threads may acquire one handle
  * at once: they get the same id.  TD_EBADID for a handle that names
  * nothing. */
-int td_pool_acquire(int handle, int *id);
+int td_pool_acquire(int handle, int* id);
 int td_pool_release(int handle);
 
 /* Forgets a handle and closes its dataset, once the last acquisition of it
@@ -470,7 +463,7 @@ int td_pool_setlimit(int limit);
 
 /* The pool's limit, the datasets it holds open now and its handles (every
  * output optional). */
-int td_pool_inq(int *limit, int *open, int *handles);
+int td_pool_inq(int* limit, int* open, int* handles);
 
 #ifdef __cplusplus
 }

@@ -18,6 +18,7 @@
 #include "header_fields.h"
 #include "inquire.h"
 #include "registry.h"
+#include "sample_word.h"
 #include "storage.h"
 #include "tidewell.h"
 #include "variables.h"
@@ -31,12 +32,13 @@ namespace {
 // graphics nibble; 18 for a value the variable cannot hold.
 struct NewSamples {
     std::vector<std::uint16_t> stored;
-    bool nibbles = false;       // graphics: only the low four bits change
-    bool data_values = false;   // visible, infrared: only bits 15-4 change
+    bool nibbles = false;     // graphics: only the low four bits change
+    bool data_values = false; // visible, infrared: only bits 15-4 change
 };
 
 template <class Convert>
-int convert_each(const void* in, int value_type, std::size_t n, std::vector<std::uint16_t>& out, Convert convert)
+int convert_each(const void* in, int value_type, std::size_t n, std::vector<std::uint16_t>& out,
+                 Convert convert)
 {
     out.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -86,8 +88,7 @@ int convert_values(Dataset& ds, int varid, const void* in, int value_type, std::
         const auto v = stored_data_value(x, calibration, ds.data_id);
         if (!v)
             return std::nullopt;
-        const unsigned magnitude = static_cast<unsigned>(*v < 0 ? -*v : *v);
-        return static_cast<std::uint16_t>((magnitude << 4) | (*v < 0 ? 0x8000u : 0u));
+        return value_word(*v);
     });
 }
 
@@ -96,24 +97,25 @@ int convert_values(Dataset& ds, int varid, const void* in, int value_type, std::
 // over them.
 bool over_header(const Dataset& ds, const Index2& start)
 {
-    const std::int64_t first = data_origin(ds) + ds.pixel_size * (std::int64_t{start[0]} * ds.columns + start[1]);
+    const std::int64_t first =
+        data_origin(ds) + ds.pixel_size * (std::int64_t{start[0]} * ds.columns + start[1]);
     return first < kDefinedHeaderBytes;
 }
 
 // Writes the new samples of a block over the old ones in the working copy.
 // Should the write fail part-way, the old ones are written back, so that a
 // failed write leaves the copy as it was.
-int replace_block(Dataset& ds, std::span<const std::byte> old, std::span<const std::byte> now, const Index2& start,
-                  const Index2& count)
+int replace_block(Dataset& ds, std::span<const std::byte> old, std::span<const std::byte> now,
+                  const Index2& start, const Index2& count)
 {
     const BlockLayout layout = layout_of(ds);
-    const int status = td_write_block(ds.current, now, layout, start, count);
+    const int status = write_stored_block(ds.current, now, layout, start, count);
     if (status == TD_NOERR && ds.current.flush()) {
         ds.changed = true;
         return TD_NOERR;
     }
-    if (td_write_block(ds.current, old, layout, start, count) != TD_NOERR || !ds.current.flush())
-        ds.changed = true;   // part of the block may have changed
+    if (write_stored_block(ds.current, old, layout, start, count) != TD_NOERR || !ds.current.flush())
+        ds.changed = true; // part of the block may have changed
     return status != TD_NOERR ? status : TD_EWRITEDATA;
 }
 
@@ -162,18 +164,19 @@ int varput(Dataset& ds, int varid, const Index2& start, const Index2& count, con
     const BlockLayout layout = layout_of(ds);
     if (ds.pixel_size == 1) {
         std::vector<std::uint8_t> bytes(n);
-        if (const int status = td_read_block(ds.current, std::as_writable_bytes(std::span(bytes)), layout, start,
-                                             count, nullptr);
+        if (const int status = read_stored_block(ds.current, std::as_writable_bytes(std::span(bytes)), layout,
+                                                 start, count, nullptr);
             status != TD_NOERR)
             return status;
         std::vector<std::uint8_t> now(n);
         std::transform(samples.stored.begin(), samples.stored.end(), now.begin(),
                        [](std::uint16_t b) { return static_cast<std::uint8_t>(b); });
-        return replace_block(ds, std::as_bytes(std::span(bytes)), std::as_bytes(std::span(now)), start, count);
+        return replace_block(ds, std::as_bytes(std::span(bytes)), std::as_bytes(std::span(now)), start,
+                             count);
     }
     std::vector<std::uint16_t> words(n);
-    if (const int status = td_read_block(ds.current, std::as_writable_bytes(std::span(words)), layout, start,
-                                         count, nullptr);
+    if (const int status = read_stored_block(ds.current, std::as_writable_bytes(std::span(words)), layout,
+                                             start, count, nullptr);
         status != TD_NOERR)
         return status;
     std::vector<std::uint16_t> now(n);

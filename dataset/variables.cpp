@@ -40,17 +40,14 @@ int check_storage(Dataset& ds)
         ds.row_index.clear();
         return TD_NOERR;
     }
-    if ((ds.data_id != 0 && ds.data_id != 1) || ds.pixel_size != 2)
-        return TD_NOERR;
-    std::int16_t compression = 0;
-    if (read_field(ds.current, kOffsetCompressionType, compression) != 0)
-        return TD_EREADATT;
-    if (compression == 2) {
+    if (ds.storage_status != TD_NOERR)
+        return ds.storage_status;
+    if (ds.storage == TD_STORAGE_COMPRESSED) {
         if (!ds.row_index.built())
             return ds.row_index.build(ds.current, ds.rows, ds.columns);
         return TD_NOERR;
     }
-    if (compression != 0)
+    if (ds.storage == TD_STORAGE_UNSUPPORTED)
         return TD_ECOMPTYPE;
     ds.row_index.clear();
     return TD_NOERR;
@@ -97,7 +94,7 @@ int read_words(Dataset& ds, std::span<std::uint16_t> words, const Index2& start,
 {
     if (reads_in_place(ds))
         return ds.row_index.read_block(ds.current, words, start, count, shift, part);
-    return td_read_block(ds.current, std::as_writable_bytes(words), layout_of(ds), start, count, shift);
+    return read_stored_block(ds.current, std::as_writable_bytes(words), layout_of(ds), start, count, shift);
 }
 
 int read_graphics(Dataset& ds, const Index2& start, const Index2& count, std::size_t n, void* out,
@@ -110,7 +107,7 @@ int read_graphics(Dataset& ds, const Index2& start, const Index2& count, std::si
     if (const int status = read_words(ds, words, start, count, nullptr, RowIndex::Part::nibbles);
         status != TD_NOERR)
         return status;
-    td_unpack_words({}, nibbles, words);
+    unpack_words({}, nibbles, words);
     return deliver_bytes(nibbles, out, value_type);
 }
 
@@ -127,8 +124,7 @@ int convert_ancillary(Dataset& ds, std::span<const std::uint16_t> stored, float*
     return TD_NOERR;
 }
 
-int read_data(Dataset& ds, const Index2& start, const Index2& count, std::size_t n, void* out,
-              int value_type)
+int read_data(Dataset& ds, const Index2& start, const Index2& count, std::size_t n, void* out, int value_type)
 {
     NavShift shift;
     if (read_field(ds.current, kOffsetVerticalShift, shift.vertical) != 0 ||
@@ -137,8 +133,8 @@ int read_data(Dataset& ds, const Index2& start, const Index2& count, std::size_t
 
     if (ds.pixel_size == 1) {
         const std::span<std::uint8_t> bytes = scratch(ds.block_bytes, n);
-        if (const int status = td_read_block(ds.current, std::as_writable_bytes(bytes),
-                                             layout_of(ds), start, count, &shift);
+        if (const int status = read_stored_block(ds.current, std::as_writable_bytes(bytes), layout_of(ds),
+                                                 start, count, &shift);
             status != TD_NOERR)
             return status;
         if (ds.data_id != 3)
@@ -157,7 +153,7 @@ int read_data(Dataset& ds, const Index2& start, const Index2& count, std::size_t
         std::int16_t calibration = 0;
         if (read_field(ds.current, kOffsetCalibrationType, calibration) != 0)
             return TD_EREADATT;
-        return td_calibrate(std::span(f, n), words, calibration, ds.data_id);
+        return calibrate(std::span(f, n), words, calibration, ds.data_id);
     }
     if (ds.data_id == 2)
         return convert_ancillary(ds, words, f);
@@ -200,8 +196,7 @@ int read_block(Dataset& ds, int varid, const Index2& start, const Index2& count,
 
 } // namespace
 
-int td_varget(int id, int varid, const Index2& start, const Index2& count, void* out,
-              int value_type) noexcept
+int varget_id(int id, int varid, const Index2& start, const Index2& count, void* out, int value_type) noexcept
 {
     return with_dataset(id, [&](Dataset& ds) { return varget(ds, varid, start, count, out, value_type); });
 }
@@ -220,11 +215,11 @@ td::Index2 index_of(const uint32_t v[2]) noexcept
 extern "C" int td_varget_float(int id, int varid, const uint32_t start[2], const uint32_t count[2],
                                float* out)
 {
-    return td::td_varget(id, varid, index_of(start), index_of(count), out, TD_FLOAT);
+    return td::varget_id(id, varid, index_of(start), index_of(count), out, TD_FLOAT);
 }
 
 extern "C" int td_varget_byte(int id, int varid, const uint32_t start[2], const uint32_t count[2],
                               uint8_t* out)
 {
-    return td::td_varget(id, varid, index_of(start), index_of(count), out, TD_BYTE);
+    return td::varget_id(id, varid, index_of(start), index_of(count), out, TD_BYTE);
 }

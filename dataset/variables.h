@@ -27,7 +27,7 @@ namespace td {
 // row-major).  The first read of a compressed dataset checks its whole
 // stream and indexes its rows; every read then decodes its rows in place.
 // Returns 0 or an error status; nothing in `out` is defined after a failure.
-[[nodiscard]] int td_varget(int id, int varid, const Index2& start, const Index2& count, void* out,
+[[nodiscard]] int varget_id(int id, int varid, const Index2& start, const Index2& count, void* out,
                             int value_type) noexcept;
 
 } // namespace td

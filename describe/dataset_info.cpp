@@ -61,8 +61,7 @@ std::string_view type_name(std::int16_t type)
     for (int number = 0; number < TD_NUM_ATTRIBUTES; ++number) {
         AttributeInfo attribute;
         std::array<char, TD_ATT_NAME_SIZE> name{};
-        int status = td_attinq(id, kDataVariable, number, name.data(), &attribute.kind,
-                               &attribute.scale);
+        int status = td_attinq(id, kDataVariable, number, name.data(), &attribute.kind, &attribute.scale);
         if (status != TD_NOERR) {
             failure = {status, info.path + ": attribute " + std::to_string(number)};
             return status;
@@ -75,7 +74,7 @@ std::string_view type_name(std::int16_t type)
             if (status == TD_NOERR)
                 attribute.code_name = text.data();
             else if (status == TD_EBADATTVAL)
-                status = TD_NOERR;   // a code without a name is shown as the code
+                status = TD_NOERR; // a code without a name is shown as the code
         }
         if (status != TD_NOERR) {
             failure = {status, info.path + ": " + attribute.name};
@@ -107,8 +106,7 @@ std::string_view type_name(std::int16_t type)
     info.variables.clear();
     VariableInfo data;
     std::array<char, TD_VAR_NAME_SIZE> name{};
-    if (const int s = td_varinq(id, kDataVariable, name.data(), &data.type, nullptr, nullptr,
-                                nullptr);
+    if (const int s = td_varinq(id, kDataVariable, name.data(), &data.type, nullptr, nullptr, nullptr);
         s != TD_NOERR)
         return failed(s, "variable 0");
     data.name = name.data();
@@ -116,8 +114,7 @@ std::string_view type_name(std::int16_t type)
     int graphics_id = 0;
     if (td_varid(id, "graphics", &graphics_id) == TD_NOERR) {
         VariableInfo graphics;
-        if (const int s = td_varinq(id, graphics_id, name.data(), &graphics.type, nullptr,
-                                    nullptr, nullptr);
+        if (const int s = td_varinq(id, graphics_id, name.data(), &graphics.type, nullptr, nullptr, nullptr);
             s != TD_NOERR)
             return failed(s, "graphics");
         graphics.name = name.data();
@@ -165,15 +162,15 @@ std::size_t utf8_sequence(std::string_view text)
     } else if (lead >= 0xE0 && lead <= 0xEF) {
         length = 3;
         if (lead == 0xE0)
-            min_second = 0xA0;   // no overlong forms
+            min_second = 0xA0; // no overlong forms
         if (lead == 0xED)
-            max_second = 0x9F;   // no surrogates
+            max_second = 0x9F; // no surrogates
     } else if (lead >= 0xF0 && lead <= 0xF4) {
         length = 4;
         if (lead == 0xF0)
             min_second = 0x90;
         if (lead == 0xF4)
-            max_second = 0x8F;   // nothing above U+10FFFF
+            max_second = 0x8F; // nothing above U+10FFFF
     } else {
         return 0;
     }
@@ -226,8 +223,8 @@ std::string scaled_decimal(std::int16_t stored, std::int16_t scale)
     // round-trip form is the plain decimal.
     const double value = static_cast<double>(stored) / static_cast<double>(scale);
     std::array<char, 64> buffer{};
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                      std::chars_format::fixed);
+    const auto result =
+        std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed);
     std::string text(buffer.data(), result.ptr);
     if (text.find('.') == std::string::npos)
         text += ".0";
@@ -326,8 +323,7 @@ std::string format_text(const DatasetInfo& info)
     for (const AttributeInfo& attribute : info.attributes) {
         out += "  ";
         out += attribute.name;
-        out.append(attribute.name.size() < kNameWidth ? kNameWidth - attribute.name.size() : 1,
-                   ' ');
+        out.append(attribute.name.size() < kNameWidth ? kNameWidth - attribute.name.size() : 1, ' ');
         out += value_text(attribute);
         out += '\n';
     }

@@ -13,25 +13,25 @@ namespace tdi {
 
 struct VariableInfo {
     std::string name;
-    std::int16_t type = 0;               // TD_BYTE or TD_FLOAT
+    std::int16_t type = 0; // TD_BYTE or TD_FLOAT
 };
 
 struct AttributeInfo {
     std::string name;
-    std::int16_t kind = 0;               // TD_ATT_ENUMERATED, TD_ATT_SHORT or TD_ATT_SCALED
-    std::int16_t scale = 0;              // divisor of a scaled attribute, else 0
-    std::int16_t stored = 0;             // the 16-bit value as stored
-    std::optional<std::string> code_name;  // name of an enumerated attribute's code, if it has one
+    std::int16_t kind = 0;                // TD_ATT_ENUMERATED, TD_ATT_SHORT or TD_ATT_SCALED
+    std::int16_t scale = 0;               // divisor of a scaled attribute, else 0
+    std::int16_t stored = 0;              // the 16-bit value as stored
+    std::optional<std::string> code_name; // name of an enumerated attribute's code, if it has one
 };
 
 struct DatasetInfo {
     std::string path;
     int rows = 0;
     int columns = 0;
-    std::vector<VariableInfo> variables;  // the data variable first, then "graphics" if present
-    std::string data_kind;               // infrared, visible, scan time, angle or cloud
-    std::string storage;                 // plain, compressed or unsupported
-    std::optional<std::string> orbit_start;  // ISO 8601 UTC; none when the header makes no time
+    std::vector<VariableInfo> variables;    // the data variable first, then "graphics" if present
+    std::string data_kind;                  // infrared, visible, scan time, angle or cloud
+    std::string storage;                    // plain, compressed or unsupported
+    std::optional<std::string> orbit_start; // ISO 8601 UTC; none when the header makes no time
     std::vector<AttributeInfo> attributes;  // all 57, in table order
 };
 

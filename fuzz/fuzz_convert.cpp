@@ -37,7 +37,7 @@
 #include "driver.h"
 #include "expected_reads.h"
 #include "input_file.h"
-#include "options.h"
+#include "command_line.h"
 #include "tidewell.h"
 
 namespace {
@@ -63,12 +63,10 @@ class CommandLine {
 public:
     explicit CommandLine(const std::uint8_t* bytes)
     {
-        static constexpr const char* maps[] = {"hsl256", "black-white", "prism",    "hsl256_tek",
-                                               "meridia", "viridis",    "cividis",  "Prism",
-                                               "",        "hsl"};
-        static constexpr const char* numbers[] = {"0",  "1",   "2",     "-1",  "4",   "30",    "255",
-                                                  "-40", "0.5", "1e38", "nan", "abc", "3.25", "-999",
-                                                  "90",  "24"};
+        static constexpr const char* maps[] = {"hsl256",  "black-white", "prism", "hsl256_tek", "meridia",
+                                               "viridis", "cividis",     "Prism", "",           "hsl"};
+        static constexpr const char* numbers[] = {"0",   "1",    "2",   "-1",  "4",    "30",   "255", "-40",
+                                                  "0.5", "1e38", "nan", "abc", "3.25", "-999", "90",  "24"};
         char plane[3] = "-1";
         for (std::size_t i = 0; i + 1 < kOptionBytes; i += 2) {
             const int kind = bytes[i] % 19;
@@ -81,21 +79,53 @@ public:
                 plane[1] = static_cast<char>('1' + kind);
                 add(plane, value < 64 ? std::string("dyn") : colour(value));
                 break;
-            case 4: add("-c", std::to_string(value % 250)); break;
-            case 5: add("-b", colour(value)); break;
-            case 6: add("-l", minmax(value, numbers)); break;
-            case 7: add("-h", minmax(value, numbers)); break;
-            case 8: add("-d", std::to_string(value % 31)); break;
-            case 9: add("-m", maps[value % std::size(maps)]); break;
-            case 10: add("-t", value < 200 ? std::to_string(1 + value % 20) + ".5" : numbers[value % 16]); break;
-            case 11: flag("-f"); break;
-            case 12: flag("-i"); break;
-            case 13: flag("-s"); break;
-            case 14: flag("-u"); break;
-            case 15: add("--reduce", std::to_string(value % 70)); break;
-            case 16: add("--fit", std::to_string(value * 3)); break;
-            case 17: add("--under", value < 80 ? "lowest" : value < 96 ? "bad" : value < 250 ? colour(value) : "below"); break;
-            default: break;   // nothing
+            case 4:
+                add("-c", std::to_string(value % 250));
+                break;
+            case 5:
+                add("-b", colour(value));
+                break;
+            case 6:
+                add("-l", minmax(value, numbers));
+                break;
+            case 7:
+                add("-h", minmax(value, numbers));
+                break;
+            case 8:
+                add("-d", std::to_string(value % 31));
+                break;
+            case 9:
+                add("-m", maps[value % std::size(maps)]);
+                break;
+            case 10:
+                add("-t", value < 200 ? std::to_string(1 + value % 20) + ".5" : numbers[value % 16]);
+                break;
+            case 11:
+                flag("-f");
+                break;
+            case 12:
+                flag("-i");
+                break;
+            case 13:
+                flag("-s");
+                break;
+            case 14:
+                flag("-u");
+                break;
+            case 15:
+                add("--reduce", std::to_string(value % 70));
+                break;
+            case 16:
+                add("--fit", std::to_string(value * 3));
+                break;
+            case 17:
+                add("--under", value < 80    ? "lowest"
+                               : value < 96  ? "bad"
+                               : value < 250 ? colour(value)
+                                             : "below");
+                break;
+            default:
+                break; // nothing
             }
         }
     }
@@ -161,9 +191,11 @@ bool read_gif(const std::string& path, Gif& gif)
         gif.width = file->SWidth;
         gif.height = file->SHeight;
         if (image.ImageDesc.Left == 0 && image.ImageDesc.Top == 0 && image.ImageDesc.Width == gif.width &&
-            image.ImageDesc.Height == gif.height && image.ImageDesc.ColorMap == nullptr && !image.ImageDesc.Interlace) {
+            image.ImageDesc.Height == gif.height && image.ImageDesc.ColorMap == nullptr &&
+            !image.ImageDesc.Interlace) {
             gif.pixels.assign(image.RasterBits, image.RasterBits + std::size_t(gif.width) * gif.height);
-            gif.palette.assign(file->SColorMap->Colors, file->SColorMap->Colors + file->SColorMap->ColorCount);
+            gif.palette.assign(file->SColorMap->Colors,
+                               file->SColorMap->Colors + file->SColorMap->ColorCount);
         }
     }
     DGifCloseFile(file, &error);
@@ -177,7 +209,9 @@ bool read_gif(const std::string& path, Gif& gif)
 int expected_index(float v, std::uint8_t g, const tdf::cmd_options& o, const Gif& gif)
 {
     const int bad = 2 + o.colours;
-    const int under = o.under == tdf::under_rule::lowest ? 2 : o.under == tdf::under_rule::colour ? bad + 8 : bad;
+    const int under = o.under == tdf::under_rule::lowest   ? 2
+                      : o.under == tdf::under_rule::colour ? bad + 8
+                                                           : bad;
     int index = bad;
     std::uint32_t bits = 0;
     std::memcpy(&bits, &v, sizeof bits);
@@ -222,7 +256,8 @@ void check_output(const std::string& output, const fuzz::ExpectedReads& expected
         fail("a successful run wrote no whole GIF");
     const int rows = expected.rows(), columns = expected.columns();
     const int factor = o.fit > 0 ? tdf::fit_factor(rows, columns, o.fit) : o.reduce;
-    const int shown_rows = tdf::reduced_length(rows, factor), shown_columns = tdf::reduced_length(columns, factor);
+    const int shown_rows = tdf::reduced_length(rows, factor),
+              shown_columns = tdf::reduced_length(columns, factor);
     const int label_room = gif.width - shown_columns - 74 - 15;
     if (gif.height != shown_rows + 22 || label_room < 9 || label_room % 9 != 0)
         fail("the GIF has another size than the dataset calls for", gif.width);
@@ -269,7 +304,8 @@ void check_output(const std::string& output, const fuzz::ExpectedReads& expected
             const int want = expected_index(mean, bits[c], o, gif);
             const int got = gif.pixels[std::size_t(shown + 11) * gif.width + c + 11];
             if (got != want)
-                fail("a raster pixel has another colour than its samples call for", long(shown) * 100000 + long(c));
+                fail("a raster pixel has another colour than its samples call for",
+                     long(shown) * 100000 + long(c));
         }
     }
 }
@@ -279,7 +315,8 @@ const std::string& output_folder()
 {
     static const std::string folder = [] {
         const char* dir = std::getenv("TMPDIR");
-        std::string name = std::string(dir && *dir ? dir : "/tmp") + "/tdfuzz-out-" + std::to_string(getpid());
+        std::string name =
+            std::string(dir && *dir ? dir : "/tmp") + "/tdfuzz-out-" + std::to_string(getpid());
         if (mkdir(name.c_str(), 0700) != 0 && errno != EEXIST)
             fail("cannot make the output folder");
         return name;

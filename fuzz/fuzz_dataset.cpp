@@ -116,7 +116,8 @@ void inquire(int id, int& rows, int& columns)
     std::uint64_t device = 0, inode = 0;
     std::int64_t size = 0, modified = 0;
     int changed = -1;
-    if (check(td_fileinq(id, &device, &inode, &size, &modified, &changed), "td_fileinq") == TD_NOERR && changed != 0)
+    if (check(td_fileinq(id, &device, &inode, &size, &modified, &changed), "td_fileinq") == TD_NOERR &&
+        changed != 0)
         fail("td_fileinq says an unchanged file changed", changed);
 
     for (int v = 0; v <= 2; ++v) {
@@ -149,7 +150,7 @@ bool row_wanted(std::int64_t r, std::int64_t rows, std::int64_t columns)
 // Reads a block as floats and as bytes and checks both against the bytes
 // of the file; returns the status of the float read.
 int read_block(int id, int varid, const fuzz::ExpectedReads& expected, const fuzz::Index2& start,
-                const fuzz::Index2& count, std::size_t room)
+               const fuzz::Index2& count, std::size_t room)
 {
     const std::size_t n = std::size_t{count[0]} * count[1];
     // Blocks larger than `room` (refused, since they leave the image) get
@@ -157,10 +158,12 @@ int read_block(int id, int varid, const fuzz::ExpectedReads& expected, const fuz
     const std::size_t held = n <= room ? std::max<std::size_t>(n, 1) : 1;
     auto floats = exact<float>(held);
     auto bytes = exact<std::uint8_t>(held);
-    const int fs = check(td_varget_float(id, varid, start.data(), count.data(), n <= room ? floats.get() : nullptr),
-                         "td_varget_float");
-    const int bs = check(td_varget_byte(id, varid, start.data(), count.data(), n <= room ? bytes.get() : nullptr),
-                         "td_varget_byte");
+    const int fs =
+        check(td_varget_float(id, varid, start.data(), count.data(), n <= room ? floats.get() : nullptr),
+              "td_varget_float");
+    const int bs =
+        check(td_varget_byte(id, varid, start.data(), count.data(), n <= room ? bytes.get() : nullptr),
+              "td_varget_byte");
     if (n <= room) {
         if (const char* what = expected.check(varid, start, count, TD_FLOAT, fs, floats.get()))
             fail(what, fs);
@@ -180,7 +183,8 @@ void read_rows(int id, int varid, const fuzz::ExpectedReads& expected, int rows,
     int failures = 0;
     for (std::int64_t r = 0; r < rows && failures < kMaxFailures; ++r) {
         if (row_wanted(r, rows, columns))
-            failures += read_block(id, varid, expected, {static_cast<std::uint32_t>(r), 0}, {1, width}, width) != 0;
+            failures +=
+                read_block(id, varid, expected, {static_cast<std::uint32_t>(r), 0}, {1, width}, width) != 0;
     }
 }
 
@@ -243,8 +247,8 @@ std::int64_t read_memory(void* user, std::int64_t offset, void* buffer, std::siz
         fail("the library read at or beyond the size", static_cast<int>(offset));
     if (static_cast<std::size_t>(offset) >= in->failing)
         return -1;
-    const std::size_t n =
-        std::min({length, in->piece, in->size - static_cast<std::size_t>(offset), in->failing - std::size_t(offset)});
+    const std::size_t n = std::min(
+        {length, in->piece, in->size - static_cast<std::size_t>(offset), in->failing - std::size_t(offset)});
     std::memcpy(buffer, in->data + offset, n);
     return static_cast<std::int64_t>(n);
 }
@@ -282,16 +286,18 @@ void change_in_place(const std::string& path, const fuzz::ExpectedReads& expecte
                      std::size_t size)
 {
     int id = -1;
-    if (expected.rows() <= 0 || expected.columns() <= 0 || td_open(path.c_str(), TD_READONLY, &id) != TD_NOERR)
+    if (expected.rows() <= 0 || expected.columns() <= 0 ||
+        td_open(path.c_str(), TD_READONLY, &id) != TD_NOERR)
         return;
     std::FILE* f = std::fopen(path.c_str(), "ab");
     if (f == nullptr || std::fputc(0, f) == EOF || std::fclose(f) != 0)
         fail("cannot change the input in place", 0);
-    const bool compressed = (expected.data_id() == 0 || expected.data_id() == 1) &&
-                            fuzz::header_field(data, size, 78, 0) == 2;
+    const bool compressed =
+        (expected.data_id() == 0 || expected.data_id() == 1) && fuzz::header_field(data, size, 78, 0) == 2;
     float value = 0;
     const std::uint32_t origin[2]{0, 0}, one[2]{1, 1};
-    if (const int s = td_varget_float(id, 0, origin, one, &value); s != (compressed ? TD_ECOMPFILE : TD_EUNCOMPFILE))
+    if (const int s = td_varget_float(id, 0, origin, one, &value);
+        s != (compressed ? TD_ECOMPFILE : TD_EUNCOMPFILE))
         fail("a file changed under an open dataset was read", s);
     int changed = 0;
     if (td_fileinq(id, nullptr, nullptr, nullptr, nullptr, &changed) != TD_NOERR || changed != 1)
@@ -405,8 +411,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t failing = size % 4 == 3 ? size - size / 8 - 1 : size;
     const fuzz::ExpectedReads cut({data, failing});
     MemoryInput memory{data, size, 1 + size % 61, failing};
-    const int on_callbacks = check(td_open_callbacks(&memory, read_memory, memory_size, close_memory, &id),
-                                   "td_open_callbacks");
+    const int on_callbacks =
+        check(td_open_callbacks(&memory, read_memory, memory_size, close_memory, &id), "td_open_callbacks");
     if (on_callbacks != cut.open_status())
         fail("td_open_callbacks gave another status than the bytes call for", on_callbacks);
     if (on_callbacks == TD_NOERR) {

@@ -76,8 +76,8 @@ void read_window(GDALRasterBandH band, const fuzz::ExpectedReads& expected, int 
     const std::size_t n = std::size_t{h} * w;
     std::vector<std::uint8_t> buffer(n * static_cast<std::size_t>(GDALGetDataTypeSizeBytes(type)));
     const CPLErr err = GDALRasterIO(band, GF_Read, static_cast<int>(c0), static_cast<int>(r0),
-                                    static_cast<int>(w), static_cast<int>(h), buffer.data(), static_cast<int>(w),
-                                    static_cast<int>(h), type, 0, 0);
+                                    static_cast<int>(w), static_cast<int>(h), buffer.data(),
+                                    static_cast<int>(w), static_cast<int>(h), type, 0, 0);
     const int rows = rows_status(expected, varid, r0, h);
     if ((err == CE_None) != (rows == TD_NOERR))
         fail("a band read succeeded or failed against the bytes of the file", std::to_string(rows));
@@ -91,11 +91,12 @@ void read_window(GDALRasterBandH band, const fuzz::ExpectedReads& expected, int 
     // the size (GDAL picks the samples): only the status is known.
     std::vector<double> doubles(n);
     if (GDALRasterIO(band, GF_Read, static_cast<int>(c0), static_cast<int>(r0), static_cast<int>(w),
-                     static_cast<int>(h), doubles.data(), static_cast<int>(w), static_cast<int>(h), GDT_Float64, 0,
-                     0) != CE_None)
+                     static_cast<int>(h), doubles.data(), static_cast<int>(w), static_cast<int>(h),
+                     GDT_Float64, 0, 0) != CE_None)
         fail("a window read as doubles failed where it read in the band's type");
     for (std::size_t k = 0; k < n; ++k) {
-        const double v = varid == 0 ? double(reinterpret_cast<const float*>(buffer.data())[k]) : double(buffer[k]);
+        const double v =
+            varid == 0 ? double(reinterpret_cast<const float*>(buffer.data())[k]) : double(buffer[k]);
         if (!(doubles[k] == v))
             fail("a window read as doubles differs from the band's type");
     }
@@ -192,13 +193,15 @@ void write_planes(const std::string& path, const fuzz::ExpectedReads& expected, 
     const auto rows = static_cast<std::uint32_t>(expected.rows());
     const auto columns = static_cast<std::uint32_t>(expected.columns());
     const std::uint32_t r0 = size > 0 ? data[0] % rows : 0, c0 = size > 1 ? data[1] % columns : 0;
-    const std::uint32_t h = std::min<std::uint32_t>(rows - r0, 3), w = std::min<std::uint32_t>(columns - c0, 9);
+    const std::uint32_t h = std::min<std::uint32_t>(rows - r0, 3),
+                        w = std::min<std::uint32_t>(columns - c0, 9);
     std::vector<std::uint8_t> bits(std::size_t{h} * w);
     for (std::size_t k = 0; k < bits.size(); ++k)
         bits[k] = static_cast<std::uint8_t>(data[k % size] & 0x0F);
     {
         const char* const drivers[] = {"Tidewell", nullptr};
-        const Dataset ds(GDALOpenEx(name.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE, drivers, nullptr, nullptr));
+        const Dataset ds(
+            GDALOpenEx(name.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE, drivers, nullptr, nullptr));
         if (!ds)
             fail("the graphics subdataset does not open for update");
         if (GDALRasterIO(GDALGetRasterBand(ds.get(), 1), GF_Write, static_cast<int>(c0), static_cast<int>(r0),
@@ -306,8 +309,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             // same file, and reads the same.
             GDALDatasetH again = variable ? variable.get() : ds.get();
             if (again != nullptr && expected.rows() > 0)
-                read_window(GDALGetRasterBand(again, 1), expected, 0, std::uint32_t(expected.rows() - 1), 0, 1,
-                            std::uint32_t(expected.columns()));
+                read_window(GDALGetRasterBand(again, 1), expected, 0, std::uint32_t(expected.rows() - 1), 0,
+                            1, std::uint32_t(expected.columns()));
         }
         if (open("TIDEWELL:\"" + path + "\":nothing") || open("TIDEWELL:") || open("TIDEWELL:\"\":graphics"))
             fail("a subdataset name that names nothing opened");
@@ -321,7 +324,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const Dataset virtual_file = open(memory);
             if (bool(virtual_file) != bool(ds))
                 fail("a virtual file opened where the file did not, or the other way round");
-            if (Dataset(GDALOpenEx(memory.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE, nullptr, nullptr, nullptr)))
+            if (Dataset(
+                    GDALOpenEx(memory.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE, nullptr, nullptr, nullptr)))
                 fail("a virtual file opened for update");
             const Dataset band_of = virtual_file && GDALGetRasterCount(virtual_file.get()) == 0
                                         ? open("TIDEWELL:\"" + memory + "\":graphics")
@@ -335,10 +339,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // Every GDAL dataset closed: the pool holds nothing.
     int pool_limit = -1, pool_open = -1, pool_handles = -1;
-    if (td_pool_inq(&pool_limit, &pool_open, &pool_handles) != TD_NOERR || pool_limit != 1 || pool_open != 0 ||
-        pool_handles != 0)
-        fail("the pool holds datasets, or its limit is not one",
-             std::to_string(pool_limit) + " " + std::to_string(pool_open) + " " + std::to_string(pool_handles));
+    if (td_pool_inq(&pool_limit, &pool_open, &pool_handles) != TD_NOERR || pool_limit != 1 ||
+        pool_open != 0 || pool_handles != 0)
+        fail("the pool holds datasets, or its limit is not one", std::to_string(pool_limit) + " " +
+                                                                     std::to_string(pool_open) + " " +
+                                                                     std::to_string(pool_handles));
     fuzz::require_no_open_dataset();
     // Planes written in update mode, where every row of the dataset reads.
     const bool small = expected.rows() > 0 && expected.columns() > 0 &&
@@ -346,10 +351,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<float> all;
     std::vector<std::uint8_t> unused;
     if (small && planes_open &&
-        expected.read(0, {0, 0}, {std::uint32_t(expected.rows()), std::uint32_t(expected.columns())}, TD_FLOAT, all,
-                      unused) == TD_NOERR &&
-        expected.read(1, {0, 0}, {std::uint32_t(expected.rows()), std::uint32_t(expected.columns())}, TD_FLOAT, all,
-                      unused) == TD_NOERR)
+        expected.read(0, {0, 0}, {std::uint32_t(expected.rows()), std::uint32_t(expected.columns())},
+                      TD_FLOAT, all, unused) == TD_NOERR &&
+        expected.read(1, {0, 0}, {std::uint32_t(expected.rows()), std::uint32_t(expected.columns())},
+                      TD_FLOAT, all, unused) == TD_NOERR)
         write_planes(path, expected, data, size);
     return 0;
 }

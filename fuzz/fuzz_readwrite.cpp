@@ -67,9 +67,19 @@ constexpr std::int64_t kShadowSamples = 1 << 14;
 bool known_status(int s)
 {
     switch (s) {
-    case TD_NOERR: case TD_EBADVARID: case TD_EINDEX: case TD_ERANGE: case TD_EREADATT: case TD_EREADDATA:
-    case TD_EWRITEDATA: case TD_ECHANNEL: case TD_ECOMPFILE: case TD_ECOMPTYPE: case TD_ECOMPBYTE0:
-    case TD_ESHIFTWRITE: case TD_EUNCOMPFILE:
+    case TD_NOERR:
+    case TD_EBADVARID:
+    case TD_EINDEX:
+    case TD_ERANGE:
+    case TD_EREADATT:
+    case TD_EREADDATA:
+    case TD_EWRITEDATA:
+    case TD_ECHANNEL:
+    case TD_ECOMPFILE:
+    case TD_ECOMPTYPE:
+    case TD_ECOMPBYTE0:
+    case TD_ESHIFTWRITE:
+    case TD_EUNCOMPFILE:
         return true;
     default:
         return false;
@@ -193,7 +203,8 @@ public:
             if (s == TD_NOERR && shadowed_ && varid <= 1 && shadow_ok_[varid])
                 for (std::uint32_t i = 0; i < count[0]; ++i)
                     for (std::uint32_t j = 0; j < count[1]; ++j)
-                        if (std::memcmp(&got[i * count[1] + j], &at(varid, start[0] + i, start[1] + j), 4) != 0)
+                        if (std::memcmp(&got[i * count[1] + j], &at(varid, start[0] + i, start[1] + j), 4) !=
+                            0)
                             fail("a read differs from what was written", long(i));
             break;
         }
@@ -250,41 +261,59 @@ private:
                 fail("td_enddef gave an unexpected status", s);
             return;
         }
-        written_ = true;   // a data area made whole is written back
+        written_ = true; // a data area made whole is written back
         check_shadow("leaving define mode changed the image");
     }
 
     // Values a pattern gives, or (pattern -1) what the block reads now.
-    std::vector<float> values(int varid, const std::uint32_t start[2], const std::uint32_t count[2], std::size_t n,
-                              int pattern, int& read_status) const
+    std::vector<float> values(int varid, const std::uint32_t start[2], const std::uint32_t count[2],
+                              std::size_t n, int pattern, int& read_status) const
     {
         std::vector<float> v(n);
         read_status = td_varget_float(id_, varid, start, count, v.data());
         for (std::size_t i = 0; i < n; ++i) {
             const float k = static_cast<float>(i);
             switch (pattern) {
-            case -1: break;                                               // as read
-            case 0: v[i] = read_status == TD_NOERR ? v[i] + 0.01f * k : k; break;   // near stored values
-            case 1: v[i] = TD_BAD_VALUE; break;
-            case 2: v[i] = -10.0f + 0.37f * k; break;
-            case 3: v[i] = 0.5f * k - 2.0f; break;                       // halfway between raw counts
-            case 4: v[i] = i == n / 2 ? std::numeric_limits<float>::quiet_NaN() : k; break;
-            case 5: v[i] = i == 0 ? 1e30f : 20.0f; break;
-            case 6: v[i] = static_cast<float>(i % 16); break;
-            default: v[i] = 1000.0f - 7.25f * k; break;
+            case -1:
+                break; // as read
+            case 0:
+                v[i] = read_status == TD_NOERR ? v[i] + 0.01f * k : k;
+                break; // near stored values
+            case 1:
+                v[i] = TD_BAD_VALUE;
+                break;
+            case 2:
+                v[i] = -10.0f + 0.37f * k;
+                break;
+            case 3:
+                v[i] = 0.5f * k - 2.0f;
+                break; // halfway between raw counts
+            case 4:
+                v[i] = i == n / 2 ? std::numeric_limits<float>::quiet_NaN() : k;
+                break;
+            case 5:
+                v[i] = i == 0 ? 1e30f : 20.0f;
+                break;
+            case 6:
+                v[i] = static_cast<float>(i % 16);
+                break;
+            default:
+                v[i] = 1000.0f - 7.25f * k;
+                break;
             }
         }
         return v;
     }
 
-    void write(int varid, const std::uint32_t start[2], const std::uint32_t count[2], std::size_t n, bool as_bytes,
-               int pattern)
+    void write(int varid, const std::uint32_t start[2], const std::uint32_t count[2], std::size_t n,
+               bool as_bytes, int pattern)
     {
         int read_status = 0;
         std::vector<float> v = values(varid, start, count, n, pattern, read_status);
         std::vector<std::uint8_t> bytes(n);
         for (std::size_t i = 0; i < n; ++i)
-            bytes[i] = static_cast<std::uint8_t>(std::fabs(v[i]) < 1e6f ? static_cast<int>(v[i]) & 0xFF : 255);
+            bytes[i] =
+                static_cast<std::uint8_t>(std::fabs(v[i]) < 1e6f ? static_cast<int>(v[i]) & 0xFF : 255);
         const int s = as_bytes ? td_varput_byte(id_, varid, start, count, bytes.data())
                                : td_varput_float(id_, varid, start, count, v.data());
         if (!known_status(s))
@@ -303,7 +332,7 @@ private:
         for (std::size_t i = 0; i < n; ++i) {
             const float want = as_bytes ? static_cast<float>(bytes[i]) : v[i];
             const bool exact = as_bytes || varid == 1 || data_id_ == 3;
-            const bool ok = is_bad(want) ? is_bad(back[i])
+            const bool ok = is_bad(want)        ? is_bad(back[i])
                             : exact && as_bytes ? back[i] == want
                                                 : std::fabs(double{back[i]} - want) <= tolerance(varid, want);
             if (!ok)
@@ -327,7 +356,8 @@ private:
     // Half a step, and what single-precision rounding adds to it around x.
     [[nodiscard]] double tolerance(int varid, float x) const
     {
-        return (varid == 1 ? 0.5 : double{half_step_}) * (1 + 1e-5) + 4 * std::fabs(double{x}) * 0x1p-23 + 1e-6;
+        return (varid == 1 ? 0.5 : double{half_step_}) * (1 + 1e-5) + 4 * std::fabs(double{x}) * 0x1p-23 +
+               1e-6;
     }
 
     std::string path_;
@@ -348,10 +378,14 @@ float half_step(const std::uint8_t* file, std::size_t size)
     const int calibration = fuzz::header_field(file, size, 44, 0);
     const int channel = fuzz::header_field(file, size, 48, 0);
     switch (data_id) {
-    case 0: return calibration == 0 ? 0.5f : 0.04885198f / 2;
-    case 1: return calibration == 0 ? 0.5f : 0.05f;
-    case 2: return channel == 105 ? 1.0f / 120 : 1.0f / 256;
-    default: return 0.5f;
+    case 0:
+        return calibration == 0 ? 0.5f : 0.04885198f / 2;
+    case 1:
+        return calibration == 0 ? 0.5f : 0.05f;
+    case 2:
+        return channel == 105 ? 1.0f / 120 : 1.0f / 256;
+    default:
+        return 0.5f;
     }
 }
 
@@ -381,7 +415,9 @@ void check_read_only(const std::string& path, const std::uint8_t* data, std::siz
         std::memcpy(buffer, m->data + offset, n);
         return static_cast<std::int64_t>(n);
     };
-    const auto length = [](void* user) -> std::int64_t { return static_cast<std::int64_t>(static_cast<Memory*>(user)->size); };
+    const auto length = [](void* user) -> std::int64_t {
+        return static_cast<std::int64_t>(static_cast<Memory*>(user)->size);
+    };
     if (td_open_callbacks(&memory, read, length, nullptr, &id) == TD_NOERR) {
         if (td_varput_float(id, 0, start, count, &value) != TD_EREADONLY)
             fail("a dataset on callbacks took a write");
@@ -422,12 +458,13 @@ void refused_close(Session& session, const std::string& path, bool second_link)
 void close_without_room(Session& session, const std::string& path, rlim_t limit)
 {
     const std::string before = read_file(path);
-    rlimit now {};
+    rlimit now{};
     if (getrlimit(RLIMIT_FSIZE, &now) != 0)
         fail("cannot read the limit on file sizes");
     // A write past the limit fails (EFBIG) instead of raising SIGXFSZ,
     // whose handler (libFuzzer's) would end the run.
-    struct sigaction ignore {}, previous {};
+    struct sigaction ignore {
+    }, previous{};
     ignore.sa_handler = SIG_IGN;
     const rlimit small{std::min(limit, now.rlim_max), now.rlim_max};
     if (sigaction(SIGXFSZ, &ignore, &previous) != 0 || setrlimit(RLIMIT_FSIZE, &small) != 0)
@@ -458,7 +495,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string path = work_folder() + "/d.tdf";
     {
         std::FILE* f = std::fopen(path.c_str(), "wb");
-        if (f == nullptr || (file_size > 0 && std::fwrite(file, 1, file_size, f) != file_size) || std::fclose(f) != 0)
+        if (f == nullptr || (file_size > 0 && std::fwrite(file, 1, file_size, f) != file_size) ||
+            std::fclose(f) != 0)
             fail("cannot write the input");
     }
     check_read_only(path, file, file_size);
@@ -474,7 +512,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool attribute = (look & 4) && setxattr(path.c_str(), "user.tdf.note", "kept", 4, 0) == 0;
 
     const fuzz::ExpectedReads expected({file, file_size});
-    Session session(path, expected.rows(), expected.columns(), expected.data_id(), half_step(file, file_size));
+    Session session(path, expected.rows(), expected.columns(), expected.data_id(),
+                    half_step(file, file_size));
     const int opened = session.open();
     if (opened != expected.open_status())
         fail("a read-write open gave another status than the bytes call for", opened);

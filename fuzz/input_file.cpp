@@ -42,8 +42,7 @@ const std::string& write_input(const std::uint8_t* data, std::size_t size)
 {
     const std::string& path = input_file().path;
     std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
-    if (!f || (size > 0 && std::fwrite(data, 1, size, f.get()) != size) ||
-        std::fclose(f.release()) != 0) {
+    if (!f || (size > 0 && std::fwrite(data, 1, size, f.get()) != size) || std::fclose(f.release()) != 0) {
         fail("fuzz", "cannot write", path);
     }
     return path;

@@ -33,7 +33,8 @@ const tdi::AttributeInfo* find_attribute(const tdi::DatasetInfo& info, std::stri
         return s;
     if (grid == TD_GRID_NONE)
         return TD_NOERR;
-    const GridCorners corners{grid, latitudes.front(), latitudes.back(), longitudes.front(), longitudes.back()};
+    const GridCorners corners{grid, latitudes.front(), latitudes.back(), longitudes.front(),
+                              longitudes.back()};
     if (const std::optional<GridPlacement> placed = place_grid(corners, info.rows, info.columns))
         out = Georeference{placed->epsg, placed->transform};
     return TD_NOERR;
@@ -81,7 +82,8 @@ int read_metadata(int id, const std::string& path, DatasetMetadata& out, tdi::Fa
     for (const char* corner : {"start_latitude", "end_latitude", "start_longitude", "end_longitude"})
         out.essentials.emplace_back(corner, text_of(corner));
     if (out.georeference)
-        out.essentials.emplace_back("georeferencing", "start/end latitude and longitude are corner pixel centres");
+        out.essentials.emplace_back("georeferencing",
+                                    "start/end latitude and longitude are corner pixel centres");
 
     if (info.orbit_start)
         out.imagery.emplace_back("ACQUISITIONDATETIME", *info.orbit_start);

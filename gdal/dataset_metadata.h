@@ -26,11 +26,11 @@ struct Georeference {
 
 // The metadata of a dataset, domain by domain.
 struct DatasetMetadata {
-    tdi::DatasetInfo info;     // dimensions, variables, attributes, kind, storage, time
-    MetadataList essentials;   // default domain
-    MetadataList attributes;   // "TIDEWELL": all header attributes
-    MetadataList imagery;      // "IMAGERY": ACQUISITIONDATETIME, SATELLITEID
-    std::string unit;          // of the data variable
+    tdi::DatasetInfo info;   // dimensions, variables, attributes, kind, storage, time
+    MetadataList essentials; // default domain
+    MetadataList attributes; // "TIDEWELL": all header attributes
+    MetadataList imagery;    // "IMAGERY": ACQUISITIONDATETIME, SATELLITEID
+    std::string unit;        // of the data variable
     std::optional<Georeference> georeference;
 };
 

@@ -20,8 +20,8 @@ namespace tdgdal {
 
 // The outcome of a read through a Source.
 struct ReadResult {
-    int status = 0;        // 0 or the library's status
-    bool changed = false;  // the file has changed on disk since it was opened
+    int status = 0;       // 0 or the library's status
+    bool changed = false; // the file has changed on disk since it was opened
 };
 
 // The message of a failed read, with the reason when the file has changed.

@@ -16,11 +16,11 @@
 namespace tdgdal {
 
 struct GridCorners {
-    int grid = 0;                 // TD_GRID_LINEAR or TD_GRID_MERCATOR
-    double first_latitude = 0;    // centre of the first row
-    double last_latitude = 0;     // centre of the last row
-    double first_longitude = 0;   // centre of the first column
-    double last_longitude = 0;    // centre of the last column
+    int grid = 0;               // TD_GRID_LINEAR or TD_GRID_MERCATOR
+    double first_latitude = 0;  // centre of the first row
+    double last_latitude = 0;   // centre of the last row
+    double first_longitude = 0; // centre of the first column
+    double last_longitude = 0;  // centre of the last column
 };
 
 // The EPSG code and geotransform of the grid; nothing when it cannot be

@@ -52,7 +52,8 @@ CPLErr TidewellRasterBand::read_rows(int row, int count, void* out)
     return report(dataset.with_id([&](int id) {
         return variable_ == 0 ? td_varget_float(id, 0, start, size, static_cast<float*>(out))
                               : td_varget_byte(id, 1, start, size, static_cast<std::uint8_t*>(out));
-    }), "", row, count);
+    }),
+                  "", row, count);
 }
 
 CPLErr TidewellRasterBand::write_rows(int row, int count, const void* in)
@@ -64,7 +65,8 @@ CPLErr TidewellRasterBand::write_rows(int row, int count, const void* in)
     return report(dataset.with_id([&](int id) {
         return variable_ == 0 ? td_varput_float(id, 0, start, size, static_cast<const float*>(in))
                               : td_varput_byte(id, 1, start, size, static_cast<const std::uint8_t*>(in));
-    }), "writing ", row, count);
+    }),
+                  "writing ", row, count);
 }
 
 CPLErr TidewellRasterBand::report(const ReadResult& result, const char* what, int row, int count)
@@ -72,10 +74,11 @@ CPLErr TidewellRasterBand::report(const ReadResult& result, const char* what, in
     if (result.status == TD_NOERR)
         return CE_None;
     const auto& dataset = *static_cast<TidewellDataset*>(poDS);
-    const std::string rows = count == 1 ? "row " + std::to_string(row)
-                                        : "rows " + std::to_string(row) + " to " + std::to_string(row + count - 1);
-    CPLError(CE_Failure, CPLE_FileIO, "%s: %s %s%s: %s", dataset.source().path().c_str(), GetDescription(), what,
-             rows.c_str(), read_message(result).c_str());
+    const std::string rows = count == 1
+                                 ? "row " + std::to_string(row)
+                                 : "rows " + std::to_string(row) + " to " + std::to_string(row + count - 1);
+    CPLError(CE_Failure, CPLE_FileIO, "%s: %s %s%s: %s", dataset.source().path().c_str(), GetDescription(),
+             what, rows.c_str(), read_message(result).c_str());
     return CE_Failure;
 }
 

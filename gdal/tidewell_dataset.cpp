@@ -21,7 +21,7 @@ constexpr std::string_view kGraphics = "graphics";
 // A dataset name: a path, or TIDEWELL:"path":component.
 struct DatasetName {
     std::string path;
-    std::string component;   // empty for a plain path
+    std::string component; // empty for a plain path
 };
 
 bool has_prefix(std::string_view name)
@@ -100,14 +100,16 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
     std::int64_t size = 0;
     int status = source->open(path);
     if (status == TD_NOERR)
-        status = source->with_id([&](int id) {
-            int s = read_metadata(id, path, metadata, failure);
-            if (s == TD_NOERR)
-                s = td_lengthinq(id, &needed);
-            if (s == TD_NOERR)
-                s = td_fileinq(id, nullptr, nullptr, &size, nullptr, nullptr);
-            return s;
-        }).status;
+        status = source
+                     ->with_id([&](int id) {
+                         int s = read_metadata(id, path, metadata, failure);
+                         if (s == TD_NOERR)
+                             s = td_lengthinq(id, &needed);
+                         if (s == TD_NOERR)
+                             s = td_fileinq(id, nullptr, nullptr, &size, nullptr, nullptr);
+                         return s;
+                     })
+                     .status;
     const tdi::DatasetInfo& info = metadata.info;
     if (status != TD_NOERR) {
         CPLError(CE_Failure, CPLE_OpenFailed, "%s: %s",
@@ -120,10 +122,11 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
         return nullptr;
     }
     if (needed >= 0 && size < needed) {
-        CPLError(CE_Failure, CPLE_OpenFailed,
-                 "%s: file too small for its header: %d rows of %d samples need %lld bytes, the file has %lld",
-                 name->path.c_str(), info.rows, info.columns, static_cast<long long>(needed),
-                 static_cast<long long>(size));
+        CPLError(
+            CE_Failure, CPLE_OpenFailed,
+            "%s: file too small for its header: %d rows of %d samples need %lld bytes, the file has %lld",
+            name->path.c_str(), info.rows, info.columns, static_cast<long long>(needed),
+            static_cast<long long>(size));
         return nullptr;
     }
     const std::string& variable = info.variables.front().name;
@@ -165,8 +168,8 @@ GDALDataset* TidewellDataset::Open(GDALOpenInfo* open_info)
     if (graphics)
         dataset->SetBand(1, std::make_unique<TidewellRasterBand>(dataset.get(), 1, "graphics", "").release());
     else if (!container)
-        dataset->SetBand(1, std::make_unique<TidewellRasterBand>(dataset.get(), 0, variable, metadata.unit)
-                                .release());
+        dataset->SetBand(
+            1, std::make_unique<TidewellRasterBand>(dataset.get(), 0, variable, metadata.unit).release());
 
     // The driver's metadata goes into the base object, not the PAM state,
     // so that it is never copied into a .aux.xml file.

@@ -53,7 +53,7 @@ private:
     friend class TidewellRasterBand;
 
     std::unique_ptr<Source> source_;
-    int writable_id_ = -1;   // the read-write library dataset (update only)
+    int writable_id_ = -1; // the read-write library dataset (update only)
     bool has_geotransform_ = false;
     std::array<double, 6> geotransform_{};
     OGRSpatialReference srs_;
@@ -72,9 +72,8 @@ protected:
     CPLErr IReadBlock(int block_x, int block_y, void* image) override;
     CPLErr IWriteBlock(int block_x, int block_y, void* image) override;
     CPLErr IRasterIO(GDALRWFlag rw, int x_offset, int y_offset, int x_size, int y_size, void* buffer,
-                     int buffer_x_size, int buffer_y_size, GDALDataType buffer_type,
-                     GSpacing pixel_space, GSpacing line_space,
-                     GDALRasterIOExtraArg* extra) override;
+                     int buffer_x_size, int buffer_y_size, GDALDataType buffer_type, GSpacing pixel_space,
+                     GSpacing line_space, GDALRasterIOExtraArg* extra) override;
 
 private:
     // Reads `count` whole rows from `row` into `out`, packed, or writes

@@ -58,7 +58,7 @@ bool is_virtual_file(const std::string& name)
 
 int pool_open_vsi(const std::string& name, int* handle)
 {
-    VSIStatBufL st {};
+    VSIStatBufL st{};
     if (VSIStatExL(name.c_str(), &st, VSI_STAT_NATURE_FLAG) == 0 && VSI_ISDIR(st.st_mode))
         return TD_EACCESS;
     auto file = std::make_unique<VsiFile>(VSIFOpenL(name.c_str(), "rb"));

@@ -26,12 +26,13 @@ constexpr int kWriteFailed = -4;
 
 void print_usage()
 {
-    std::fputs("usage: tdfinfo [-j] dataset ...\n"
-               "where: -j               Prints one JSON object per dataset, one per\n"
-               "                        line, instead of the text form.\n"
-               "       dataset          A Tidewell dataset to describe; several may\n"
-               "                        be given.\n",
-               stdout);
+    std::fputs(
+        "usage: tdfinfo [-j] dataset ...\n"
+        "where: -j               Prints one JSON object per dataset, one per\n"
+        "                        line, instead of the text form.\n"
+        "       dataset          A Tidewell dataset to describe; several may\n"
+        "                        be given.\n",
+        stdout);
 }
 
 void report_failure(const char* message, const char* name)
@@ -84,7 +85,7 @@ int run(int argc, char** argv)
         const int status =
             json ? tdi::info_json(argv[i], out, failure) : tdi::info_text(argv[i], out, failure);
         if (status != TD_NOERR) {
-            std::fflush(stdout);   // keep the order of the lines on a shared terminal
+            std::fflush(stdout); // keep the order of the lines on a shared terminal
             report_failure(td_strerror(status), failure.name.c_str());
             if (exit_status == 0)
                 exit_status = status;

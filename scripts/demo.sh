@@ -9,9 +9,9 @@ set -eu
 build=${1:-build}
 top=$(cd "$(dirname "$0")/.." && pwd)
 tdftogif="$build/converter/tdftogif"
-make_sample="$build/tests/make_sample"
+make_sample="$build/tools/writer/make_sample"
 for tool in "$tdftogif" "$make_sample"; do
-    [ -x "$tool" ] || { echo "demo: $tool is not built (make build)" >&2; exit 1; }
+    [ -x "$tool" ] || { echo "demo: $tool is not built (make demo builds it)" >&2; exit 1; }
 done
 
 mkdir -p "$top/out"

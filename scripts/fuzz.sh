@@ -24,11 +24,22 @@ runs=${FUZZ_RUNS:-0}
 harnesses=${FUZZ_HARNESSES:-"fuzz_dataset fuzz_readwrite fuzz_convert fuzz_gdal"}
 jobs=${FUZZ_JOBS:-$(nproc 2>/dev/null || echo 2)}
 
-sh scripts/install-deps.sh clang libclang-rt-14-dev libgif-dev
+# The build packages (without GDAL's, and so without fuzz_gdal, under
+# GDAL=OFF), clang, and giflib, which the conversion harness reads its GIFs
+# back with.
+case ${GDAL:-ON} in
+OFF | off | NO | no | FALSE | false | 0)
+    sh scripts/install-deps.sh --without-gdal clang libclang-rt-14-dev libgif-dev
+    gdal=OFF
+    harnesses=${FUZZ_HARNESSES:-"fuzz_dataset fuzz_readwrite fuzz_convert"} ;;
+*)
+    sh scripts/install-deps.sh clang libclang-rt-14-dev libgif-dev
+    gdal=ON ;;
+esac
 
-cmake -S . -B "$build" -DTDF_FUZZ=ON -DTDF_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$build" -DTDF_FUZZ=ON -DTDF_BUILD_TESTS=OFF -DTDF_BUILD_GDAL=$gdal -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build "$build" -j "$jobs" --target fuzz_seeds $harnesses
+cmake --build "$build" -j "$jobs" --target make_seeds $harnesses
 
 work="$build/fuzz"
 # Reports go to the harness's stderr; a recoverable UBSan report would let a
@@ -51,7 +62,7 @@ for h in $harnesses; do
     log="$work/$h.log"
     rm -rf "$seeds"
     mkdir -p "$seeds" "$corpus" "$artifacts"
-    "$work/fuzz_seeds" "$seeds" "$h" >/dev/null
+    "$build/tools/writer/make_seeds" "$seeds" "$h" >/dev/null
 
     if [ -d "fuzz/regressions/$h" ] && [ -n "$(ls -A "fuzz/regressions/$h")" ]; then
         echo "== $h: replaying fuzz/regressions/$h"

@@ -22,7 +22,7 @@ jobs=${FUZZ_JOBS:-$(nproc 2>/dev/null || echo 2)}
 sh scripts/install-deps.sh gcovr libgif-dev
 
 cmake -S . -B "$build" -DTDF_FUZZ_COVERAGE=ON -DTDF_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build "$build" -j "$jobs" --target fuzz_seeds $harnesses
+cmake --build "$build" -j "$jobs" --target make_seeds $harnesses
 find "$build" -name '*.gcda' -delete
 
 work="$build/fuzz"
@@ -33,7 +33,7 @@ for h in $harnesses; do
     seeds="$work/seeds-$h"
     rm -rf "$seeds"
     mkdir -p "$seeds"
-    "$work/fuzz_seeds" "$seeds" "$h" >/dev/null
+    "$build/tools/writer/make_seeds" "$seeds" "$h" >/dev/null
     set -- "$seeds"
     [ -d "fuzz/regressions/$h" ] && set -- "$@" "fuzz/regressions/$h"
     [ -d "$fuzz_build/fuzz/corpus-$h" ] && set -- "$@" "$fuzz_build/fuzz/corpus-$h"

@@ -5,12 +5,12 @@
 # library's and gd's own) are not counted.
 #
 # Usage: scripts/memcheck.sh [TDFTOGIF [MAKE_SEEDS]]
-#   defaults: build/converter/tdftogif and build/tests/make_seeds
+#   defaults: build/converter/tdftogif and build/tools/writer/make_seeds
 #   MEMCHECK_ALL=1  every dataset make_seeds writes, not one of each sort
 set -eu
 
 tdftogif=${1:-build/converter/tdftogif}
-make_seeds=${2:-build/tests/make_seeds}
+make_seeds=${2:-build/tools/writer/make_seeds}
 command -v valgrind >/dev/null || { echo "memcheck: valgrind is not installed" >&2; exit 1; }
 
 work=$(mktemp -d)

@@ -12,7 +12,7 @@ set -eu
 build=${1:-build}
 n=${2:-100}
 bin=$build/converter/tdftogif
-sample=$build/tests/make_sample
+sample=$build/tools/writer/make_sample
 for b in "$bin" "$sample"; do
     [ -x "$b" ] || { echo "output_kill_trials: $b not built" >&2; exit 2; }
 done

@@ -1,6 +1,6 @@
 #!/bin/sh
-# Regenerates the pictures of README.md from the bundled sample scene
-# (written by the project's own tests/writer/make_sample): the sample and a
+# Regenerates the pictures of README.md and docs/user-guide.md from the bundled sample scene
+# (written by the project's own tools/writer/make_sample): the sample and a
 # few variants into docs/images/, and the colour-map gallery, the scene once
 # through each of the built-in maps, into docs/gallery/.
 # Usage: scripts/readme_images.sh [BUILD_DIR]     (default: build)
@@ -9,9 +9,9 @@ set -eu
 build=${1:-build}
 top=$(cd "$(dirname "$0")/.." && pwd)
 tdftogif="$build/converter/tdftogif"
-make_sample="$build/tests/make_sample"
+make_sample="$build/tools/writer/make_sample"
 for tool in "$tdftogif" "$make_sample"; do
-    [ -x "$tool" ] || { echo "readme_images: $tool is not built (make build)" >&2; exit 1; }
+    [ -x "$tool" ] || { echo "readme_images: $tool is not built (make demo builds it)" >&2; exit 1; }
 done
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tdf-images.XXXXXX")

@@ -1,21 +1,21 @@
 #!/bin/sh
-# Draws the picture of README.md's "Nightly runs" section,
+# Draws the picture of docs/batch.md's "Nightly runs" section,
 # docs/images/browse-page.png: a small archive of synthetic passes of three
-# satellites (written by the project's own tests/writer through tdwrite, one
-# of them cut short), converted by tdfbatch --index and photographed in
-# headless Chromium.
+# satellites (written by the project's own writer through
+# tools/writer/tdwrite, one of them cut short), converted by tdfbatch
+# --index and photographed in headless Chromium.
 # Usage: scripts/readme_page_image.sh [BUILD_DIR]     (default: build)
 set -eu
 
 build=${1:-build}
 top=$(cd "$(dirname "$0")/.." && pwd)
-for tool in "$build/python/tdwrite" "$build/batch/tdfbatch" "$build/converter/tdftogif"; do
-    [ -x "$tool" ] || { echo "readme_page_image: $tool is not built (make build)" >&2; exit 1; }
+for tool in "$build/tools/writer/tdwrite" "$build/batch/tdfbatch" "$build/converter/tdftogif"; do
+    [ -x "$tool" ] || { echo "readme_page_image: $tool is not built (make test builds it)" >&2; exit 1; }
 done
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tdf-page-image.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
-/usr/bin/python3 - "$build/python/tdwrite" "$scratch/archive" <<'PYTHON'
+/usr/bin/python3 - "$build/tools/writer/tdwrite" "$scratch/archive" <<'PYTHON'
 import os, subprocess, sys
 import numpy as np
 

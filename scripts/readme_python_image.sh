@@ -1,7 +1,7 @@
 #!/bin/sh
-# Draws the picture of README.md's Python section, docs/images/python-region.png:
+# Draws the picture of docs/python.md, docs/images/python-region.png:
 # python/examples/plot_region.py run on the bundled sample scene (written by
-# the project's own tests/writer/make_sample) through the package staged in
+# the project's own tools/writer/make_sample) through the package staged in
 # the build tree.  Installs Debian's matplotlib when it is missing.
 # Usage: scripts/readme_python_image.sh [BUILD_DIR]     (default: build)
 set -eu
@@ -9,9 +9,9 @@ set -eu
 build=${1:-build}
 top=$(cd "$(dirname "$0")/.." && pwd)
 sh "$top/scripts/install-deps.sh" python3-matplotlib
-make_sample="$build/tests/make_sample"
+make_sample="$build/tools/writer/make_sample"
 [ -x "$make_sample" ] && [ -d "$build/python/tidewell" ] ||
-    { echo "readme_python_image: $build is not built (make build)" >&2; exit 1; }
+    { echo "readme_python_image: $build is not built (make demo builds it)" >&2; exit 1; }
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tdf-python-image.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT

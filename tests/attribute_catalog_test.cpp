@@ -147,8 +147,7 @@ TEST(AttributeCatalog, RefusesBadIdsVariablesAndNumbers)
         std::int16_t kind = 0;
         std::int16_t scale = 0;
         std::int16_t value = 0;
-        EXPECT_EQ(td_attinq(c.id, c.varid, c.attnum, name.data(), &kind, &scale), c.inq_status)
-            << c.what;
+        EXPECT_EQ(td_attinq(c.id, c.varid, c.attnum, name.data(), &kind, &scale), c.inq_status) << c.what;
         EXPECT_EQ(td_attget_stored(c.id, c.varid, c.name, &value), c.stored_status) << c.what;
     }
     std::int16_t value = 0;
@@ -182,7 +181,7 @@ TEST(AttributeCatalog, StoredValuesOfEveryKind)
         if (name == "calibration_type")
             return 2;
         if (name == "satellite_id")
-            return static_cast<std::int16_t>(0xD5FF);   // magic byte, unnamed code
+            return static_cast<std::int16_t>(0xD5FF); // magic byte, unnamed code
         return static_cast<std::int16_t>(number % 2 ? -(number * 331) : number * 577);
     };
     tdw::DatasetDescription desc;
@@ -191,7 +190,8 @@ TEST(AttributeCatalog, StoredValuesOfEveryKind)
     desc.compressed = true;
     desc.value = [](int r, int c) { return 100 * r + c; };
     for (int i = 0; i < TD_NUM_ATTRIBUTES; ++i)
-        desc.fields[listed[static_cast<std::size_t>(i)].name] = expected(listed[static_cast<std::size_t>(i)].name, i);
+        desc.fields[listed[static_cast<std::size_t>(i)].name] =
+            expected(listed[static_cast<std::size_t>(i)].name, i);
     tdw::DatasetDescription plain = desc;
     plain.compressed = false;
     plain.fields["compression_type"] = 0;
@@ -201,9 +201,8 @@ TEST(AttributeCatalog, StoredValuesOfEveryKind)
         tdw::DatasetDescription desc;
         bool read_data_first;
     };
-    const Form forms[] = {{"plain", plain, false},
-                          {"compressed", desc, false},
-                          {"compressed, after a data read", desc, true}};
+    const Form forms[] = {
+        {"plain", plain, false}, {"compressed", desc, false}, {"compressed, after a data read", desc, true}};
     for (const Form& form : forms) {
         const std::string path = dir.file("all.tdf");
         tdw::write_dataset(path, form.desc);

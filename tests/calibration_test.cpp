@@ -34,8 +34,7 @@ TEST(Calibration, OnlyV984FallsInTheZeroBand)
     }
     // Scan time truncates the hours towards zero for negative values too.
     EXPECT_FLOAT_BITS(td::scan_time_hours(-1230), -12.5f);
-    EXPECT_FLOAT_BITS(td::scan_time_hours(-32768),
-                      static_cast<float>(-68.0 * double{1.0f / 60.0f} - 327.0));
+    EXPECT_FLOAT_BITS(td::scan_time_hours(-32768), static_cast<float>(-68.0 * double{1.0f / 60.0f} - 327.0));
 }
 
 TEST(Calibration, SampleWordsBySelection)
@@ -43,8 +42,9 @@ TEST(Calibration, SampleWordsBySelection)
     // Sample words carry their nibble and sign; magnitude 0 with the sign set
     // is the value 0.
     const std::vector<std::uint16_t> words{
-        static_cast<std::uint16_t>(1 << 4 | 0xF), static_cast<std::uint16_t>(984 << 4),
-        static_cast<std::uint16_t>(0x8000 | 5 << 4), 0x8000, static_cast<std::uint16_t>(2047 << 4 | 3),
+        static_cast<std::uint16_t>(1 << 4 | 0xF),    static_cast<std::uint16_t>(984 << 4),
+        static_cast<std::uint16_t>(0x8000 | 5 << 4), 0x8000,
+        static_cast<std::uint16_t>(2047 << 4 | 3),
     };
     struct Selection {
         std::int16_t calibration_type, data_id;
@@ -59,10 +59,10 @@ TEST(Calibration, SampleWordsBySelection)
     };
     for (const auto& s : selections) {
         std::vector<float> out(words.size(), 1.0f);
-        ASSERT_EQ(td::td_calibrate(out, words, s.calibration_type, s.data_id), TD_NOERR);
+        ASSERT_EQ(td::calibrate(out, words, s.calibration_type, s.data_id), TD_NOERR);
         for (std::size_t i = 0; i < out.size(); ++i)
-            EXPECT_FLOAT_BITS(out[i], s.expected[i]) << " cal " << s.calibration_type << " id "
-                                                     << s.data_id << " i " << i;
+            EXPECT_FLOAT_BITS(out[i], s.expected[i])
+                << " cal " << s.calibration_type << " id " << s.data_id << " i " << i;
     }
 }
 

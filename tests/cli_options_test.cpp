@@ -64,9 +64,9 @@ const std::string usage_text =
 
 struct cli_case {
     std::vector<std::string> args;
-    int exit_code;        // as the system reports it (8 bits)
-    std::string err;      // the whole of standard error
-    bool usage;           // standard output holds the usage text (else nothing)
+    int exit_code;   // as the system reports it (8 bits)
+    std::string err; // the whole of standard error
+    bool usage;      // standard output holds the usage text (else nothing)
 };
 
 void check(const cli_case& c)
@@ -84,11 +84,11 @@ void check(const cli_case& c)
 TEST(CommandLine, UsageIsPrintedByteForByte)
 {
     const std::vector<cli_case> cases = {
-        {{}, 255, "", true},                     // no arguments: -1
-        {{"-f"}, 254, "", true},                 // options without input: -2
+        {{}, 255, "", true},     // no arguments: -1
+        {{"-f"}, 254, "", true}, // options without input: -2
         {{"-f", "-s", "-u", "-i"}, 254, "", true},
         {{"-o", "out.gif"}, 254, "", true},
-        {{"-c"}, 254, "", true},                 // a value missing at the end
+        {{"-c"}, 254, "", true}, // a value missing at the end
         {{"-f", "-m"}, 254, "", true},
         {{"-1"}, 254, "", true},
         {{"-p", "3", "in"}, 254, "tdftogif: -p: invalid option\n", true},
@@ -203,11 +203,16 @@ TEST(CommandLine, HelpAndVersion)
         std::vector<std::string> args;
         std::string out_starts, out_ends;
     } cases[] = {
-        {tdtest::tdftogif_path(), {"--help"}, usage_text + "Further options:\n",
+        {tdtest::tdftogif_path(),
+         {"--help"},
+         usage_text + "Further options:\n",
          "red-green color blindness read as well as others.\n"},
         {tdtest::tdftogif_path(), {"-f", "--help", "-c", "0"}, usage_text, "as well as others.\n"},
         {tdtest::tdftogif_path(), {"--version"}, "tdftogif " + number + "\n", "tdftogif " + number + "\n"},
-        {tdtest::tdftogif_path(), {"--version", "in"}, "tdftogif " + number + "\n", "tdftogif " + number + "\n"},
+        {tdtest::tdftogif_path(),
+         {"--version", "in"},
+         "tdftogif " + number + "\n",
+         "tdftogif " + number + "\n"},
         {TDFINFO_EXECUTABLE, {"--version"}, "tdfinfo " + number + "\n", "tdfinfo " + number + "\n"},
         {TDFINFO_EXECUTABLE, {"--help"}, "usage: tdfinfo [-j] dataset ...\n", "be given.\n"},
     };

@@ -15,51 +15,55 @@ using tdf::cmap_entry;
 using tdf::find_cmap;
 using entry = std::array<int, 3>;
 
-const cmap& map(const char* name) {
+const cmap& map(const char* name)
+{
     const cmap* m = find_cmap(name);
     EXPECT_NE(m, nullptr) << name;
     static const cmap none{};
     return m != nullptr ? *m : none;
 }
 
-TEST(ColourMaps, LookupIsExactAndInTableOrder) {
-    for (const char* name : {"hsl256", "black-white", "prism", "hsl256_tek", "meridia", "viridis", "cividis"}) {
+TEST(ColourMaps, LookupIsExactAndInTableOrder)
+{
+    for (const char* name :
+         {"hsl256", "black-white", "prism", "hsl256_tek", "meridia", "viridis", "cividis"}) {
         const cmap* m = find_cmap(name);
         ASSERT_NE(m, nullptr) << name;
         EXPECT_EQ(m->name, name);
     }
-    for (const char* miss : {"Prism", "HSL256", "black_white", "blackwhite", "hsl", "hsl256 ",
-                             "meridian", "", "hsl256-tek", "Viridis", "civ"})
+    for (const char* miss : {"Prism", "HSL256", "black_white", "blackwhite", "hsl", "hsl256 ", "meridian", "",
+                             "hsl256-tek", "Viridis", "civ"})
         EXPECT_EQ(find_cmap(miss), nullptr) << '"' << miss << '"';
     // A name that goes on past a terminator-free view is not a match either.
     EXPECT_EQ(find_cmap(std::string_view("prismx", 6)), nullptr);
     EXPECT_NE(find_cmap(std::string_view("prismx", 5)), nullptr);
 }
 
-TEST(ColourMaps, EveryChannelInRange) {
+TEST(ColourMaps, EveryChannelInRange)
+{
     for (const char* name : {"hsl256", "black-white", "prism", "hsl256_tek", "meridia", "viridis", "cividis"})
         for (int k = 0; k < 256; ++k)
             for (int c = 0; c < 3; ++c)
-                EXPECT_TRUE(map(name).rgb[k][c] >= 0 && map(name).rgb[k][c] <= 255)
-                    << name << " entry " << k;
+                EXPECT_TRUE(map(name).rgb[k][c] >= 0 && map(name).rgb[k][c] <= 255) << name << " entry " << k;
 }
 
-TEST(ColourMaps, BlackWhiteIsAGreyRamp) {
+TEST(ColourMaps, BlackWhiteIsAGreyRamp)
+{
     for (int k = 0; k < 256; ++k)
         EXPECT_EQ(map("black-white").rgb[k], (entry{k, k, k}));
 }
 
-TEST(ColourMaps, PrismTriangles) {
+TEST(ColourMaps, PrismTriangles)
+{
     const auto& rgb = map("prism").rgb;
     const struct {
         int k;
         entry want;
     } cases[] = {
-        {0, {0, 0, 0}},       {1, {0, 0, 5}},       {62, {0, 0, 251}},   {63, {0, 0, 255}},
-        {64, {0, 0, 251}},    {65, {0, 5, 247}},    {126, {0, 251, 11}}, {127, {0, 255, 7}},
-        {128, {5, 251, 3}},   {129, {9, 247, 0}},   {187, {251, 15, 0}}, {188, {255, 11, 0}},
-        {189, {251, 7, 0}},   {190, {247, 3, 0}},   {191, {243, 0, 0}},  {254, {3, 0, 0}},
-        {255, {0, 0, 0}},
+        {0, {0, 0, 0}},      {1, {0, 0, 5}},      {62, {0, 0, 251}},  {63, {0, 0, 255}},  {64, {0, 0, 251}},
+        {65, {0, 5, 247}},   {126, {0, 251, 11}}, {127, {0, 255, 7}}, {128, {5, 251, 3}}, {129, {9, 247, 0}},
+        {187, {251, 15, 0}}, {188, {255, 11, 0}}, {189, {251, 7, 0}}, {190, {247, 3, 0}}, {191, {243, 0, 0}},
+        {254, {3, 0, 0}},    {255, {0, 0, 0}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(rgb[c.k], c.want) << "entry " << c.k;
@@ -70,10 +74,11 @@ TEST(ColourMaps, PrismTriangles) {
 // and move only one way.
 struct channel_keys {
     int channel;
-    std::vector<std::pair<int, int>> keys;  // entry, value
+    std::vector<std::pair<int, int>> keys; // entry, value
 };
 
-void expect_monotonic_runs(const char* name, const std::vector<channel_keys>& channels) {
+void expect_monotonic_runs(const char* name, const std::vector<channel_keys>& channels)
+{
     const auto& rgb = map(name).rgb;
     for (const auto& ch : channels) {
         for (std::size_t i = 0; i < ch.keys.size(); ++i) {
@@ -94,7 +99,8 @@ void expect_monotonic_runs(const char* name, const std::vector<channel_keys>& ch
     }
 }
 
-TEST(ColourMaps, Hsl256KeysAndRuns) {
+TEST(ColourMaps, Hsl256KeysAndRuns)
+{
     expect_monotonic_runs(
         "hsl256",
         {{0, {{0, 128}, {51, 0}, {102, 128}, {127, 128}, {128, 130}, {153, 255}, {204, 255}, {255, 128}}},
@@ -116,27 +122,61 @@ TEST(ColourMaps, Hsl256KeysAndRuns) {
             }
 }
 
-TEST(ColourMaps, Hsl256TekKeysAndRuns) {
-    expect_monotonic_runs(
-        "hsl256_tek",
-        {{0, {{0, 140}, {36, 64}, {37, 65}, {73, 178}, {109, 102}, {110, 104}, {145, 252},
-              {146, 254}, {182, 217}, {218, 217}, {219, 215}, {255, 64}}},
-         {1, {{0, 38}, {36, 214}, {37, 217}, {73, 255}, {145, 255}, {146, 254}, {182, 140},
-              {218, 2}, {219, 0}, {255, 0}}},
-         {2, {{0, 179}, {36, 216}, {37, 217}, {72, 217}, {73, 216}, {109, 39}, {110, 38},
-              {145, 38}, {146, 37}, {182, 0}, {255, 0}}}});
+TEST(ColourMaps, Hsl256TekKeysAndRuns)
+{
+    expect_monotonic_runs("hsl256_tek", {{0,
+                                          {{0, 140},
+                                           {36, 64},
+                                           {37, 65},
+                                           {73, 178},
+                                           {109, 102},
+                                           {110, 104},
+                                           {145, 252},
+                                           {146, 254},
+                                           {182, 217},
+                                           {218, 217},
+                                           {219, 215},
+                                           {255, 64}}},
+                                         {1,
+                                          {{0, 38},
+                                           {36, 214},
+                                           {37, 217},
+                                           {73, 255},
+                                           {145, 255},
+                                           {146, 254},
+                                           {182, 140},
+                                           {218, 2},
+                                           {219, 0},
+                                           {255, 0}}},
+                                         {2,
+                                          {{0, 179},
+                                           {36, 216},
+                                           {37, 217},
+                                           {72, 217},
+                                           {73, 216},
+                                           {109, 39},
+                                           {110, 38},
+                                           {145, 38},
+                                           {146, 37},
+                                           {182, 0},
+                                           {255, 0}}}});
     const auto& rgb = map("hsl256_tek").rgb;
     for (int k = 182; k <= 218; ++k)
         EXPECT_EQ(rgb[k][0], 217) << k;
 }
 
-TEST(ColourMaps, MeridiaBands) {
+TEST(ColourMaps, MeridiaBands)
+{
     const auto& rgb = map("meridia").rgb;
-    const std::array<int, 16> levels{79, 87, 99, 114, 122, 138, 149, 157, 177, 185, 196, 212, 220, 235, 247, 254};
+    const std::array<int, 16> levels{79,  87,  99,  114, 122, 138, 149, 157,
+                                     177, 185, 196, 212, 220, 235, 247, 254};
     const std::array<int, 16> yellow_blue{80, 76, 71, 64, 60, 53, 48, 44, 35, 31, 26, 19, 15, 8, 3, 0};
-    const std::array<int, 16> reds{254, 247, 237, 223, 217, 203, 193, 186, 168, 161, 151, 137, 131, 117, 107, 99};
-    const std::array<int, 16> greens{254, 247, 237, 223, 216, 203, 193, 186, 168, 161, 151, 137, 130, 117, 107, 99};
-    const std::array<int, 16> blues{254, 247, 237, 223, 216, 203, 193, 186, 168, 161, 151, 137, 130, 117, 107, 100};
+    const std::array<int, 16> reds{254, 247, 237, 223, 217, 203, 193, 186,
+                                   168, 161, 151, 137, 131, 117, 107, 99};
+    const std::array<int, 16> greens{254, 247, 237, 223, 216, 203, 193, 186,
+                                     168, 161, 151, 137, 130, 117, 107, 99};
+    const std::array<int, 16> blues{254, 247, 237, 223, 216, 203, 193, 186,
+                                    168, 161, 151, 137, 130, 117, 107, 100};
     for (int j = 0; j < 16; ++j) {
         EXPECT_EQ(rgb[j], (entry{0, 0, 0})) << j;
         EXPECT_EQ(rgb[16 + j], (entry{levels[j], levels[j], levels[j]})) << 16 + j;
@@ -162,29 +202,30 @@ TEST(ColourMaps, MeridiaBands) {
             EXPECT_TRUE(step >= 1 && step <= 4) << k;
         }
     }
-    expect_monotonic_runs("meridia",
-                          {{0, {{96, 84}, {111, 125}, {112, 129}, {127, 171}}},
-                           {1, {{96, 84}, {111, 165}, {112, 174}, {127, 255}}},
-                           {0, {{128, 255}, {183, 129}, {238, 1}}}});
+    expect_monotonic_runs("meridia", {{0, {{96, 84}, {111, 125}, {112, 129}, {127, 171}}},
+                                      {1, {{96, 84}, {111, 165}, {112, 174}, {127, 255}}},
+                                      {0, {{128, 255}, {183, 129}, {238, 1}}}});
 }
 
 // Entries of the published tables as they are commonly quoted in hex
 // (#440154, #21918c, #fde725; #00224e, #7c7b78, #fee838).  Every entry is
 // compared with matplotlib's tables by perceptual_maps_check.py.
-TEST(ColourMaps, PerceptualMapsAnchors) {
+TEST(ColourMaps, PerceptualMapsAnchors)
+{
     const struct {
         const char* name;
         int k;
         entry want;
     } cases[] = {
-        {"viridis", 0, {68, 1, 84}},     {"viridis", 128, {33, 145, 140}}, {"viridis", 255, {253, 231, 37}},
-        {"cividis", 0, {0, 34, 78}},     {"cividis", 127, {124, 123, 120}}, {"cividis", 255, {254, 232, 56}},
+        {"viridis", 0, {68, 1, 84}}, {"viridis", 128, {33, 145, 140}},  {"viridis", 255, {253, 231, 37}},
+        {"cividis", 0, {0, 34, 78}}, {"cividis", 127, {124, 123, 120}}, {"cividis", 255, {254, 232, 56}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(map(c.name).rgb[c.k], c.want) << c.name << " entry " << c.k;
 }
 
-TEST(ColourMaps, SamplingEntries) {
+TEST(ColourMaps, SamplingEntries)
+{
     const struct {
         int n;
         std::vector<int> want;
@@ -202,7 +243,8 @@ TEST(ColourMaps, SamplingEntries) {
     }
 }
 
-TEST(ColourMaps, SamplingWith245ColoursSkipsElevenEntries) {
+TEST(ColourMaps, SamplingWith245ColoursSkipsElevenEntries)
+{
     std::multiset<int> used;
     for (int i = 0; i < 245; ++i)
         used.insert(cmap_entry(i, 245));
@@ -212,13 +254,15 @@ TEST(ColourMaps, SamplingWith245ColoursSkipsElevenEntries) {
         EXPECT_EQ(used.count(k), unused.count(k) ? 0U : 1U) << "entry " << k;
 }
 
-TEST(ColourMaps, SamplingIsNearestWithHalvesUpForEveryCount) {
+TEST(ColourMaps, SamplingIsNearestWithHalvesUpForEveryCount)
+{
     for (int n = 2; n <= 245; ++n)
         for (int i = 0; i < n; ++i)
             ASSERT_EQ(cmap_entry(i, n), (2 * 255 * i + (n - 1)) / (2 * (n - 1))) << i << " of " << n;
 }
 
-TEST(ColourMaps, SamplingNeverLeavesTheMap) {
+TEST(ColourMaps, SamplingNeverLeavesTheMap)
+{
     for (const auto& [i, n] : std::vector<std::pair<int, int>>{{-5, 10}, {20, 10}, {0, 0}, {3, -4}}) {
         const int k = cmap_entry(i, n);
         EXPECT_TRUE(k >= 0 && k <= 255) << i << " of " << n;

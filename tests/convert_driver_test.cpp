@@ -18,7 +18,7 @@
 #include "dataset_writer.h"
 #include "driver.h"
 #include "gif_image.h"
-#include "options.h"
+#include "command_line.h"
 #include "run_command.h"
 #include "tidewell.h"
 
@@ -97,7 +97,7 @@ TEST_F(ConvertDriver, FailuresReportTheirLineAndStatus)
     short_area.fields["rows"] = 300;
     const std::string cut = dataset("cut", short_area);
     tdw::DatasetDescription unnamed = infrared(4, C);
-    unnamed.fields["satellite_id"] = static_cast<std::int16_t>(0xD5FF);  // magic byte kept, no name
+    unnamed.fields["satellite_id"] = static_cast<std::int16_t>(0xD5FF); // magic byte kept, no name
     const std::string no_satellite = dataset("nosat", unnamed);
     const std::string too_small = "tdftogif: make_tics: ticint too small for min, max\n";
 
@@ -111,14 +111,16 @@ TEST_F(ConvertDriver, FailuresReportTheirLineAndStatus)
         {{not_a_dataset}, 26, "tdftogif: " + not_a_dataset + ": wrong magic number, unrecognized format\n"},
         {{dataset("norows", no_rows)}, 10, "tdftogif: rows: invalid dimension\n"},
         {{dataset("nocols", no_columns)}, 10, "tdftogif: columns: invalid dimension\n"},
-        {{dataset("badchan", bad_channel)}, 40, "tdftogif: variable 0: unsupported channel number in header\n"},
+        {{dataset("badchan", bad_channel)},
+         40,
+         "tdftogif: variable 0: unsupported channel number in header\n"},
         {{"-l", "10", "-h", "10", ir}, 253, "tdftogif: min >= max: invalid data extents\n"},
         {{"-l", "25", vis}, 253, "tdftogif: min >= max: invalid data extents\n"},
         {{"-h", "3", ir}, 253, "tdftogif: min >= max: invalid data extents\n"},
         {{"-l", "nan", ir}, 253, "tdftogif: min >= max: invalid data extents\n"},
         {{"-l", "-inf", ir}, 253, "tdftogif: min >= max: invalid data extents\n"},
         {{"-h", "inf", ir}, 253, "tdftogif: min >= max: invalid data extents\n"},
-        {{"-h", "1e39", ir}, 253, "tdftogif: min >= max: invalid data extents\n"},  // beyond float
+        {{"-h", "1e39", ir}, 253, "tdftogif: min >= max: invalid data extents\n"}, // beyond float
         {{"-m", "nosuch", ir}, 250, "tdftogif: nosuch: invalid color map\n"},
         {{"-m", "Prism", ir}, 250, "tdftogif: Prism: invalid color map\n"},
         // 2600001 ticks are too many to draw, but the reads of the run come
@@ -126,10 +128,12 @@ TEST_F(ConvertDriver, FailuresReportTheirLineAndStatus)
         {{"-t", "0.00001", ir}, 249, too_small},
         {{"-l", "0", "-h", "1000000", "-t", "1", ir}, 249, too_small},
         {{"-t", "0.00001", cut}, 32, "tdftogif: avhrr_ch4: error reading data\n"},
-        {{"-s", "-t", "0.00001", no_satellite}, 21,
+        {{"-s", "-t", "0.00001", no_satellite},
+         21,
          std::string("tdftogif: satellite_id: ") + td_strerror(21) + "\n"},
         {{"-t", "1e-30", cut}, 249, too_small},
-        {{"-l", "1e30", "-h", "2e30", "-t", "1e29", ir}, 249,
+        {{"-l", "1e30", "-h", "2e30", "-t", "1e29", ir},
+         249,
          "tdftogif: make_tics: tick labels too long for min, max\n"},
         {{"-d", "28", "-h", "1000", ir}, 249, "tdftogif: make_tics: tick labels too long for min, max\n"},
     };
@@ -141,7 +145,7 @@ TEST_F(ConvertDriver, FailuresReportTheirLineAndStatus)
         const auto r = run(c.args);
         EXPECT_EQ(r.exit_code, c.exit_code);
         EXPECT_EQ(r.err, c.err);
-        EXPECT_EQ(r.out, "");  // no image bytes, no usage
+        EXPECT_EQ(r.out, ""); // no image bytes, no usage
     }
 }
 
@@ -152,7 +156,7 @@ TEST_F(ConvertDriver, TickIntervalsAtTheEndsOfTheRange)
     const int columns = 70;
     const std::string ir = dataset("ir", infrared(2, columns));
     struct interval_case {
-        std::vector<std::string> args;  // before -t
+        std::vector<std::string> args; // before -t
         std::string ticint, same_as;
         int width;
     };
@@ -161,7 +165,7 @@ TEST_F(ConvertDriver, TickIntervalsAtTheEndsOfTheRange)
         {{}, "3.5e38", "60", columns + 89 + 36},
         {{}, "1e300", "60", columns + 89 + 36},
         {{}, "inf", "60", columns + 89 + 36},
-        {{"-d", "2", "-l", "100", "-h", "130"}, "1e39", "100", columns + 89 + 54},  // "100.00"
+        {{"-d", "2", "-l", "100", "-h", "130"}, "1e39", "100", columns + 89 + 54}, // "100.00"
         {{"-l", "-0.0", "-h", "10"}, "inf", "60", columns + 89 + 36},              // " 0.0"
     };
     for (const auto& c : cases) {
@@ -237,7 +241,7 @@ TEST_F(ConvertDriver, StandardOutputCarriesTheGifAndNothingElse)
     EXPECT_EQ(r.err, "");
     ASSERT_GE(r.out.size(), 6u);
     EXPECT_EQ(r.out.substr(0, 6), "GIF87a");
-    EXPECT_EQ(r.out.back(), ';');  // the trailer ends the stream
+    EXPECT_EQ(r.out.back(), ';'); // the trailer ends the stream
     const image_ptr image = decode(r.out);
     ASSERT_TRUE(image);
     // Infrared: ticks 4.0 .. 30.0, four characters wide.
@@ -246,7 +250,7 @@ TEST_F(ConvertDriver, StandardOutputCarriesTheGifAndNothingElse)
     EXPECT_EQ(gdImageGetTransparent(image.get()), -1);
     EXPECT_EQ(gdImageGetInterlaced(image.get()), 0);
     expect_palette(image.get(), expected_palette("hsl256", 245, false, {0, 0, 0}));
-    EXPECT_EQ(gdImageGetPixel(image.get(), 0, 0), 0);  // unpainted: background
+    EXPECT_EQ(gdImageGetPixel(image.get(), 0, 0), 0); // unpainted: background
 }
 
 TEST_F(ConvertDriver, OutputFileHoldsTheSameImage)
@@ -263,7 +267,6 @@ TEST_F(ConvertDriver, OutputFileHoldsTheSameImage)
     ASSERT_TRUE(a && b);
     expect_same_pixels(a.get(), b.get());
 }
-
 
 // A compressed dataset is read in place, row by row; the image is the
 // one its plain twin gives.  -u without -s changes nothing.
@@ -300,7 +303,8 @@ TEST_F(ConvertDriver, CompressedConversionNeedsNoTemporarySpace)
     const std::string unshare = "/usr/bin/unshare";
     if (geteuid() != 0 || !tdtest::file_exists(unshare))
         GTEST_SKIP() << "needs root and " << unshare;
-    const auto probe = tdtest::run_command(unshare, {"-m", "/bin/sh", "-c", "mount -t tmpfs -o size=1m tdfprobe /tmp"});
+    const auto probe =
+        tdtest::run_command(unshare, {"-m", "/bin/sh", "-c", "mount -t tmpfs -o size=1m tdfprobe /tmp"});
     if (probe.exit_code != 0)
         GTEST_SKIP() << "no private mount namespace here: " << probe.err;
 
@@ -308,12 +312,13 @@ TEST_F(ConvertDriver, CompressedConversionNeedsNoTemporarySpace)
     desc.compressed = true;
     desc.nibble = [](int r, int c) { return (r + 3 * c) % 251 < 3 ? 2 : 0; };
     dataset("big.tdf", desc);
-    const std::string script = "set -e; exec 3<\"$1\"; mount -t tmpfs -o size=1m tdftmp /tmp; "
-                               "TMPDIR=/tmp exec /proc/self/fd/3 -2 dyn -o big.gif big.tdf";
+    const std::string script =
+        "set -e; exec 3<\"$1\"; mount -t tmpfs -o size=1m tdftmp /tmp; "
+        "TMPDIR=/tmp exec /proc/self/fd/3 -2 dyn -o big.gif big.tdf";
     tdtest::CommandOptions options;
     options.cwd = dir.path();
-    const auto r = tdtest::run_command(unshare, {"-m", "/bin/sh", "-c", script, "sh", tdtest::tdftogif_path()},
-                                       options);
+    const auto r =
+        tdtest::run_command(unshare, {"-m", "/bin/sh", "-c", script, "sh", tdtest::tdftogif_path()}, options);
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.err, "");
     const image_ptr image = decode(tdtest::read_file(dir.file("big.gif")));
@@ -344,19 +349,23 @@ TEST_F(ConvertDriver, SizeAndPaletteFollowTheSettings)
         // No decimals: " 30" is three characters.
         {{"-d", "0", ir}, C + 89 + 27, 30, expected_palette("hsl256", 245, false, {0, 0, 0})},
         {{"-c", "1", "-i", ir}, C + 89 + 36, 30, expected_palette("hsl256", 1, true, {0, 0, 0})},
-        {{"-c", "2", "-m", "prism", "-b", "300,-5,7", ir}, C + 89 + 36, 30,
+        {{"-c", "2", "-m", "prism", "-b", "300,-5,7", ir},
+         C + 89 + 36,
+         30,
          expected_palette("prism", 2, false, {255, 0, 7})},
         {{"-c", "10", "-m", "meridia", "-1", "255,0,0", "-2", "1,2", "-3", "dyn", "-4", "9,8,7", ir},
-         C + 89 + 36, 30,
-         expected_palette("meridia", 10, false, {0, 0, 0},
-                          {{255, 0, 0}, {1, 2, 0}, {0, 0, 0}, {9, 8, 7}})},
+         C + 89 + 36,
+         30,
+         expected_palette("meridia", 10, false, {0, 0, 0}, {{255, 0, 0}, {1, 2, 0}, {0, 0, 0}, {9, 8, 7}})},
         // Kind defaults decide the widest label: "255.0", "24.0", "90.0", "20.0".
         {{"-c", "3", cloud}, C + 89 + 45, 28, expected_palette("hsl256", 3, false, {0, 0, 0})},
         {{"-c", "3", scan_time}, C + 89 + 36, 28, expected_palette("black-white", 3, false, {0, 0, 0})},
         {{"-c", "3", angle}, C + 89 + 36, 28, expected_palette("black-white", 3, false, {0, 0, 0})},
         {{"-c", "3", "-f", ir}, C + 89 + 36, 30, expected_palette("hsl256", 3, false, {0, 0, 0})},
         // Given extents: -10 and -5 are labels of five and four characters.
-        {{"-c", "3", "-l", "-10", "-h", "10", "-t", "5", ir}, C + 89 + 45, 30,
+        {{"-c", "3", "-l", "-10", "-h", "10", "-t", "5", ir},
+         C + 89 + 45,
+         30,
          expected_palette("hsl256", 3, false, {0, 0, 0})},
         {{"-c", "3", "-l", "10", vis}, C + 89 + 36, 28, expected_palette("black-white", 3, false, {0, 0, 0})},
     };
@@ -444,8 +453,7 @@ int convert_in_process(std::vector<const char*> args, std::string* err = nullptr
     args.insert(args.begin(), "tdftogif");
     tdf::cmd_options options;
     testing::internal::CaptureStderr();
-    const tdf::parse_result parsed =
-        tdf::parse_options(static_cast<int>(args.size()), args.data(), options);
+    const tdf::parse_result parsed = tdf::parse_options(static_cast<int>(args.size()), args.data(), options);
     const int status = parsed.ok ? tdf::convert(options) : parsed.status;
     const std::string text = testing::internal::GetCapturedStderr();
     if (err)
@@ -479,7 +487,8 @@ TEST_F(ConvertDriver, RepeatedInProcessRunsReleaseEverything)
         ASSERT_EQ(convert_in_process({"-o", out.c_str(), "-m", "nosuch", ir.c_str()}, &err), -6) << err;
         ASSERT_EQ(convert_in_process({"-o", out.c_str(), "-l", "9", "-h", "1", ir.c_str()}, &err), -3) << err;
         ASSERT_EQ(convert_in_process({"-t", "0.00001", ir.c_str()}, &err), -7) << err;
-        ASSERT_EQ(convert_in_process({"-c", "4", "-1", "dyn", "-o", out.c_str(), ir.c_str()}, &err), 0) << err;
+        ASSERT_EQ(convert_in_process({"-c", "4", "-1", "dyn", "-o", out.c_str(), ir.c_str()}, &err), 0)
+            << err;
         ASSERT_EQ(err, "");
     }
     EXPECT_EQ(open_descriptors(), before);

@@ -47,14 +47,14 @@ sample_fn spread(int lo, int hi, std::optional<int> hole = {})
 struct dataset_desc {
     kind what = kind::infrared;
     int rows = 8;
-    int columns = 68;          // 136 bytes of two-byte samples: the header's row slot
+    int columns = 68; // 136 bytes of two-byte samples: the header's row slot
     bool compressed = false;
     std::int16_t vertical_shift = 0;
     std::int16_t horizontal_shift = 0;
     std::int16_t calibration_type = 2;
-    std::int16_t channel = 0;  // 0: the writer's default for the kind
+    std::int16_t channel = 0; // 0: the writer's default for the kind
     sample_fn value{};
-    sample_fn nibble{};        // none: no plane bits
+    sample_fn nibble{}; // none: no plane bits
 };
 
 // One -1 .. -4 option: a fixed colour, or "dyn" when there is none.
@@ -64,11 +64,11 @@ struct plane_arg {
 };
 
 struct settings {
-    int colours = 0;                // 0: not given (245)
-    const char* min = nullptr;      // option values as typed; nullptr: not given
+    int colours = 0;           // 0: not given (245)
+    const char* min = nullptr; // option values as typed; nullptr: not given
     const char* max = nullptr;
     const char* ticint = nullptr;
-    int decimals = -1;              // -1: not given (1)
+    int decimals = -1; // -1: not given (1)
     const char* cmap = nullptr;
     bool fahrenheit = false;
     bool invert = false;
@@ -76,8 +76,8 @@ struct settings {
     std::vector<plane_arg> planes{};
     bool stamp = false;
     bool utc = false;
-    const char* tz = nullptr;       // TZ of the run; nullptr: inherited
-    const char* time_text = "";     // the stamp's time for the orbit start below
+    const char* tz = nullptr;   // TZ of the run; nullptr: inherited
+    const char* time_text = ""; // the stamp's time for the orbit start below
 };
 
 struct render_case {
@@ -86,7 +86,10 @@ struct render_case {
     settings opts;
 };
 
-void PrintTo(const render_case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const render_case& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 std::string rgb_arg(const colour& c)
 {
@@ -132,9 +135,12 @@ tdw::DatasetDescription writer_spec(const dataset_desc& d)
     desc.compressed = d.compressed;
     desc.value = d.value;
     desc.nibble = d.nibble;
-    desc.fields = {{"calibration_type", d.calibration_type}, {"vertical_shift", d.vertical_shift},
-                   {"horizontal_shift", d.horizontal_shift}, {"orbit_start_year", 99},
-                   {"orbit_start_day", 132}, {"orbit_start_hour_minute", 1423},
+    desc.fields = {{"calibration_type", d.calibration_type},
+                   {"vertical_shift", d.vertical_shift},
+                   {"horizontal_shift", d.horizontal_shift},
+                   {"orbit_start_year", 99},
+                   {"orbit_start_day", 132},
+                   {"orbit_start_hour_minute", 1423},
                    {"orbit_start_second", 5}};
     if (d.what == kind::scan_time)
         desc.fields["channel_number"] = 105;
@@ -151,11 +157,16 @@ std::string channel_name(const dataset_desc& d)
     if (d.channel == 102)
         return "sat_zenith";
     switch (d.what) {
-    case kind::visible: return "avhrr_ch1";
-    case kind::infrared: return "avhrr_ch4";
-    case kind::scan_time: return "scan_time";
-    case kind::angle: return "scan_angle";
-    case kind::cloud: return "cloud";
+    case kind::visible:
+        return "avhrr_ch1";
+    case kind::infrared:
+        return "avhrr_ch4";
+    case kind::scan_time:
+        return "scan_time";
+    case kind::angle:
+        return "scan_angle";
+    case kind::cloud:
+        return "cloud";
     }
     return "";
 }
@@ -216,10 +227,14 @@ scale_defaults kind_defaults(kind k, bool fahrenheit)
     switch (k) {
     case kind::infrared:
         return fahrenheit ? scale_defaults{39.2f, 86, 2, "hsl256"} : scale_defaults{4, 30, 2, "hsl256"};
-    case kind::visible: return {0, 20, 2, "black-white"};
-    case kind::scan_time: return {0, 24, 2, "black-white"};
-    case kind::angle: return {0, 90, 5, "black-white"};
-    case kind::cloud: return {0, 255, 16, "hsl256"};
+    case kind::visible:
+        return {0, 20, 2, "black-white"};
+    case kind::scan_time:
+        return {0, 24, 2, "black-white"};
+    case kind::angle:
+        return {0, 90, 5, "black-white"};
+    case kind::cloud:
+        return {0, 255, 16, "hsl256"};
     }
     return {};
 }
@@ -227,11 +242,16 @@ scale_defaults kind_defaults(kind k, bool fahrenheit)
 std::string units_label(const dataset_desc& d, bool fahrenheit)
 {
     switch (d.what) {
-    case kind::visible: return "albedo (%)";
-    case kind::scan_time: return "hours";
-    case kind::angle: return "degrees";
-    case kind::cloud: return "byte value";
-    case kind::infrared: break;
+    case kind::visible:
+        return "albedo (%)";
+    case kind::scan_time:
+        return "hours";
+    case kind::angle:
+        return "degrees";
+    case kind::cloud:
+        return "byte value";
+    case kind::infrared:
+        break;
     }
     std::string label = channel_name(d).find("sst") == std::string::npos ? "brightness " : "";
     return label + "temperature (\xb0" + (fahrenheit ? "F)" : "C)");
@@ -246,7 +266,7 @@ std::string stamp_text(const dataset_desc& d, const settings& s)
 }
 
 struct expectation {
-    image_ptr image;               // every pixel's palette index
+    image_ptr image; // every pixel's palette index
     std::vector<colour> palette;
 };
 
@@ -272,7 +292,7 @@ expectation expected_image(const render_case& c)
     // Ticks, in the converter's single precision.
     const float range = max - min;
     const int count = round_nearest(range / ticint) + 1;
-    std::vector<std::pair<std::string, float>> tics;  // label, pos
+    std::vector<std::pair<std::string, float>> tics; // label, pos
     std::size_t widest = 0;
     for (int i = 0; i < count; ++i) {
         char label[32];
@@ -295,7 +315,7 @@ expectation expected_image(const render_case& c)
                                            s.bad.value_or(colour{0, 0, 0}), planes)};
     gdImagePtr im = e.image.get();
     for (int i = 0; i < gdMaxColors; ++i)
-        gdImageColorAllocate(im, 0, 0, 0);  // indices only; the values are in e.palette
+        gdImageColorAllocate(im, 0, 0, 0); // indices only; the values are in e.palette
     const int fg = 1, black = s.invert ? 1 : 0, white = s.invert ? 0 : 1, bad = n + 2;
 
     gdImageRectangle(im, 5, 5, C + 16, R + 16, fg);
@@ -320,8 +340,8 @@ expectation expected_image(const render_case& c)
             const std::optional<float> v = calibrated(d, stored && d.value ? d.value(sr, sc) : 0);
             int index = bad;
             if (v) {
-                const double x = s.fahrenheit ? scale * (1.8 * *v + 32.0) + offset
-                                              : double{scale} * *v + offset;
+                const double x =
+                    s.fahrenheit ? scale * (1.8 * *v + 32.0) + offset : double{scale} * *v + offset;
                 const int k = round_nearest(static_cast<float>(x));
                 index = k < 0 ? bad : 2 + std::min(k, n - 1);
             }
@@ -393,41 +413,52 @@ const std::vector<render_case> cases = {
      {.what = kind::infrared, .rows = 14, .channel = 6, .value = spread(880, 1750, -40)},
      {.colours = 245, .decimals = 2, .bad = colour{10, 20, 30}}},
     {"infrared compressed, planes, Fahrenheit, hsl256_tek, no decimals",
-     {.what = kind::infrared, .rows = 9, .columns = 80, .compressed = true, .value = spread(0, 2047, -2047),
+     {.what = kind::infrared,
+      .rows = 9,
+      .columns = 80,
+      .compressed = true,
+      .value = spread(0, 2047, -2047),
       .nibble = [](int r, int c) { return (r * 3 + c) % 11 == 0 ? 0x5 : 0; }},
      {.decimals = 0, .cmap = "hsl256_tek", .fahrenheit = true, .planes = {{3, {}}, {1, blue}}}},
     // The graphics are not shifted with the data.
     {"raw counts, vertical shift, meridia",
-     {.what = kind::infrared, .rows = 8, .vertical_shift = 2, .calibration_type = 0,
+     {.what = kind::infrared,
+      .rows = 8,
+      .vertical_shift = 2,
+      .calibration_type = 0,
       .value = [](int r, int c) { return c == 0 ? 1024 + r % 2 : (r * 29 + c * 3) % 70 - 3; },
       .nibble = [](int r, int c) { return r == c % 8 ? 0x8 : 0; }},
      {.colours = 61, .min = "0", .max = "60", .ticint = "10", .cmap = "meridia", .planes = {{4, red}}}},
     {"planes fixed, dynamic and in both masks, order 4 1 3 2",
-     {.what = kind::infrared, .rows = 10, .value = spread(900, 1700, 0),
+     {.what = kind::infrared,
+      .rows = 10,
+      .value = spread(900, 1700, 0),
       .nibble = [](int r, int c) { return (r * 5 + c) % 16; }},
      {.colours = 10, .planes = {{4, red}, {2, blue}, {1, {}}, {3, {}}, {3, green}}}},
     {"inverted, plane 4 fixed white under a dynamic plane 2",
-     {.what = kind::visible, .rows = 8, .value = spread(1, 420),
-      .nibble = [](int, int c) { return c % 16; }},
+     {.what = kind::visible, .rows = 8, .value = spread(1, 420), .nibble = [](int, int c) { return c % 16; }},
      {.invert = true, .planes = {{4, white_rgb}, {2, {}}}}},
     {"cloud, planes asked for but not painted",
      {.what = kind::cloud, .rows = 7, .columns = C1, .value = spread(0, 255)},
      {.planes = {{1, red}, {2, {}}}}},
     {"angle, half steps and below min, planes asked for",
-     {.what = kind::angle, .rows = 8, .columns = 70, .channel = 102,
+     {.what = kind::angle,
+      .rows = 8,
+      .columns = 70,
+      .channel = 102,
       // Row 0: angles 0, 1/128, 0.5, 1, ... 89.5, 90, 90.5, 511.99, that is
       // x = -0.5 (bad), halves (away from zero), the top and beyond it.
-      .value = [](int r, int c) {
-          constexpr int edges[] = {0, 1, 2, 64, 65, 66, 129, 193, 11393, 11457, 11521, 11585, 11649, 65535};
-          return r == 0 ? edges[c % std::size(edges)] : spread(0, 11650)(r, c);
-      }},
+      .value =
+          [](int r, int c) {
+              constexpr int edges[] = {0,   1,     2,     64,    65,    66,    129,
+                                       193, 11393, 11457, 11521, 11585, 11649, 65535};
+              return r == 0 ? edges[c % std::size(edges)] : spread(0, 11650)(r, c);
+          }},
      {.colours = 91, .min = "0.5", .max = "90.5", .ticint = "10", .planes = {{3, green}}}},
     {"scan time, horizontal shift",
      {.what = kind::scan_time, .rows = 6, .horizontal_shift = -3, .value = spread(-300, 2500)},
      {}},
-    {"one row",
-     {.what = kind::infrared, .rows = 1, .value = spread(900, 1700)},
-     {}},
+    {"one row", {.what = kind::infrared, .rows = 1, .value = spread(900, 1700)}, {}},
     {"stamp in UTC, one colour",
      {.what = kind::infrared, .rows = 16, .columns = stamp_columns, .value = spread(900, 1700)},
      {.colours = 1, .stamp = true, .utc = true, .tz = "XYZW+3", .time_text = "1999/05/12 14:23:05 UTC"}},
@@ -469,8 +500,8 @@ TEST_P(ConvertRender, ImageMatchesItsDescription)
             const int want = gdImageGetPixel(e, x, y), got = gdImageGetPixel(a, x, y);
             if (want != got && ++mismatches <= 8)
                 first << "  (" << x << "," << y << ") "
-                      << region(x, y, c.data.columns, c.data.rows, gdImageSX(e))
-                      << ": index " << got << ", expected " << want << "\n";
+                      << region(x, y, c.data.columns, c.data.rows, gdImageSX(e)) << ": index " << got
+                      << ", expected " << want << "\n";
         }
     EXPECT_EQ(mismatches, 0) << first.str();
 }

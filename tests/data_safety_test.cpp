@@ -207,7 +207,7 @@ TEST_F(Safety, CloseKilledAtAnyMomentLeavesTheDatasetWhole)
     };
     const auto user = other_user();
     if (user) {
-        ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);   // the other user passes through
+        ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0); // the other user passes through
     }
     std::mt19937 rng(12345);
     std::vector<std::string> skipped;
@@ -219,8 +219,8 @@ TEST_F(Safety, CloseKilledAtAnyMomentLeavesTheDatasetWhole)
             continue;
         }
         const bool refused = c.obstacle != Obstacle::none;
-        const bool as_other = user && (c.obstacle == Obstacle::folder_not_writable ||
-                                       c.obstacle == Obstacle::writer_not_owner);
+        const bool as_other =
+            user && (c.obstacle == Obstacle::folder_not_writable || c.obstacle == Obstacle::writer_not_owner);
         int intact = 0, unchanged = 0, renewed = 0, killed_before = 0, killed_closing = 0, left = 0;
         double close_seconds = 0, run_seconds = 0;
         for (int trial = 0; trial < trials(); ++trial) {
@@ -320,9 +320,9 @@ TEST_F(Safety, CloseKilledAtAnyMomentLeavesTheDatasetWhole)
             EXPECT_EQ(left, 0);
         }
         std::cout << "[ trials ] " << c.what << ": " << trials() << " trials, " << killed_before
-                  << " killed before the close, " << killed_closing << " while closing, " << intact << " datasets intact (" << unchanged
-                  << " as before, " << renewed << " with the complete new content), " << left
-                  << " side files left\n";
+                  << " killed before the close, " << killed_closing << " while closing, " << intact
+                  << " datasets intact (" << unchanged << " as before, " << renewed
+                  << " with the complete new content), " << left << " side files left\n";
     }
     if (!skipped.empty())
         GTEST_SKIP() << "needs root to act as a second user: " << skipped.front();
@@ -366,7 +366,7 @@ TEST_F(Safety, FullFileSystemsLeaveTheDatasetWhole)
         const char* what;
         Full full;
         const char* tmpfs;
-        int status;   // of the close, or of the write that expands
+        int status; // of the close, or of the write that expands
     } cases[] = {
         {"no space for the new file", Full::space, "size=2m", TD_EWRITEDATA},
         {"no free inode", Full::inodes, "size=4m,nr_inodes=16", TD_EUNCOMPFILE},
@@ -389,8 +389,8 @@ TEST_F(Safety, FullFileSystemsLeaveTheDatasetWhole)
             tdw::write_bytes(path, Bytes(old_bytes.begin(), old_bytes.end()));
             int id = -1;
             if (c.full == Full::temporary_copy) {
-                if (setenv("TMPDIR", scratch.c_str(), 1) != 0 || (mounted ? fill(scratch, false) < 1
-                                                                          : setrlimit(RLIMIT_FSIZE, &small) != 0))
+                if (setenv("TMPDIR", scratch.c_str(), 1) != 0 ||
+                    (mounted ? fill(scratch, false) < 1 : setrlimit(RLIMIT_FSIZE, &small) != 0))
                     return "cannot fill the temporary folder";
                 // Reading needs no temporary copy; the library's own write,
                 // which expands the dataset, fails for want of room.
@@ -454,7 +454,7 @@ TEST_F(Safety, EachRefusalLeavesTheDatasetWhole)
     };
     const auto user = other_user();
     if (user) {
-        ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);   // the other user passes through
+        ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0); // the other user passes through
     }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -557,8 +557,8 @@ TEST_F(Safety, ConversionsBesideAWriterReadWholeDatasets)
     EXPECT_EQ(whole, 2 * trials());
     const std::string now = tdtest::read_file(path);
     EXPECT_TRUE(now == old_bytes || now == new_bytes);
-    std::cout << "[ trials ] " << 2 * trials() << " conversions beside " << write_backs << " write-backs: "
-              << whole << " whole; the writer killed, the dataset "
+    std::cout << "[ trials ] " << 2 * trials() << " conversions beside " << write_backs
+              << " write-backs: " << whole << " whole; the writer killed, the dataset "
               << (now == old_bytes || now == new_bytes ? "intact" : "DAMAGED") << "\n";
 }
 
@@ -618,7 +618,7 @@ TEST_F(Safety, SideFilesAndTemporaryCopiesArePrivate)
     }
 
     const struct {
-        const char* tmpdir;   // nullptr: unset
+        const char* tmpdir; // nullptr: unset
         std::string expected_folder;
     } copies[] = {{nullptr, "/tmp/"}, {"", "/tmp/"}, {"copies", dir.file("copies/")}, {"missing", ""}};
     ASSERT_EQ(mkdir(dir.file("copies").c_str(), 0700), 0);
@@ -680,7 +680,9 @@ TEST_F(Commands, OutputNamingTheInputIsRefusedBeforeAnythingChanges)
         {{"-o", "s.tdf", "s.tdf"}, "tdftogif: s.tdf: output file is the input dataset\n", false},
         {{"-o", "sym.tdf", "s.tdf"}, "tdftogif: sym.tdf: output file is the input dataset\n", false},
         {{"-o", "hard.tdf", "s.tdf"}, "tdftogif: hard.tdf: output file is the input dataset\n", false},
-        {{"-o", "sub/../s.tdf", "sym.tdf"}, "tdftogif: sub/../s.tdf: output file is the input dataset\n", false},
+        {{"-o", "sub/../s.tdf", "sym.tdf"},
+         "tdftogif: sub/../s.tdf: output file is the input dataset\n",
+         false},
         {{"s.tdf"}, "tdftogif: standard output: output file is the input dataset\n", true},
     };
     for (const auto& c : cases) {
@@ -718,9 +720,9 @@ TEST_F(Commands, InputsThatAreNotRegularFilesAreRefusedAtOnce)
     const struct {
         std::string input;
         int status;
-    } cases[] = {{dir.file("fifo"), TD_EACCESS},   {dir.file("to-fifo"), TD_EACCESS},
-                 {dir.path(), TD_EACCESS},         {"/dev/null", TD_EACCESS},
-                 {socket_path, TD_EACCESS},        {dir.file("to-dataset"), 0}};
+    } cases[] = {{dir.file("fifo"), TD_EACCESS}, {dir.file("to-fifo"), TD_EACCESS},
+                 {dir.path(), TD_EACCESS},       {"/dev/null", TD_EACCESS},
+                 {socket_path, TD_EACCESS},      {dir.file("to-dataset"), 0}};
     for (const auto& c : cases) {
         for (const std::string& program : {tdtest::tdftogif_path(), tdfinfo()}) {
             SCOPED_TRACE(program + " " + c.input);
@@ -774,7 +776,9 @@ tdw::DatasetDescription quicklook_scene(int rows, bool noise)
     d.data_id = tdw::kInfrared;
     d.rows = static_cast<std::int16_t>(rows);
     d.columns = 1000;
-    d.value = [noise](int r, int c) { return noise ? (r * 7919 + c * 104729) % 2000 + 1 : 900 + (r + c) % 200; };
+    d.value = [noise](int r, int c) {
+        return noise ? (r * 7919 + c * 104729) % 2000 + 1 : 900 + (r + c) % 200;
+    };
     return d;
 }
 
@@ -784,8 +788,9 @@ struct FileState {
     struct stat st {};
     bool operator==(const FileState& o) const
     {
-        return exists == o.exists && bytes == o.bytes && st.st_ino == o.st.st_ino && st.st_mode == o.st.st_mode &&
-               st.st_mtim.tv_sec == o.st.st_mtim.tv_sec && st.st_mtim.tv_nsec == o.st.st_mtim.tv_nsec;
+        return exists == o.exists && bytes == o.bytes && st.st_ino == o.st.st_ino &&
+               st.st_mode == o.st.st_mode && st.st_mtim.tv_sec == o.st.st_mtim.tv_sec &&
+               st.st_mtim.tv_nsec == o.st.st_mtim.tv_nsec;
     }
 };
 
@@ -814,7 +819,7 @@ TEST_F(Commands, FailedConversionsLeaveTheOutputAsItWas)
     const std::string out = dir.file("out/q.gif");
     const std::string old = "an earlier quicklook";
     const struct {
-        std::vector<std::string> args;  // before the input
+        std::vector<std::string> args; // before the input
         std::string input;
         int status;
         std::string line;
@@ -839,7 +844,8 @@ TEST_F(Commands, FailedConversionsLeaveTheOutputAsItWas)
             EXPECT_EQ(r.exit_code, c.status);
             EXPECT_EQ(r.err, c.line);
             EXPECT_TRUE(state_of(out) == before);
-            EXPECT_EQ(entries(dir.file("out")), earlier ? std::vector<std::string>{"q.gif"} : std::vector<std::string>{});
+            EXPECT_EQ(entries(dir.file("out")),
+                      earlier ? std::vector<std::string>{"q.gif"} : std::vector<std::string>{});
         }
     }
 }
@@ -858,8 +864,8 @@ TEST_F(Commands, OutputsGetTheWholeImageAndKeepWhatTheyWere)
     const uid_t owner = user ? user->uid : geteuid();
     const struct {
         const char* what;
-        std::function<void(const std::string&)> setup;  // given the output name
-        std::string written;                            // the file that must hold the image
+        std::function<void(const std::string&)> setup; // given the output name
+        std::string written;                           // the file that must hold the image
         mode_t mode;
         uid_t uid;
     } cases[] = {
@@ -878,9 +884,8 @@ TEST_F(Commands, OutputsGetTheWholeImageAndKeepWhatTheyWere)
              ASSERT_EQ(symlink("../target.gif", o.c_str()), 0);
          },
          "../target.gif", 0600, geteuid()},
-        {"link to no file yet",
-         [](const std::string& o) { ASSERT_EQ(symlink("sub/new.gif", o.c_str()), 0); }, "sub/new.gif", 0640,
-         geteuid()},
+        {"link to no file yet", [](const std::string& o) { ASSERT_EQ(symlink("sub/new.gif", o.c_str()), 0); },
+         "sub/new.gif", 0640, geteuid()},
     };
     const mode_t old_umask = umask(027);
     int n = 0;
@@ -948,7 +953,7 @@ TEST_F(Commands, OutputsThatCannotBeReplacedAreRefusedAtOnce)
         mode_t folder_mode;
         bool earlier;
         mode_t file_mode;
-        bool others;  // folder and output belong to another user
+        bool others; // folder and output belong to another user
     } cases[] = {
         {"folder not writable, no output yet", 0555, false, 0, false},
         {"folder not writable, a writable output", 0555, true, 0666, false},
@@ -958,7 +963,7 @@ TEST_F(Commands, OutputsThatCannotBeReplacedAreRefusedAtOnce)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         if (c.others && !user)
-            continue;  // files cannot be given away
+            continue; // files cannot be given away
         const uid_t owner = c.others ? 0 : me;
         const std::string folder = dir.file(std::string("f") + std::to_string(&c - cases));
         ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
@@ -981,7 +986,8 @@ TEST_F(Commands, OutputsThatCannotBeReplacedAreRefusedAtOnce)
         });
         EXPECT_EQ(result, "");
         EXPECT_TRUE(state_of(out) == before);
-        EXPECT_EQ(entries(folder), c.earlier ? std::vector<std::string>{"q.gif"} : std::vector<std::string>{});
+        EXPECT_EQ(entries(folder),
+                  c.earlier ? std::vector<std::string>{"q.gif"} : std::vector<std::string>{});
         (void)chmod(folder.c_str(), 0755);
     }
 }
@@ -996,9 +1002,9 @@ TEST_F(Safety, FullFileSystemsLeaveTheOutputAsItWas)
     tdw::write_dataset(dataset, quicklook_scene(300, true));
     const struct {
         const char* what;
-        bool command;    // the command, else the named way in-process
+        bool command; // the command, else the named way in-process
         bool earlier;
-        std::size_t bytes;  // written in-process
+        std::size_t bytes; // written in-process
         bool fits;
     } cases[] = {
         {"command, an earlier output", true, true, 0, false},
@@ -1037,7 +1043,8 @@ TEST_F(Safety, FullFileSystemsLeaveTheOutputAsItWas)
                         return "commit gave " + std::to_string(int(s));
                 }
                 if (c.fits)
-                    return tdtest::read_file(out) == payload && entries(scratch) == before ? "" : "not replaced";
+                    return tdtest::read_file(out) == payload && entries(scratch) == before ? ""
+                                                                                           : "not replaced";
             }
             if (entries(scratch) != before)
                 return "a file was left";

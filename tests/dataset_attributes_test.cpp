@@ -30,7 +30,7 @@ enum class Kind { enumerated, plain, scaled };
 struct AttributeCase {
     const char* name;
     Kind kind;
-    std::vector<Value> values;  // enumerated fields: the whole list
+    std::vector<Value> values; // enumerated fields: the whole list
 };
 
 // The 57 attributes in attribute-number order with their kinds and lists.
@@ -38,14 +38,22 @@ const std::vector<AttributeCase>& attributes()
 {
     using K = Kind;
     static const std::vector<AttributeCase> table{
-        {"satellite_id", K::enumerated,
-         {{"hesk-6", 0xD5C1}, {"hesk-7", 0xD5C3}, {"hesk-8", 0xD5C5}, {"hesk-9", 0xD5C6},
-          {"hesk-10", 0xD5C7}, {"hesk-11", 0xD5C8}, {"hesk-12", 0xD5C4}, {"hesk-14", 0xD5D1},
-          {"hesk-15", 0xD5D2}, {"hesk-16", 0xD5D3}, {"hesk-17", 0xD5D4}}},
+        {"satellite_id",
+         K::enumerated,
+         {{"hesk-6", 0xD5C1},
+          {"hesk-7", 0xD5C3},
+          {"hesk-8", 0xD5C5},
+          {"hesk-9", 0xD5C6},
+          {"hesk-10", 0xD5C7},
+          {"hesk-11", 0xD5C8},
+          {"hesk-12", 0xD5C4},
+          {"hesk-14", 0xD5D1},
+          {"hesk-15", 0xD5D2},
+          {"hesk-16", 0xD5D3},
+          {"hesk-17", 0xD5D4}}},
         {"satellite_type", K::enumerated, {{"morning", 0}, {"afternoon", 1}}},
         {"data_set_type", K::enumerated, {{"lac", 1}, {"gac", 2}, {"hrpt", 3}}},
-        {"projection_type", K::enumerated,
-         {{"unmapped", 0}, {"mercator", 1}, {"polar", 2}, {"linear", 3}}},
+        {"projection_type", K::enumerated, {{"unmapped", 0}, {"mercator", 1}, {"polar", 2}, {"linear", 3}}},
         {"start_latitude", K::scaled, {}},
         {"end_latitude", K::scaled, {}},
         {"start_longitude", K::scaled, {}},
@@ -57,20 +65,20 @@ const std::vector<AttributeCase>& attributes()
         {"polar_prime_longitude", K::plain, {}},
         {"grid_ioffset", K::plain, {}},
         {"grid_joffset", K::plain, {}},
-        {"composite_type", K::enumerated,
-         {{"none", 0}, {"nadir", 1}, {"average", 2}, {"latest", 3}, {"warmest", 4},
-          {"coldest", 5}}},
+        {"composite_type",
+         K::enumerated,
+         {{"none", 0}, {"nadir", 1}, {"average", 2}, {"latest", 3}, {"warmest", 4}, {"coldest", 5}}},
         {"calibration_type", K::enumerated, {{"raw", 0}, {"albedo_temperature", 2}}},
         {"fill_type", K::enumerated, {{"none", 0}, {"average", 1}, {"adjacent", 2}}},
-        {"channel_number", K::enumerated,
-         {{"avhrr_ch1", 1},     {"avhrr_ch2", 2},     {"avhrr_ch3", 3},    {"avhrr_ch4", 4},
-          {"avhrr_ch5", 5},     {"mcsst", 6},         {"scan_angle", 101}, {"sat_zenith", 102},
-          {"solar_zenith", 103}, {"rel_azimuth", 104}, {"scan_time", 105}, {"mcsst_split", 201},
-          {"mcsst_dual", 202},  {"mcsst_triple", 203}, {"cpsst_split", 204}, {"cpsst_dual", 205},
-          {"cpsst_triple", 206}, {"nlsst_split", 207}, {"nlsst_dual", 208}, {"nlsst_triple", 209},
-          {"ocean_reflect", 301}, {"turbidity", 302}, {"cloud", 401}}},
-        {"data_id", K::enumerated,
-         {{"visible", 0}, {"infrared", 1}, {"ancillary", 2}, {"cloud", 3}}},
+        {"channel_number",
+         K::enumerated,
+         {{"avhrr_ch1", 1},       {"avhrr_ch2", 2},      {"avhrr_ch3", 3},     {"avhrr_ch4", 4},
+          {"avhrr_ch5", 5},       {"mcsst", 6},          {"scan_angle", 101},  {"sat_zenith", 102},
+          {"solar_zenith", 103},  {"rel_azimuth", 104},  {"scan_time", 105},   {"mcsst_split", 201},
+          {"mcsst_dual", 202},    {"mcsst_triple", 203}, {"cpsst_split", 204}, {"cpsst_dual", 205},
+          {"cpsst_triple", 206},  {"nlsst_split", 207},  {"nlsst_dual", 208},  {"nlsst_triple", 209},
+          {"ocean_reflect", 301}, {"turbidity", 302},    {"cloud", 401}}},
+        {"data_id", K::enumerated, {{"visible", 0}, {"infrared", 1}, {"ancillary", 2}, {"cloud", 3}}},
         {"sun_normalization", K::enumerated, {{"no", 0}, {"yes", 1}}},
         {"limb_correction", K::enumerated, {{"no", 0}, {"yes", 1}}},
         {"nonlinearity_correction", K::enumerated, {{"no", 0}, {"yes", 1}}},
@@ -223,24 +231,24 @@ struct UnnamedCase {
 TEST_F(Attributes, CodesWithoutANameAndSignedFields)
 {
     const std::vector<UnnamedCase> unnamed{
-        {"orbit_type", 0},          {"orbit_type", 2},          {"orbit_type", 0xFFFE},
-        {"calibration_type", 1},    {"compression_type", 1},    {"compression_type", 3},
-        {"satellite_id", 0xD5C2},   {"satellite_id", 0xD500},   {"satellite_id", 0xD5FF},
-        {"data_set_type", 0},       {"orbit_time", 2},          {"sun_normalization", 0xFFFF},
-        {"channel_number", 0},      {"projection_type", 4},     {"composite_type", 6},
+        {"orbit_type", 0},        {"orbit_type", 2},        {"orbit_type", 0xFFFE},
+        {"calibration_type", 1},  {"compression_type", 1},  {"compression_type", 3},
+        {"satellite_id", 0xD5C2}, {"satellite_id", 0xD500}, {"satellite_id", 0xD5FF},
+        {"data_set_type", 0},     {"orbit_time", 2},        {"sun_normalization", 0xFFFF},
+        {"channel_number", 0},    {"projection_type", 4},   {"composite_type", 6},
     };
     for (const auto& c : unnamed) {
         SCOPED_TRACE(std::string(c.field) + " " + std::to_string(c.code));
-        const int id = open_ok(
-            tdw::build_dataset(description_of(tdw::kInfrared, {{c.field, static_cast<std::int16_t>(c.code)}})));
+        const int id = open_ok(tdw::build_dataset(
+            description_of(tdw::kInfrared, {{c.field, static_cast<std::int16_t>(c.code)}})));
         char text[TD_ATT_TEXT_SIZE];
         EXPECT_EQ(td_attget_text(id, 0, c.field, text), TD_EBADATTVAL);
         ASSERT_EQ(td_close(id), TD_NOERR);
     }
 
     const int id = open_ok(tdw::build_dataset(description_of(
-        tdw::kInfrared, {{"orbit_start_year", -1}, {"grid_ioffset", -32768}, {"end_row", 32767},
-                         {"orbit_type", -1}})));
+        tdw::kInfrared,
+        {{"orbit_start_year", -1}, {"grid_ioffset", -32768}, {"end_row", 32767}, {"orbit_type", -1}})));
     std::int16_t value = 0;
     EXPECT_EQ(td_attget_short(id, 0, "orbit_start_year", &value), TD_NOERR);
     EXPECT_EQ(value, -1);
@@ -265,8 +273,8 @@ TEST_F(Attributes, ValuesAreReadFromTheFileWhenAsked)
 {
     // A file shorter than the header opens when the fields read at open lie
     // within it; a field beyond the end fails until the file grows.
-    const tdw::DatasetDescription desc = description_of(tdw::kInfrared, {{"orbit_start_year", 1999},
-                                                           {"orbit_type", 1}});
+    const tdw::DatasetDescription desc =
+        description_of(tdw::kInfrared, {{"orbit_start_year", 1999}, {"orbit_type", 1}});
     const Bytes whole = tdw::build_dataset(desc);
     const std::size_t cut = 64;
     const std::string path = dir.file("short");
@@ -305,11 +313,11 @@ void check_inquiries(int id, const Bytes& bytes, std::size_t length, std::int16_
         // The text getter tests the kind before it reads; the short getter reads first.
         int expected_text = TD_EATTTYPE;
         if (a.kind == Kind::enumerated)
-            expected_text = !inside(offset)                     ? TD_EREADATT
+            expected_text = !inside(offset)                      ? TD_EREADATT
                             : name_in(a, word_at(bytes, offset)) ? TD_NOERR
                                                                  : TD_EBADATTVAL;
         EXPECT_EQ(td_attget_text(id, 0, a.name, text), expected_text);
-        const int expected_short = !inside(offset)        ? TD_EREADATT
+        const int expected_short = !inside(offset)         ? TD_EREADATT
                                    : a.kind != Kind::plain ? TD_EATTTYPE
                                                            : TD_NOERR;
         EXPECT_EQ(td_attget_short(id, 0, a.name, &value), expected_short);
@@ -339,8 +347,7 @@ void check_inquiries(int id, const Bytes& bytes, std::size_t length, std::int16_
               channel_name ? TD_NOERR : TD_ECHANNEL);
     EXPECT_EQ(td_varinq(id, 0, nullptr, &type, nullptr, nullptr, nullptr), TD_NOERR);
     EXPECT_EQ(type, data_id == 3 ? TD_BYTE : TD_FLOAT);
-    EXPECT_EQ(td_varinq(id, 1, name, &type, nullptr, nullptr, nullptr),
-              graphics ? TD_NOERR : TD_EBADVARID);
+    EXPECT_EQ(td_varinq(id, 1, name, &type, nullptr, nullptr, nullptr), graphics ? TD_NOERR : TD_EBADVARID);
     if (channel_name) {
         EXPECT_EQ(td_varid(id, std::string(*channel_name).c_str(), &n), TD_NOERR);
     }
@@ -349,20 +356,18 @@ void check_inquiries(int id, const Bytes& bytes, std::size_t length, std::int16_
 TEST_F(Attributes, FilesCutAtEveryLength)
 {
     for (const std::int16_t data_id : {tdw::kVisible, tdw::kInfrared, tdw::kAncillary, tdw::kCloud}) {
-        tdw::DatasetDescription desc = description_of(data_id, {{"orbit_type", -1}, {"orbit_start_year", 2001},
-                                                  {"orbit_end_millisecond", -5}});
+        tdw::DatasetDescription desc = description_of(
+            data_id, {{"orbit_type", -1}, {"orbit_start_year", 2001}, {"orbit_end_millisecond", -5}});
         desc.value = [](int r, int c) { return r + c; };
         const Bytes whole = tdw::build_dataset(desc);
         ASSERT_GE(whole.size(), 136u);
         // Bytes a successful open must find: data_id, rows, columns and the
         // pixel size of the data kind.
-        const std::size_t needed = data_id == tdw::kCloud       ? 52
-                                   : data_id == tdw::kAncillary ? 72
-                                                                : 64;
+        const std::size_t needed = data_id == tdw::kCloud ? 52 : data_id == tdw::kAncillary ? 72 : 64;
         for (std::size_t length = 0; length <= 140; ++length) {
             SCOPED_TRACE("data_id " + std::to_string(data_id) + " cut at " + std::to_string(length));
-            const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(
-                                                               std::min(length, whole.size())));
+            const Bytes cut(whole.begin(),
+                            whole.begin() + static_cast<std::ptrdiff_t>(std::min(length, whole.size())));
             int status = -1;
             const int id = open_bytes(cut, status);
             const int expected = length == 0 ? TD_ENOMAGIC : length < needed ? TD_EREADATT : TD_NOERR;
@@ -384,10 +389,9 @@ TEST_F(Attributes, HostileHeadersNeverCrash)
             for (const std::int16_t columns : lengths) {
                 SCOPED_TRACE(std::to_string(data_id) + ": " + std::to_string(rows) + " x " +
                              std::to_string(columns));
-                tdw::DatasetDescription desc = description_of(tdw::kInfrared, {{"data_id", data_id},
-                                                                 {"rows", rows},
-                                                                 {"columns", columns},
-                                                                 {"channel_number", 9}});
+                tdw::DatasetDescription desc = description_of(
+                    tdw::kInfrared,
+                    {{"data_id", data_id}, {"rows", rows}, {"columns", columns}, {"channel_number", 9}});
                 const Bytes bytes = tdw::build_dataset(desc);
                 int status = -1;
                 const int id = open_bytes(bytes, status);
@@ -410,12 +414,12 @@ TEST(Writer, PlainLayoutOfEveryDataKind)
         std::int16_t data_id;
         int pixel;
     };
-    for (const Case c : {Case{tdw::kInfrared, 2}, Case{tdw::kVisible, 2},
-                         Case{tdw::kAncillary, 2}, Case{tdw::kCloud, 1}}) {
+    for (const Case c :
+         {Case{tdw::kInfrared, 2}, Case{tdw::kVisible, 2}, Case{tdw::kAncillary, 2}, Case{tdw::kCloud, 1}}) {
         SCOPED_TRACE(c.data_id);
         tdw::DatasetDescription desc = description_of(c.data_id);
         desc.rows = 3;
-        desc.columns = 150;  // W >= 150 bytes: the header fits in slot 0
+        desc.columns = 150; // W >= 150 bytes: the header fits in slot 0
         desc.value = [&](int r, int col) {
             if (c.data_id == tdw::kCloud)
                 return (r * 37 + col) % 256;
@@ -435,8 +439,8 @@ TEST(Writer, PlainLayoutOfEveryDataKind)
                                 [](std::uint8_t b) { return b == 0; }));
         for (int r = 0; r < 3; ++r) {
             for (int col = 0; col < 150; col += 7) {
-                const std::size_t at = width * static_cast<std::size_t>(r + 1) +
-                                       static_cast<std::size_t>(col * c.pixel);
+                const std::size_t at =
+                    width * static_cast<std::size_t>(r + 1) + static_cast<std::size_t>(col * c.pixel);
                 const int value = desc.value(r, col);
                 if (c.data_id == tdw::kCloud) {
                     EXPECT_EQ(bytes[at], value);
@@ -475,7 +479,7 @@ TEST(Writer, SampleWordsFieldsAndNarrowRows)
     desc.value = [](int, int) { return 100; };
     Bytes bytes = tdw::build_dataset(desc);
     ASSERT_EQ(bytes.size(), 136u);
-    EXPECT_EQ(word_at(bytes, 8), 0);  // row 0, column 0 lies under the header
+    EXPECT_EQ(word_at(bytes, 8), 0); // row 0, column 0 lies under the header
     EXPECT_EQ(word_at(bytes, 20), 0x1234);
     EXPECT_EQ(word_at(bytes, 62), 2);
     tdw::set_field(bytes, "orbit_start_year", -2);

@@ -19,10 +19,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 // How a source behaves from byte `cut` on.
 enum class Source {
-    shorter,     // the data is only `cut` bytes long, and says so
-    short_read,  // the size is the whole length, but reads end at `cut`
-    failing,     // the size is the whole length, and reads from `cut` on fail
-    dribble,     // the whole data, at most 7 bytes a call
+    shorter,    // the data is only `cut` bytes long, and says so
+    short_read, // the size is the whole length, but reads end at `cut`
+    failing,    // the size is the whole length, and reads from `cut` on fail
+    dribble,    // the whole data, at most 7 bytes a call
 };
 
 struct Memory {
@@ -31,7 +31,7 @@ struct Memory {
     Source kind = Source::shorter;
     int reads = 0;
     int closes = 0;
-    std::int64_t resized = -2;  // from now on the size reported (-2: none)
+    std::int64_t resized = -2; // from now on the size reported (-2: none)
 };
 
 std::int64_t read_memory(void* user, std::int64_t offset, void* buffer, std::size_t length)
@@ -107,10 +107,12 @@ std::vector<std::string> outcome(int open_status, int id)
                         std::to_string(s1) + " " + (s1 == TD_NOERR ? digest(planes.data(), count[1]) : "-"));
     }
     const std::uint32_t start[2]{1, 3};
-    const std::uint32_t count[2]{static_cast<std::uint32_t>(rows - 2), static_cast<std::uint32_t>(columns - 5)};
+    const std::uint32_t count[2]{static_cast<std::uint32_t>(rows - 2),
+                                 static_cast<std::uint32_t>(columns - 5)};
     const int s = td_varget_float(id, 0, start, count, values.data());
-    lines.push_back("window " + std::to_string(s) + " " +
-                    (s == TD_NOERR ? digest(values.data(), std::size_t{count[0]} * count[1] * sizeof(float)) : "-"));
+    lines.push_back(
+        "window " + std::to_string(s) + " " +
+        (s == TD_NOERR ? digest(values.data(), std::size_t{count[0]} * count[1] * sizeof(float)) : "-"));
     return lines;
 }
 
@@ -171,7 +173,8 @@ TEST_F(Callbacks, AnswerAsAFileOfTheSameBytes)
         Bytes bytes;
     };
     const std::vector<Case> datasets{
-        {"plain infrared, rows wider than the header block", tdw::build_dataset(scene(tdw::kInfrared, 9, 700, false))},
+        {"plain infrared, rows wider than the header block",
+         tdw::build_dataset(scene(tdw::kInfrared, 9, 700, false))},
         {"compressed infrared", tdw::build_dataset(scene(tdw::kInfrared, 9, 700, true))},
         {"compressed visible, narrow rows", tdw::build_dataset(scene(tdw::kVisible, 12, 40, true))},
         {"cloud", tdw::build_dataset(scene(tdw::kCloud, 6, 300, false))},
@@ -181,15 +184,16 @@ TEST_F(Callbacks, AnswerAsAFileOfTheSameBytes)
         // Empty, the magic byte alone, inside the header fields, inside the
         // header block, inside the data (or compressed stream), one byte short,
         // whole.
-        for (const std::size_t cut : {std::size_t{0}, std::size_t{1}, std::size_t{40}, std::size_t{300}, n / 2,
-                                      n - 1, n}) {
+        for (const std::size_t cut :
+             {std::size_t{0}, std::size_t{1}, std::size_t{40}, std::size_t{300}, n / 2, n - 1, n}) {
             const Bytes head(c.bytes.begin(), c.bytes.begin() + static_cast<std::ptrdiff_t>(cut));
             const std::vector<std::string> expected = by_path(head);
-            for (const Source kind : {Source::shorter, Source::short_read, Source::failing, Source::dribble}) {
+            for (const Source kind :
+                 {Source::shorter, Source::short_read, Source::failing, Source::dribble}) {
                 if (kind == Source::dribble && cut != n)
                     continue;
-                SCOPED_TRACE(std::string(c.what) + ", cut at " + std::to_string(cut) + " of " + std::to_string(n) +
-                             ", source kind " + std::to_string(static_cast<int>(kind)));
+                SCOPED_TRACE(std::string(c.what) + ", cut at " + std::to_string(cut) + " of " +
+                             std::to_string(n) + ", source kind " + std::to_string(static_cast<int>(kind)));
                 Memory m{c.bytes, cut, kind, 0, 0};
                 EXPECT_EQ(by_callbacks(m), expected);
             }
@@ -221,15 +225,17 @@ TEST_F(Callbacks, ChangedSizeFailsTheReads)
 {
     struct Case {
         bool compressed;
-        std::int64_t delta;  // added to the size reported, or -1 for "cannot be told"
+        std::int64_t delta; // added to the size reported, or -1 for "cannot be told"
         int status;
     };
-    for (const Case c : {Case{false, -100, TD_EUNCOMPFILE}, Case{false, 1, TD_EUNCOMPFILE},
-                         Case{true, -1000, TD_ECOMPFILE}, Case{true, 10, TD_ECOMPFILE},
-                         Case{false, 0, TD_NOERR}, Case{true, 0, TD_NOERR}}) {
+    for (const Case c :
+         {Case{false, -100, TD_EUNCOMPFILE}, Case{false, 1, TD_EUNCOMPFILE}, Case{true, -1000, TD_ECOMPFILE},
+          Case{true, 10, TD_ECOMPFILE}, Case{false, 0, TD_NOERR}, Case{true, 0, TD_NOERR}}) {
         for (const bool unknown : {false, true}) {
-            SCOPED_TRACE(std::to_string(c.compressed) + " " + std::to_string(c.delta) + " " + std::to_string(unknown));
-            Memory m{tdw::build_dataset(scene(tdw::kInfrared, 9, 700, c.compressed)), 0, Source::dribble, 0, 0};
+            SCOPED_TRACE(std::to_string(c.compressed) + " " + std::to_string(c.delta) + " " +
+                         std::to_string(unknown));
+            Memory m{tdw::build_dataset(scene(tdw::kInfrared, 9, 700, c.compressed)), 0, Source::dribble, 0,
+                     0};
             int id = -1;
             ASSERT_EQ(td_open_callbacks(&m, read_memory, size_memory, close_memory, &id), TD_NOERR);
             const auto size = static_cast<std::int64_t>(m.bytes.size());

@@ -36,21 +36,17 @@ TEST(Codec, ValueCodes)
         std::vector<std::uint8_t> bytes;
     };
     const Case cases[] = {
-        {-1000, 0, true, {0x8B, 0xE8}},
-        {1000, 0, true, {0x83, 0xE8}},
-        {163, 100, false, {0x3F}},        // delta +63
-        {37, 100, false, {0x7F}},         // delta -63
-        {164, 100, false, {0x80, 0xA4}},  // delta +64: absolute
-        {36, 100, false, {0x80, 0x24}},   // delta -64: absolute
-        {100, 100, false, {0x00}},
-        {5, 5, true, {0x80, 0x05}},       // the first sample is always absolute
-        {-2047, 0, true, {0x8F, 0xFF}},
-        {2047, 2047, false, {0x00}},
+        {-1000, 0, true, {0x8B, 0xE8}},  {1000, 0, true, {0x83, 0xE8}},
+        {163, 100, false, {0x3F}},                                   // delta +63
+        {37, 100, false, {0x7F}},                                    // delta -63
+        {164, 100, false, {0x80, 0xA4}},                             // delta +64: absolute
+        {36, 100, false, {0x80, 0x24}},                              // delta -64: absolute
+        {100, 100, false, {0x00}},       {5, 5, true, {0x80, 0x05}}, // the first sample is always absolute
+        {-2047, 0, true, {0x8F, 0xFF}},  {2047, 2047, false, {0x00}},
         {0, -1, false, {0x01}},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(code_bytes(c.value, c.previous, c.first), c.bytes)
-            << c.value << " after " << c.previous;
+        EXPECT_EQ(code_bytes(c.value, c.previous, c.first), c.bytes) << c.value << " after " << c.previous;
 }
 
 TEST(Codec, DecodesWhatItEncodesAcrossRows)
@@ -119,8 +115,7 @@ std::vector<std::uint8_t> graphics_pairs(const std::vector<std::uint8_t>& row)
 
 TEST(Codec, GraphicsRunsStayWithinRowsAndAtMost256)
 {
-    EXPECT_EQ(graphics_pairs(std::vector<std::uint8_t>(300, 5)),
-              (std::vector<std::uint8_t>{5, 255, 5, 43}));
+    EXPECT_EQ(graphics_pairs(std::vector<std::uint8_t>(300, 5)), (std::vector<std::uint8_t>{5, 255, 5, 43}));
     EXPECT_EQ(graphics_pairs(std::vector<std::uint8_t>(256, 15)), (std::vector<std::uint8_t>{15, 255}));
     EXPECT_EQ(graphics_pairs({1, 1, 2, 0x13}), (std::vector<std::uint8_t>{1, 1, 2, 0, 3, 0}));
     EXPECT_TRUE(graphics_pairs({}).empty());
@@ -144,7 +139,7 @@ TEST(Codec, GraphicsRunsCarryIntoFollowingRows)
 {
     // Rows of files with pairs crossing rows are tested on real files
     // (dataset_storage_test.cpp); here the decoder's own edges.
-    auto rows = decode_rows({0xF2, 3}, 1, 4);  // high bits of G dropped
+    auto rows = decode_rows({0xF2, 3}, 1, 4); // high bits of G dropped
     EXPECT_EQ(rows[0], (std::vector<std::uint8_t>{2, 2, 2, 2}));
 
     // A run reaching past the last row stops at the row's end.

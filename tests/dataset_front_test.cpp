@@ -62,26 +62,23 @@ TEST_F(Front, OpenStatusesAndNoTraceAfterFailure)
          TD_READONLY, TD_EREADATT},
         {"cloud cut after columns", tdw::build_truncated(description_of(tdw::kCloud), 52), TD_READONLY,
          TD_NOERR},
-        {"visible pixel size 1",
-         build_dataset(description_of(tdw::kVisible, {{"channel_pixel_size", 1}})), TD_READONLY,
-         TD_EPIXSIZE},
-        {"infrared pixel size 4",
-         build_dataset(description_of(tdw::kInfrared, {{"channel_pixel_size", 4}})), TD_READONLY,
-         TD_EPIXSIZE},
+        {"visible pixel size 1", build_dataset(description_of(tdw::kVisible, {{"channel_pixel_size", 1}})),
+         TD_READONLY, TD_EPIXSIZE},
+        {"infrared pixel size 4", build_dataset(description_of(tdw::kInfrared, {{"channel_pixel_size", 4}})),
+         TD_READONLY, TD_EPIXSIZE},
         {"infrared ignores ancillary_pixel_size",
-         build_dataset(description_of(tdw::kInfrared, {{"ancillary_pixel_size", 1}})), TD_READONLY,
-         TD_NOERR},
+         build_dataset(description_of(tdw::kInfrared, {{"ancillary_pixel_size", 1}})), TD_READONLY, TD_NOERR},
         {"ancillary pixel size -1",
          build_dataset(description_of(tdw::kAncillary, {{"ancillary_pixel_size", -1}})), TD_READONLY,
          TD_EPIXSIZE},
         {"ancillary ignores channel_pixel_size",
-         build_dataset(description_of(tdw::kAncillary, {{"channel_pixel_size", 1}})), TD_READONLY,
-         TD_NOERR},
+         build_dataset(description_of(tdw::kAncillary, {{"channel_pixel_size", 1}})), TD_READONLY, TD_NOERR},
         {"cloud pixel sizes 0",
          build_dataset(description_of(tdw::kCloud, {{"channel_pixel_size", 0}, {"ancillary_pixel_size", 0}})),
          TD_READONLY, TD_NOERR},
         {"cloud pixel sizes -7",
-         build_dataset(description_of(tdw::kCloud, {{"channel_pixel_size", -7}, {"ancillary_pixel_size", 9}})),
+         build_dataset(
+             description_of(tdw::kCloud, {{"channel_pixel_size", -7}, {"ancillary_pixel_size", 9}})),
          TD_READONLY, TD_NOERR},
         {"data_id 4", build_dataset(description_of(4)), TD_READONLY, TD_EDATAID},
         {"data_id -1", build_dataset(description_of(-1)), TD_READONLY, TD_EDATAID},
@@ -262,7 +259,7 @@ TEST_F(Front, CloseRecompressesOnlyExpandedReadWriteDatasets)
         // Read-write and expanded (the library's write path), but nothing
         // changed: nothing written back.
         id = open_ok(path, TD_WRITE);
-        ASSERT_EQ(td::td_decompress(id), TD_NOERR);
+        ASSERT_EQ(td::decompress_id(id), TD_NOERR);
         EXPECT_EQ(td_close(id), TD_NOERR);
         EXPECT_EQ(td_close(id), TD_EBADID);
         EXPECT_EQ(tdtest::read_file(path), before);
@@ -311,11 +308,11 @@ TEST_F(Front, UndefinedAndNegativeDimensions)
 {
     // -1 marks an undefined dimension; any other negative length is treated
     // the same way, so a caller never sees a negative length.
-    for (const DimCase c : std::vector<DimCase>{
-             {-1, 5}, {5, -1}, {-2, -32768}, {0, 0}, {32767, 1}, {-1, -1}}) {
+    for (const DimCase c :
+         std::vector<DimCase>{{-1, 5}, {5, -1}, {-2, -32768}, {0, 0}, {32767, 1}, {-1, -1}}) {
         SCOPED_TRACE(std::to_string(c.rows) + "x" + std::to_string(c.columns));
-        const int id = open_ok(
-            write("d", description_of(tdw::kCloud, {{"rows", c.rows}, {"columns", c.columns}})));
+        const int id =
+            open_ok(write("d", description_of(tdw::kCloud, {{"rows", c.rows}, {"columns", c.columns}})));
         const std::int16_t lengths[2] = {c.rows, c.columns};
         const char* names[2] = {"rows", "columns"};
         for (int d = 0; d < 2; ++d) {

@@ -54,7 +54,7 @@ std::vector<std::uint16_t> read_words(td::Stream& s, const td::BlockLayout& layo
                                       Index2 count, const td::NavShift* shift, int expect = TD_NOERR)
 {
     std::vector<std::uint16_t> words(std::size_t{count[0]} * count[1], 0x5555);
-    EXPECT_EQ(td::td_read_block(s, std::as_writable_bytes(std::span(words)), layout, start, count, shift),
+    EXPECT_EQ(td::read_stored_block(s, std::as_writable_bytes(std::span(words)), layout, start, count, shift),
               expect);
     return words;
 }
@@ -80,9 +80,9 @@ TEST(Storage, ShiftedBlockReads)
         int dv, dh;
     };
     const Case cases[] = {
-        {{0, 0}, {6, 7}, 0, 0},        {{1, 2}, {3, 4}, 0, 0},      {{0, 0}, {4, 7}, 2, 0},
-        {{0, 0}, {1, 7}, 0, -3},       {{2, 1}, {4, 5}, -1, 2},     {{0, 0}, {6, 7}, 6, 0},
-        {{0, 0}, {6, 7}, 0, -7},       {{5, 6}, {1, 1}, 5, 6},      {{0, 0}, {6, 7}, 32767, 0},
+        {{0, 0}, {6, 7}, 0, 0},           {{1, 2}, {3, 4}, 0, 0},          {{0, 0}, {4, 7}, 2, 0},
+        {{0, 0}, {1, 7}, 0, -3},          {{2, 1}, {4, 5}, -1, 2},         {{0, 0}, {6, 7}, 6, 0},
+        {{0, 0}, {6, 7}, 0, -7},          {{5, 6}, {1, 1}, 5, 6},          {{0, 0}, {6, 7}, 32767, 0},
         {{0, 0}, {6, 7}, -32767, -32768}, {{5, 6}, {1, 1}, -32768, 32767},
     };
     for (const auto layout_origin : {std::int64_t{14}, std::int64_t{1024}}) {
@@ -120,7 +120,7 @@ TEST(Storage, ReadFailuresAndWrites)
     // Writes leave the source alone and land where reads find them.
     std::vector<std::uint16_t> block{0x1234, 0xABCD, 0x0001, 0xFF00};
     const auto before = block;
-    ASSERT_EQ(td::td_write_block(s, std::as_bytes(std::span(block)), layout, {1, 1}, {2, 2}), TD_NOERR);
+    ASSERT_EQ(td::write_stored_block(s, std::as_bytes(std::span(block)), layout, {1, 1}, {2, 2}), TD_NOERR);
     EXPECT_EQ(block, before);
     EXPECT_EQ(read_words(s, layout, {1, 1}, {2, 2}, nullptr), before);
     EXPECT_EQ(read_words(s, layout, {1, 0}, {1, 1}, nullptr), std::vector<std::uint16_t>{1000});
@@ -139,9 +139,9 @@ TEST(Storage, ReadFailuresAndWrites)
     td::Stream read_only = td::Stream::open(path.c_str(), "rb");
     ASSERT_TRUE(read_only);
     const td::BlockLayout tiny{2, 1, 2, 4};
-    EXPECT_EQ(td::td_write_block(read_only, std::as_bytes(std::span(block)), tiny, {0, 0}, {1, 2}),
+    EXPECT_EQ(td::write_stored_block(read_only, std::as_bytes(std::span(block)), tiny, {0, 0}, {1, 2}),
               TD_EWRITEDATA);
-    EXPECT_EQ(td::td_copy_stream(read_only, s), -1);
+    EXPECT_EQ(td::copy_stream(read_only, s), -1);
     std::remove(path.c_str());
 
     // One-byte samples are never swapped.
@@ -149,8 +149,8 @@ TEST(Storage, ReadFailuresAndWrites)
     const Bytes raw{1, 2, 3, 4, 5, 6, 7, 8};
     ASSERT_EQ(bytes.write(raw.data(), raw.size()), raw.size());
     Bytes got(4, 0);
-    ASSERT_EQ(td::td_read_block(bytes, std::as_writable_bytes(std::span(got)), {1, 2, 2, 4}, {0, 0},
-                                {2, 2}, nullptr),
+    ASSERT_EQ(td::read_stored_block(bytes, std::as_writable_bytes(std::span(got)), {1, 2, 2, 4}, {0, 0},
+                                    {2, 2}, nullptr),
               TD_NOERR);
     EXPECT_EQ(got, (Bytes{5, 6, 7, 8}));
 }
@@ -168,7 +168,7 @@ TEST(Storage, HeaderCopyFollowsWritesAndTruncations)
         const char* what;
         std::function<bool(td::Stream&)> change;
         std::size_t readable;
-        Bytes field;   // bytes 40 and 41 afterwards
+        Bytes field; // bytes 40 and 41 afterwards
     };
     const Step steps[] = {
         {"unchanged", [](td::Stream&) { return true; }, 2, {0xAA, 0xAA}},
@@ -194,8 +194,8 @@ TEST(Storage, PackAndUnpackSampleWords)
         std::uint16_t word;
     };
     const Case cases[] = {
-        {0, 0, 0x0000}, {1, 1, 0x0011}, {-1, 15, 0x801F}, {2047, 5, 0x7FF5}, {-2047, 0, 0xFFF0},
-        {-1000, 9, 0xBE89},
+        {0, 0, 0x0000},    {1, 1, 0x0011},     {-1, 15, 0x801F},
+        {2047, 5, 0x7FF5}, {-2047, 0, 0xFFF0}, {-1000, 9, 0xBE89},
     };
     std::vector<std::int16_t> values;
     std::vector<std::uint8_t> nibbles;
@@ -206,21 +206,21 @@ TEST(Storage, PackAndUnpackSampleWords)
         words.push_back(c.word);
     }
     std::vector<std::uint16_t> packed(words.size());
-    td::td_pack_words(values, nibbles, packed);
+    td::pack_words(values, nibbles, packed);
     EXPECT_EQ(packed, words);
     std::vector<std::int16_t> v(words.size());
     std::vector<std::uint8_t> n(words.size());
-    td::td_unpack_words(v, n, words);
+    td::unpack_words(v, n, words);
     EXPECT_EQ(v, values);
     EXPECT_EQ(n, nibbles);
 
     // Either side may be absent; a negative zero is the value 0.
-    td::td_pack_words({}, nibbles, packed);
+    td::pack_words({}, nibbles, packed);
     EXPECT_EQ(packed[2], 0x000F);
-    td::td_pack_words(values, {}, packed);
+    td::pack_words(values, {}, packed);
     EXPECT_EQ(packed[2], 0x8010);
     const std::vector<std::uint16_t> negative_zero{0x8003};
-    td::td_unpack_words(v, {}, negative_zero);
+    td::unpack_words(v, {}, negative_zero);
     EXPECT_EQ(v[0], 0);
 }
 
@@ -232,7 +232,7 @@ TEST(Storage, CopyStream)
     for (auto& b : data)
         b = static_cast<std::uint8_t>(rng());
     ASSERT_EQ(src.write(data.data(), data.size()), data.size());
-    ASSERT_EQ(td::td_copy_stream(dst, src), 0);
+    ASSERT_EQ(td::copy_stream(dst, src), 0);
     dst.rewind();
     Bytes back(data.size() + 1);
     EXPECT_EQ(dst.read(back.data(), back.size()), data.size());
@@ -297,7 +297,8 @@ Image random_image(int rows, int columns, unsigned seed, unsigned jump_one_in = 
     }
     // Row 1 starts close to the end of row 0: its first code is a delta.
     if (rows > 1 && columns > 1)
-        im.values[static_cast<std::size_t>(columns)] = std::clamp(im.values[static_cast<std::size_t>(columns - 1)] + 5, -2047, 2047);
+        im.values[static_cast<std::size_t>(columns)] =
+            std::clamp(im.values[static_cast<std::size_t>(columns - 1)] + 5, -2047, 2047);
     while (im.nibbles.size() < im.values.size()) {
         const int n = run(rng), x = nib(rng);
         for (int k = 0; k < n && im.nibbles.size() < im.values.size(); ++k)
@@ -306,7 +307,8 @@ Image random_image(int rows, int columns, unsigned seed, unsigned jump_one_in = 
     return im;
 }
 
-tdw::DatasetDescription description_of(const Image& im, bool compressed, std::int16_t data_id = tdw::kInfrared)
+tdw::DatasetDescription description_of(const Image& im, bool compressed,
+                                       std::int16_t data_id = tdw::kInfrared)
 {
     tdw::DatasetDescription desc;
     desc.data_id = data_id;
@@ -337,8 +339,8 @@ Bytes with_runs_over_row_ends(Bytes file, const Image& im)
     Bytes rows_section;
     Sink per_row{rows_section};
     for (int r = 0; r < im.rows; ++r)
-        (void)td::codec::encode_graphics_row(std::span(all).subspan(std::size_t(r * im.columns), std::size_t(im.columns)),
-                                             per_row);
+        (void)td::codec::encode_graphics_row(
+            std::span(all).subspan(std::size_t(r * im.columns), std::size_t(im.columns)), per_row);
     file.resize(file.size() - per_row.count);
     Sink whole{file};
     (void)td::codec::encode_graphics_row(std::span(all), whole);
@@ -395,14 +397,15 @@ protected:
         const Index2 all{Index2::value_type(ds->rows), Index2::value_type(ds->columns)};
         std::vector<std::uint16_t> words(n), nibbles(n);
         if (ds->expanded || ds->copied) {
-            EXPECT_EQ(td::td_read_block(ds->current, std::as_writable_bytes(std::span(words)), td::layout_of(*ds),
-                                        {0, 0}, all, nullptr),
+            EXPECT_EQ(td::read_stored_block(ds->current, std::as_writable_bytes(std::span(words)),
+                                            td::layout_of(*ds), {0, 0}, all, nullptr),
                       TD_NOERR);
             return words;
         }
         using Part = td::RowIndex::Part;
         EXPECT_EQ(ds->row_index.read_block(ds->current, words, {0, 0}, all, nullptr, Part::values), TD_NOERR);
-        EXPECT_EQ(ds->row_index.read_block(ds->current, nibbles, {0, 0}, all, nullptr, Part::nibbles), TD_NOERR);
+        EXPECT_EQ(ds->row_index.read_block(ds->current, nibbles, {0, 0}, all, nullptr, Part::nibbles),
+                  TD_NOERR);
         for (std::size_t i = 0; i < n; ++i)
             words[i] |= nibbles[i];
         return words;
@@ -465,7 +468,8 @@ TEST_F(Compressed, RandomBlocksMatchThePlainCopy)
         SCOPED_TRACE(c.what);
         const Image im = random_image(c.rows, c.columns, rng(), c.jump_one_in);
         tdw::DatasetDescription desc = description_of(im, false);
-        desc.fields = {{"vertical_shift", c.vertical}, {"horizontal_shift", c.horizontal},
+        desc.fields = {{"vertical_shift", c.vertical},
+                       {"horizontal_shift", c.horizontal},
                        {"calibration_type", c.calibration}};
         const int plain = open_ok(write(std::string(c.what) + ".plain", tdw::build_dataset(desc)));
         desc.compressed = true;
@@ -474,7 +478,9 @@ TEST_F(Compressed, RandomBlocksMatchThePlainCopy)
             packed = with_runs_over_row_ends(packed, im);
         const int compressed = open_ok(write(std::string(c.what) + ".packed", packed));
 
-        const auto below = [&rng](int n) { return static_cast<std::uint32_t>(rng() % static_cast<unsigned>(n)); };
+        const auto below = [&rng](int n) {
+            return static_cast<std::uint32_t>(rng() % static_cast<unsigned>(n));
+        };
         for (int k = 0; k < 80; ++k) {
             const std::uint32_t row = below(c.rows), column = below(c.columns);
             const std::uint32_t start[2]{row, column};
@@ -537,7 +543,7 @@ TEST_F(Compressed, RecompressionKeepsPermissionsOwnerAttributesAndLinks)
     ASSERT_EQ(lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_NE(st.st_ino, before.st_ino);   // a new file, renamed into place
+    EXPECT_NE(st.st_ino, before.st_ino); // a new file, renamed into place
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(st.st_uid, before.st_uid);
     EXPECT_EQ(st.st_gid, before.st_gid);
@@ -728,7 +734,8 @@ TEST_F(Compressed, GraphicsPairsMayCrossRows)
         return out;
     };
     const Case cases[] = {
-        {"a pair crosses into the next row", {1, 5, 3, 9, 7, 3, 2, 9},
+        {"a pair crosses into the next row",
+         {1, 5, 3, 9, 7, 3, 2, 9},
          rows_of({{1, 6}, {3, 10}, {7, 4}, {2, 10}})},
         {"a pair longer than a whole row", {4, 1, 9, 24, 6, 3}, rows_of({{4, 2}, {9, 25}, {6, 3}})},
         {"the last pair reaches past the last row", {5, 19, 8, 255}, rows_of({{5, 20}, {8, 10}})},
@@ -760,9 +767,9 @@ TEST_F(Compressed, NarrowRowsKeepTheHeader)
     // put it at byte W.
     const Image im = random_image(12, 10, 31);
     tdw::DatasetDescription desc = description_of(im, true);
-    desc.fields = {{"vertical_shift", 1}, {"horizontal_shift", -2}, {"orbit_start_year", 1999},
-                   {"orbit_start_hour_minute", 1234}, {"orbit_end_millisecond", 777},
-                   {"calibration_type", 0}};
+    desc.fields = {{"vertical_shift", 1},          {"horizontal_shift", -2},
+                   {"orbit_start_year", 1999},     {"orbit_start_hour_minute", 1234},
+                   {"orbit_end_millisecond", 777}, {"calibration_type", 0}};
     const Bytes file = tdw::build_dataset(desc);
     const std::string path = write("narrow.tdf", file);
     const int id = open_ok(path, TD_WRITE);
@@ -775,9 +782,9 @@ TEST_F(Compressed, NarrowRowsKeepTheHeader)
     for (const bool expanded : {false, true}) {
         SCOPED_TRACE(expanded ? "expanded" : "in place");
         ASSERT_EQ(expanded ? rewrite_planes(id) : first_read(id), TD_NOERR);
-        for (const Field f : {Field{"vertical_shift", 1}, Field{"horizontal_shift", -2},
-                              Field{"orbit_start_year", 1999}, Field{"orbit_start_hour_minute", 1234},
-                              Field{"orbit_end_millisecond", 777}}) {
+        for (const Field f :
+             {Field{"vertical_shift", 1}, Field{"horizontal_shift", -2}, Field{"orbit_start_year", 1999},
+              Field{"orbit_start_hour_minute", 1234}, Field{"orbit_end_millisecond", 777}}) {
             std::int16_t v = 0;
             EXPECT_EQ(td_attget_short(id, 0, f.name, &v), TD_NOERR) << f.name;
             EXPECT_EQ(v, f.value) << f.name;

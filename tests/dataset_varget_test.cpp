@@ -91,20 +91,34 @@ TEST_F(Varget, DataConversionsToTheBit)
         std::vector<float> expected;
     };
     const std::vector<Case> cases{
-        {"infrared", tdw::kInfrared, {},
+        {"infrared",
+         tdw::kInfrared,
+         {},
          {1, 920, 921, 983, 984, 985, 1721, 1722, 2047, 0, -5, -2047},
-         {-95.149994f, -3.2499926f, -3.1499939f, -0.049993850f, 0.0f, 0.050006151f, 36.850006f,
-          36.950005f, 69.450005f, bad, bad, bad}},
-        {"infrared, calibration 1", tdw::kInfrared, {{"calibration_type", 1}}, {1, 984, 2047},
+         {-95.149994f, -3.2499926f, -3.1499939f, -0.049993850f, 0.0f, 0.050006151f, 36.850006f, 36.950005f,
+          69.450005f, bad, bad, bad}},
+        {"infrared, calibration 1",
+         tdw::kInfrared,
+         {{"calibration_type", 1}},
+         {1, 984, 2047},
          {-95.149994f, 0.0f, 69.450005f}},
         {"visible", tdw::kVisible, {}, {1, 2047, 0, -1}, {0.0f, 99.951157f, bad, bad}},
-        {"raw infrared", tdw::kInfrared, {{"calibration_type", 0}}, {1, 1024, 1025, 0, -3},
+        {"raw infrared",
+         tdw::kInfrared,
+         {{"calibration_type", 0}},
+         {1, 1024, 1025, 0, -3},
          {0.0f, 1023.0f, bad, bad, bad}},
         {"raw visible", tdw::kVisible, {{"calibration_type", 0}}, {2, 1024, 1025}, {1.0f, 1023.0f, bad}},
-        {"scan angle", tdw::kAncillary, {{"channel_number", 101}}, {1, 11521, 0, 65535},
+        {"scan angle",
+         tdw::kAncillary,
+         {{"channel_number", 101}},
+         {1, 11521, 0, 65535},
          {0.0f, 90.0f, bad, 511.984375f}},
         {"solar zenith", tdw::kAncillary, {{"channel_number", 103}}, {129, 0}, {1.0f, bad}},
-        {"scan time", tdw::kAncillary, {{"channel_number", 105}}, {1230, 0, -1230, 2359},
+        {"scan time",
+         tdw::kAncillary,
+         {{"channel_number", 105}},
+         {1230, 0, -1230, 2359},
          {12.5f, 0.0f, -12.5f, 23.983334f}},
         {"cloud", tdw::kCloud, {}, {0, 1, 200, 255}, {0.0f, 1.0f, 200.0f, 255.0f}},
     };
@@ -154,12 +168,12 @@ TEST_F(Varget, StatusesInTheirOrder)
     tdw::DatasetDescription cut;
     cut.data_id = tdw::kVisible;
     cut.columns = 4;
-    const int cut_header = open_bytes(tdw::build_truncated(cut, 64));   // compression_type missing
+    const int cut_header = open_bytes(tdw::build_truncated(cut, 64)); // compression_type missing
     cut.data_id = tdw::kCloud;
-    const int cut_cloud = open_bytes(tdw::build_truncated(cut, 60));    // shifts missing
+    const int cut_cloud = open_bytes(tdw::build_truncated(cut, 60)); // shifts missing
     cut.data_id = tdw::kInfrared;
     cut.columns = 100;
-    const int cut_data = open_bytes(tdw::build_truncated(cut, 200 * 3 + 2));  // rows 2.. missing
+    const int cut_data = open_bytes(tdw::build_truncated(cut, 200 * 3 + 2)); // rows 2.. missing
     const int free_slot = cut_data + 1;
 
     struct Case {
@@ -208,13 +222,13 @@ TEST_F(Varget, StatusesInTheirOrder)
     std::vector<float> out(16);
     for (const auto& c : cases) {
         const td::Index2 start{c.r, c.c}, count{c.nr, c.nc};
-        EXPECT_EQ(td::td_varget(c.id, c.varid, start, count, out.data(), c.type), c.status) << c.what;
+        EXPECT_EQ(td::varget_id(c.id, c.varid, start, count, out.data(), c.type), c.status) << c.what;
     }
 
     // Define mode comes after the id and before the bounds.
     td::find_dataset(ir)->define_flag = 1;
     const td::Index2 start{9, 9}, count{1, 1};
-    EXPECT_EQ(td::td_varget(ir, 0, start, count, out.data(), TD_FLOAT), TD_EINDEFINE);
+    EXPECT_EQ(td::varget_id(ir, 0, start, count, out.data(), TD_FLOAT), TD_EINDEFINE);
     td::find_dataset(ir)->define_flag = 0;
 }
 
@@ -241,7 +255,7 @@ TEST_F(Varget, ShiftMovesTheDataVariableOnly)
     desc.rows = 3;
     desc.columns = 70;
     desc.fields = {{"calibration_type", 0}, {"vertical_shift", 1}, {"horizontal_shift", -3}};
-    desc.value = [](int r, int c) { return 1 + 100 * r + c; };  // raw count 100r + c
+    desc.value = [](int r, int c) { return 1 + 100 * r + c; }; // raw count 100r + c
     desc.nibble = [](int r, int c) { return (r + c) % 16; };
     constexpr float bad = TD_BAD_VALUE;
     std::vector<float> row2, graphics0;
@@ -281,8 +295,8 @@ TEST_F(Varget, FirstReadOfEitherVariableIndexesTheStream)
         EXPECT_TRUE(ds->row_index.built());
         EXPECT_FALSE(ds->expanded);
         const auto data = floats(id, 0, 0, 6);
-        EXPECT_EQ(bit_patterns(data), bit_patterns({-95.149994f, -45.249992f, TD_BAD_VALUE, 69.450005f,
-                                                    0.0f, -95.049995f}));
+        EXPECT_EQ(bit_patterns(data),
+                  bit_patterns({-95.149994f, -45.249992f, TD_BAD_VALUE, 69.450005f, 0.0f, -95.049995f}));
         EXPECT_EQ(floats(id, 1, 0, 6), (std::vector<float>{0, 1, 2, 3, 4, 5}));
         EXPECT_EQ(td_close(id), TD_NOERR);
     }

@@ -41,7 +41,9 @@ tdw::DatasetDescription dataset(std::int16_t data_id, Fields fields = {}, bool c
     d.columns = 140;
     d.compressed = compressed;
     d.fields = std::move(fields);
-    d.value = [data_id](int r, int c) { return data_id == tdw::kCloud ? (r * 50 + c) % 256 : 900 + r * 10 + c; };
+    d.value = [data_id](int r, int c) {
+        return data_id == tdw::kCloud ? (r * 50 + c) % 256 : 900 + r * 10 + c;
+    };
     d.nibble = [](int, int c) { return c % 16; };
     return d;
 }
@@ -49,8 +51,8 @@ tdw::DatasetDescription dataset(std::int16_t data_id, Fields fields = {}, bool c
 class Varput : public tdtest::LibraryTest {
 protected:
     // Reads a block of either variable as floats (bytes come back as floats).
-    static std::vector<float> read(int id, int varid, const std::uint32_t start[2], const std::uint32_t count[2],
-                                   int expect = TD_NOERR)
+    static std::vector<float> read(int id, int varid, const std::uint32_t start[2],
+                                   const std::uint32_t count[2], int expect = TD_NOERR)
     {
         std::vector<float> out(std::size_t{count[0]} * count[1]);
         EXPECT_EQ(td_varget_float(id, varid, start, count, out.data()), expect);
@@ -67,41 +69,97 @@ TEST_F(Varput, WriteCases)
         const char* what;
         tdw::DatasetDescription desc;
         int varid;
-        bool as_bytes;   // td_varput_byte with the values as bytes
+        bool as_bytes; // td_varput_byte with the values as bytes
         std::uint32_t start[2], count[2];
         std::vector<float> values;
         int status;
-        std::vector<float> read_back;   // when the status is 0
+        std::vector<float> read_back; // when the status is 0
         int mode = TD_WRITE;
-        std::size_t cut = 0;            // the file cut to this many bytes
+        std::size_t cut = 0; // the file cut to this many bytes
     };
     const auto ir = [](Fields f = {}) { return dataset(tdw::kInfrared, std::move(f)); };
     const Fields raw{{"calibration_type", 0}};
-    tdw::DatasetDescription narrow = dataset(tdw::kInfrared);   // 20-byte rows: rows 0 to 5 lie over the header
+    tdw::DatasetDescription narrow = dataset(tdw::kInfrared); // 20-byte rows: rows 0 to 5 lie over the header
     narrow.rows = 20;
     narrow.columns = 10;
     const Case cases[] = {
         // Values between stored values take the nearest (2.5 counts, halfway,
         // the one farther from zero); the bad value writes a missing sample;
         // half a step beyond the ends is still the end.
-        {"infrared temperatures", ir(), 0, false, {1, 2}, {1, 4}, {20.02f, -3.2f, bad, 69.47f}, 0,
+        {"infrared temperatures",
+         ir(),
+         0,
+         false,
+         {1, 2},
+         {1, 4},
+         {20.02f, -3.2f, bad, 69.47f},
+         0,
          {temperature_celsius(1384), temperature_celsius(920), bad, temperature_celsius(2047)}},
-        {"compressed infrared", dataset(tdw::kInfrared, {}, true), 0, false, {2, 138}, {1, 2}, {-95.17f, 0.01f}, 0,
+        {"compressed infrared",
+         dataset(tdw::kInfrared, {}, true),
+         0,
+         false,
+         {2, 138},
+         {1, 2},
+         {-95.17f, 0.01f},
+         0,
          {temperature_celsius(1), 0.0f}},
-        {"raw counts", ir(raw), 0, false, {0, 0}, {2, 3}, {2.5f, 0.4f, 1023.5f, -0.5f, bad, 7.0f}, 0,
+        {"raw counts",
+         ir(raw),
+         0,
+         false,
+         {0, 0},
+         {2, 3},
+         {2.5f, 0.4f, 1023.5f, -0.5f, bad, 7.0f},
+         0,
          {3.0f, 0.0f, 1023.0f, 0.0f, bad, 7.0f}},
-        {"visible albedo", dataset(tdw::kVisible), 0, false, {0, 5}, {1, 2}, {10.0f, 99.97f}, 0,
+        {"visible albedo",
+         dataset(tdw::kVisible),
+         0,
+         false,
+         {0, 5},
+         {1, 2},
+         {10.0f, 99.97f},
+         0,
          {td::albedo_percent(206), td::albedo_percent(2047)}},
-        {"angles", dataset(tdw::kAncillary, {{"channel_number", 102}}), 0, false, {0, 0}, {1, 3},
-         {45.3f, 0.0f, bad}, 0, {5798.0f / 128, 0.0f, bad}},
-        {"scan time", dataset(tdw::kAncillary, {{"channel_number", 105}}), 0, false, {1, 0}, {1, 3},
-         {12.5f, 2.0f, -0.5f}, 0, {td::scan_time_hours(1230), td::scan_time_hours(200), td::scan_time_hours(-30)}},
-        {"cloud floats", dataset(tdw::kCloud), 0, false, {0, 0}, {1, 3}, {7.4f, 255.5f, -0.5f}, 0,
+        {"angles",
+         dataset(tdw::kAncillary, {{"channel_number", 102}}),
+         0,
+         false,
+         {0, 0},
+         {1, 3},
+         {45.3f, 0.0f, bad},
+         0,
+         {5798.0f / 128, 0.0f, bad}},
+        {"scan time",
+         dataset(tdw::kAncillary, {{"channel_number", 105}}),
+         0,
+         false,
+         {1, 0},
+         {1, 3},
+         {12.5f, 2.0f, -0.5f},
+         0,
+         {td::scan_time_hours(1230), td::scan_time_hours(200), td::scan_time_hours(-30)}},
+        {"cloud floats",
+         dataset(tdw::kCloud),
+         0,
+         false,
+         {0, 0},
+         {1, 3},
+         {7.4f, 255.5f, -0.5f},
+         0,
          {7.0f, 255.0f, 0.0f}},
         {"cloud bytes", dataset(tdw::kCloud), 0, true, {2, 139}, {1, 1}, {200.0f}, 0, {200.0f}},
         {"planes as bytes", ir(), 1, true, {0, 0}, {3, 1}, {1, 8, 15}, 0, {1, 8, 15}},
         {"planes as floats", ir(), 1, false, {0, 0}, {1, 2}, {3.4f, 15.5f}, 0, {3.0f, 15.0f}},
-        {"a block ending at the last row and column", ir(), 0, false, {2, 139}, {1, 1}, {20.0f}, 0,
+        {"a block ending at the last row and column",
+         ir(),
+         0,
+         false,
+         {2, 139},
+         {1, 1},
+         {20.0f},
+         0,
          {temperature_celsius(1384)}},
         {"planes of a shifted dataset", ir({{"vertical_shift", 2}}), 1, true, {0, 0}, {1, 1}, {4}, 0, {4}},
         // Refusals: nothing is written.
@@ -110,21 +168,69 @@ TEST_F(Varput, WriteCases)
         {"block over the last column", ir(), 1, true, {0, 139}, {1, 2}, {1, 1}, TD_EINDEX, {}},
         {"no variable 2", ir(), 2, false, {0, 0}, {1, 1}, {1.0f}, TD_EBADVARID, {}},
         {"no planes in angles", dataset(tdw::kAncillary), 1, true, {0, 0}, {1, 1}, {1}, TD_EBADVARID, {}},
-        {"shifted data", ir({{"horizontal_shift", -1}}), 0, false, {0, 0}, {1, 1}, {20.0f}, TD_ESHIFTWRITE, {}},
+        {"shifted data",
+         ir({{"horizontal_shift", -1}}),
+         0,
+         false,
+         {0, 0},
+         {1, 1},
+         {20.0f},
+         TD_ESHIFTWRITE,
+         {}},
         {"beyond the raw counts", ir(raw), 0, false, {0, 0}, {1, 2}, {5.0f, 1023.6f}, TD_ERANGE, {}},
         {"not a number", ir(), 0, false, {0, 0}, {1, 1}, {nan}, TD_ERANGE, {}},
         {"bytes of temperatures", ir(), 0, true, {0, 0}, {1, 1}, {20}, TD_ERANGE, {}},
         {"plane bits beyond 4 planes", ir(), 1, true, {0, 0}, {1, 1}, {16}, TD_ERANGE, {}},
         {"a missing cloud byte", dataset(tdw::kCloud), 0, false, {0, 0}, {1, 1}, {bad}, TD_ERANGE, {}},
-        {"a missing scan time", dataset(tdw::kAncillary, {{"channel_number", 105}}), 0, false, {0, 0}, {1, 1},
-         {bad}, TD_ERANGE, {}},
-        {"no such channel", dataset(tdw::kAncillary, {{"channel_number", 110}}), 0, false, {0, 0}, {1, 1}, {1.0f},
-         TD_ECHANNEL, {}},
-        {"unknown compression", ir({{"compression_type", 5}}), 0, false, {0, 0}, {1, 1}, {20.0f}, TD_ECOMPTYPE, {}},
-        {"a file shorter than its header says", ir(), 0, false, {2, 10}, {1, 1}, {20.0f}, TD_EREADDATA, {},
-         TD_WRITE, 140 * 2 * 3 + 10},
-        {"a damaged compressed stream", dataset(tdw::kInfrared, {}, true), 1, true, {0, 0}, {1, 1}, {1},
-         TD_EREADDATA, {}, TD_WRITE, 1100},
+        {"a missing scan time",
+         dataset(tdw::kAncillary, {{"channel_number", 105}}),
+         0,
+         false,
+         {0, 0},
+         {1, 1},
+         {bad},
+         TD_ERANGE,
+         {}},
+        {"no such channel",
+         dataset(tdw::kAncillary, {{"channel_number", 110}}),
+         0,
+         false,
+         {0, 0},
+         {1, 1},
+         {1.0f},
+         TD_ECHANNEL,
+         {}},
+        {"unknown compression",
+         ir({{"compression_type", 5}}),
+         0,
+         false,
+         {0, 0},
+         {1, 1},
+         {20.0f},
+         TD_ECOMPTYPE,
+         {}},
+        {"a file shorter than its header says",
+         ir(),
+         0,
+         false,
+         {2, 10},
+         {1, 1},
+         {20.0f},
+         TD_EREADDATA,
+         {},
+         TD_WRITE,
+         140 * 2 * 3 + 10},
+        {"a damaged compressed stream",
+         dataset(tdw::kInfrared, {}, true),
+         1,
+         true,
+         {0, 0},
+         {1, 1},
+         {1},
+         TD_EREADDATA,
+         {},
+         TD_WRITE,
+         1100},
         {"a sample over the header bytes", narrow, 0, false, {5, 7}, {1, 1}, {20.0f}, TD_EWRITEDATA, {}},
     };
     int n = 0;
@@ -135,9 +241,11 @@ TEST_F(Varput, WriteCases)
             bytes.resize(c.cut);
         const std::string path = write("w" + std::to_string(n++) + ".tdf", bytes);
         const int id = open_ok(path, c.mode);
-        const std::uint32_t all[2]{std::uint32_t(c.desc.rows), std::uint32_t(c.desc.columns)}, origin[2]{0, 0};
+        const std::uint32_t all[2]{std::uint32_t(c.desc.rows), std::uint32_t(c.desc.columns)},
+            origin[2]{0, 0};
         const bool planes = c.desc.data_id <= tdw::kInfrared && c.status == TD_NOERR;
-        const std::vector<float> other_before = planes ? read(id, 1 - c.varid, origin, all) : std::vector<float>{};
+        const std::vector<float> other_before =
+            planes ? read(id, 1 - c.varid, origin, all) : std::vector<float>{};
 
         int status = 0;
         if (c.as_bytes) {
@@ -176,13 +284,13 @@ TEST_F(Varput, RowsOverTheHeaderAreRefused)
 {
     tdw::DatasetDescription d = dataset(tdw::kInfrared);
     d.rows = 20;
-    d.columns = 10;   // 20-byte rows: rows 0 to 5 share bytes with the header
+    d.columns = 10; // 20-byte rows: rows 0 to 5 share bytes with the header
     const std::string path = write("narrow.tdf", d);
     const Bytes before = tdw::build_dataset(d);
     const int id = open_ok(path, TD_WRITE);
     const std::uint32_t one[2]{1, 1};
     const float value = 20.0f;
-    const std::uint32_t under[2]{5, 7}, clear[2]{5, 8};   // bytes 134 and 136
+    const std::uint32_t under[2]{5, 7}, clear[2]{5, 8}; // bytes 134 and 136
     EXPECT_EQ(td_varput_float(id, 0, under, one, &value), TD_EWRITEDATA);
     EXPECT_EQ(td_varput_float(id, 0, clear, one, &value), TD_NOERR);
     ASSERT_EQ(td_close(id), TD_NOERR);
@@ -254,7 +362,8 @@ TEST_F(Varput, EveryStoredValueRoundTripsAndEveryValueTakesTheNearest)
         const std::uint32_t all[2]{std::uint32_t(kind.desc.rows), std::uint32_t(kind.desc.columns)};
         int id = open_ok(path, TD_WRITE);
         const std::vector<float> values = read(id, 0, origin, all);
-        const std::vector<float> planes = kind.desc.data_id <= 1 ? read(id, 1, origin, all) : std::vector<float>{};
+        const std::vector<float> planes =
+            kind.desc.data_id <= 1 ? read(id, 1, origin, all) : std::vector<float>{};
         ASSERT_EQ(td_varput_float(id, 0, origin, all, values.data()), TD_NOERR);
         EXPECT_TRUE(same_bits(read(id, 0, origin, all), values));
         ASSERT_EQ(td_close(id), TD_NOERR);
@@ -300,7 +409,8 @@ TEST_F(Varput, EveryStoredValueRoundTripsAndEveryValueTakesTheNearest)
         const double low_step = double{sorted[1]} - sorted[0];
         const double high_step = double{sorted.back()} - sorted[sorted.size() - 2];
         const std::uint32_t one[2]{1, 1};
-        for (const double beyond : {double{sorted.front()} - low_step * 0.51, double{sorted.back()} + high_step * 0.51}) {
+        for (const double beyond :
+             {double{sorted.front()} - low_step * 0.51, double{sorted.back()} + high_step * 0.51}) {
             const float x = static_cast<float>(beyond);
             EXPECT_EQ(td_varput_float(id, 0, origin, one, &x), TD_ERANGE) << beyond;
         }

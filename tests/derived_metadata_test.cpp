@@ -50,7 +50,8 @@ std::pair<std::int64_t, int> parse_iso(const std::string& text)
 void expect_grid(int id, const tdcases::HeaderCase& c)
 {
     const int rows = c.desc.rows, columns = c.desc.columns;
-    std::vector<double> lat(static_cast<std::size_t>(rows), -1000), lon(static_cast<std::size_t>(columns), -1000);
+    std::vector<double> lat(static_cast<std::size_t>(rows), -1000),
+        lon(static_cast<std::size_t>(columns), -1000);
     int grid = -1;
     ASSERT_EQ(td_gridinq(id, &grid, lat.data(), lon.data()), TD_NOERR);
     ASSERT_EQ(grid, c.grid);
@@ -62,7 +63,7 @@ void expect_grid(int id, const tdcases::HeaderCase& c)
     const double lon0 = header_degrees(id, "start_longitude");
     double lon1 = header_degrees(id, "end_longitude");
     if (lon1 < lon0)
-        lon1 += 360;   // columns run east
+        lon1 += 360; // columns run east
     EXPECT_EQ(lat.front(), lat0);
     EXPECT_EQ(lat.back(), lat1);
     EXPECT_EQ(lon.front(), lon0);
@@ -72,7 +73,8 @@ void expect_grid(int id, const tdcases::HeaderCase& c)
     // Linear: evenly spaced latitudes; Mercator: evenly spaced ordinates.
     const auto y = [&](double v) { return grid == TD_GRID_LINEAR ? v : mercator_y(v); };
     for (int i = 0; i < rows; ++i)
-        EXPECT_NEAR(y(lat[static_cast<std::size_t>(i)]), y(lat0) + (y(lat1) - y(lat0)) * i / (rows - 1), 1e-12)
+        EXPECT_NEAR(y(lat[static_cast<std::size_t>(i)]), y(lat0) + (y(lat1) - y(lat0)) * i / (rows - 1),
+                    1e-12)
             << i;
 }
 
@@ -169,7 +171,7 @@ TEST_F(DerivedMetadata, IdentifyFromFirstBytes)
     struct Case {
         const char* name;
         std::vector<std::uint8_t> bytes;
-        std::size_t length;   // bytes given
+        std::size_t length; // bytes given
     };
     const std::vector<std::uint8_t> infrared = tdw::build_dataset(description_of(tdw::kInfrared));
     const std::vector<std::uint8_t> cloud = tdw::build_dataset(description_of(tdw::kCloud));
@@ -188,8 +190,9 @@ TEST_F(DerivedMetadata, IdentifyFromFirstBytes)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string path = write(std::string(c.name) + ".tdf",
-                                       std::vector<std::uint8_t>(c.bytes.begin(), c.bytes.begin() + c.length));
+        const std::string path =
+            write(std::string(c.name) + ".tdf",
+                  std::vector<std::uint8_t>(c.bytes.begin(), c.bytes.begin() + c.length));
         int id = -1;
         const int opened = td_open(path.c_str(), TD_READONLY, &id);
         EXPECT_EQ(td_identify(c.bytes.data(), c.length), opened);

@@ -44,16 +44,15 @@ TEST(FastPaths, CalibrationTablesMatchTheConversionsForEveryWord)
         float (*convert)(int) noexcept;
     };
     const selection selections[] = {
-        {0, 1, td::raw_count},         {0, 0, td::raw_count},
-        {2, 0, td::albedo_percent},    {2, 1, td::temperature_celsius},
-        {1, 1, td::temperature_celsius}, {-7, 0, td::albedo_percent},
+        {0, 1, td::raw_count},           {0, 0, td::raw_count},           {2, 0, td::albedo_percent},
+        {2, 1, td::temperature_celsius}, {1, 1, td::temperature_celsius}, {-7, 0, td::albedo_percent},
     };
     std::vector<std::uint16_t> words(65536);
     for (std::size_t i = 0; i < words.size(); ++i)
         words[i] = static_cast<std::uint16_t>(i);
     std::vector<float> out(words.size());
     for (const selection& s : selections) {
-        ASSERT_EQ(td::td_calibrate(out, words, s.calibration_type, s.data_id), TD_NOERR);
+        ASSERT_EQ(td::calibrate(out, words, s.calibration_type, s.data_id), TD_NOERR);
         int mismatches = 0;
         for (std::size_t i = 0; i < words.size(); ++i)
             if (bits(out[i]) != bits(s.convert(data_value(words[i]))) && ++mismatches < 5)
@@ -85,12 +84,12 @@ TEST(FastPaths, RowDecodingMatchesTheCodeByCodeDecoder)
         return codes;
     };
     std::vector<Stream> streams = {
-        {deltas({{1, 16}}), 16, 2032, false},           // ends on 2048
-        {deltas({{1, 16}}), 16, 2031, false},           // ends on 2047
-        {deltas({{-1, 16}}), 16, -2032, false},         // ends on -2048
-        {deltas({{1, 8}, {-1, 8}}), 16, 2040, false},   // touches 2048 and comes back
-        {deltas({{1, 8}, {-1, 8}}), 16, 2039, false},   // touches 2047
-        {deltas({{-1, 8}, {1, 8}}), 16, -2040, false},  // touches -2048
+        {deltas({{1, 16}}), 16, 2032, false},          // ends on 2048
+        {deltas({{1, 16}}), 16, 2031, false},          // ends on 2047
+        {deltas({{-1, 16}}), 16, -2032, false},        // ends on -2048
+        {deltas({{1, 8}, {-1, 8}}), 16, 2040, false},  // touches 2048 and comes back
+        {deltas({{1, 8}, {-1, 8}}), 16, 2039, false},  // touches 2047
+        {deltas({{-1, 8}, {1, 8}}), 16, -2040, false}, // touches -2048
         {deltas({{63, 16}, {-63, 16}}), 32, 1000, false},
     };
 
@@ -133,8 +132,9 @@ TEST(FastPaths, RowDecodingMatchesTheCodeByCodeDecoder)
         std::vector<std::uint8_t> primed = s.codes;
         const int m = s.previous < 0 ? -s.previous : s.previous;
         if (!s.first)
-            primed.insert(primed.begin(), {static_cast<std::uint8_t>(0x80 | (s.previous < 0 ? 0x08 : 0) | (m >> 8)),
-                                           static_cast<std::uint8_t>(m & 0xFF)});
+            primed.insert(primed.begin(),
+                          {static_cast<std::uint8_t>(0x80 | (s.previous < 0 ? 0x08 : 0) | (m >> 8)),
+                           static_cast<std::uint8_t>(m & 0xFF)});
         td::codec::SpanSource source(primed);
         td::codec::ValueDecoder reference;
         int value = 0;
@@ -147,8 +147,10 @@ TEST(FastPaths, RowDecodingMatchesTheCodeByCodeDecoder)
 
         int carried = s.previous, carried_bare = s.previous;
         std::vector<std::uint16_t> got(s.n);
-        const td::codec::RowScan scan = td::codec::decode_value_row(s.codes, s.n, carried, s.first, got.data());
-        const td::codec::RowScan bare = td::codec::decode_value_row(s.codes, s.n, carried_bare, s.first, nullptr);
+        const td::codec::RowScan scan =
+            td::codec::decode_value_row(s.codes, s.n, carried, s.first, got.data());
+        const td::codec::RowScan bare =
+            td::codec::decode_value_row(s.codes, s.n, carried_bare, s.first, nullptr);
         ASSERT_EQ(scan.status, expect);
         ASSERT_EQ(bare.status, expect);
         if (expect != DecodeStatus::ok)
@@ -169,7 +171,7 @@ protected:
 
 int value_at(int r, int c)
 {
-    return ((r * 37 + c * 11) % 1000) + 1;  // raw counts are 1 .. 1024
+    return ((r * 37 + c * 11) % 1000) + 1; // raw counts are 1 .. 1024
 }
 
 // Plane bits only in every third row and at a few columns.
@@ -188,9 +190,9 @@ TEST_F(FastPathFiles, RowsWithAndWithoutPlaneBitsReadBackExactly)
         tdw::DatasetDescription desc;
         desc.data_id = tdw::kInfrared;
         desc.rows = 9;
-        desc.columns = 700;  // rows wider than the 1024-byte header block
+        desc.columns = 700; // rows wider than the 1024-byte header block
         desc.compressed = compressed;
-        desc.fields["calibration_type"] = 0;  // raw counts: value - 1
+        desc.fields["calibration_type"] = 0; // raw counts: value - 1
         desc.value = value_at;
         desc.nibble = nibble_at;
         tdw::write_dataset(path_, desc);

@@ -119,7 +119,7 @@ TEST_F(HostileDataset, GraphicsRunsPastTheImageEnd)
         const char* what;
         Bytes pairs;
         int status;
-        std::vector<int> nibbles;  // per sample, when the status is 0
+        std::vector<int> nibbles; // per sample, when the status is 0
     };
     std::vector<int> all_nines(rows * columns, 9);
     std::vector<int> split(rows * columns, 4);
@@ -144,7 +144,8 @@ TEST_F(HostileDataset, GraphicsRunsPastTheImageEnd)
             if (status != TD_NOERR)
                 break;
             for (int col = 0; col < columns; ++col)
-                ASSERT_EQ(row[static_cast<std::size_t>(col)], c.nibbles[static_cast<std::size_t>(r * columns + col)])
+                ASSERT_EQ(row[static_cast<std::size_t>(col)],
+                          c.nibbles[static_cast<std::size_t>(r * columns + col)])
                     << r << "," << col;
         }
         EXPECT_EQ(td_close(id), TD_NOERR);

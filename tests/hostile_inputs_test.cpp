@@ -16,7 +16,7 @@
 #include "dataset_writer.h"
 #include "driver.h"
 #include "gif_image.h"
-#include "options.h"
+#include "command_line.h"
 #include "run_command.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -39,7 +39,7 @@ using tdtest::image_ptr;
 struct run_result {
     int status = 0;
     std::string err;
-    image_ptr image;  // the GIF written, decoded (none after a failure)
+    image_ptr image; // the GIF written, decoded (none after a failure)
 };
 
 class Hostile : public testing::Test {
@@ -74,8 +74,8 @@ protected:
         r.err = testing::internal::GetCapturedStderr();
         const std::string gif = tdtest::read_file(out);
         if (r.status == 0 && !gif.empty())
-            r.image.reset(gdImageCreateFromGifPtr(static_cast<int>(gif.size()),
-                                                  const_cast<char*>(gif.data())));
+            r.image.reset(
+                gdImageCreateFromGifPtr(static_cast<int>(gif.size()), const_cast<char*>(gif.data())));
         return r;
     }
 };
@@ -111,8 +111,8 @@ Bytes compressed_with_stream(int rows, const Bytes& stream)
 
 struct failure_case {
     const char* what;
-    std::vector<std::string> args;  // the dataset path is appended
-    int dataset;                    // index into the datasets of the test
+    std::vector<std::string> args; // the dataset path is appended
+    int dataset;                   // index into the datasets of the test
     int status;
     std::string err;
 };
@@ -144,20 +144,20 @@ TEST_F(Hostile, DatasetsFailWithTheirLineAndStatus)
     delta_first[1024] = 0x3F;
 
     const std::vector<std::string> datasets = {
-        write(with(infrared(4, C), "rows", -2)),             // 0
-        write(with(infrared(4, C), "rows", -32768)),         // 1
-        write(with(infrared(4, C), "columns", -2)),          // 2
-        write(with(with(infrared(4, C), "columns", -7), "rows", -5)),  // 3
-        write(truncated),                                    // 4
-        write(no_graphics),                                  // 5
-        write(short_for_rows),                               // 6
-        write(delta_overflow),                               // 7
-        write(delta_first),                                  // 8
-        write(Bytes(good.begin(), good.begin() + 700)),      // 9: header block cut
-        write(with(infrared(4, C), "rows", 300)),            // 10: plain, rows missing
+        write(with(infrared(4, C), "rows", -2)),                      // 0
+        write(with(infrared(4, C), "rows", -32768)),                  // 1
+        write(with(infrared(4, C), "columns", -2)),                   // 2
+        write(with(with(infrared(4, C), "columns", -7), "rows", -5)), // 3
+        write(truncated),                                             // 4
+        write(no_graphics),                                           // 5
+        write(short_for_rows),                                        // 6
+        write(delta_overflow),                                        // 7
+        write(delta_first),                                           // 8
+        write(Bytes(good.begin(), good.begin() + 700)),               // 9: header block cut
+        write(with(infrared(4, C), "rows", 300)),                     // 10: plain, rows missing
         // 8 rows shifted by 2 and -2 of which the file holds rows 0 to 3.
-        write(tdw::build_truncated(with(infrared(8, C), "vertical_shift", 2), 5 * 2 * C)),   // 11
-        write(tdw::build_truncated(with(infrared(8, C), "vertical_shift", -2), 5 * 2 * C)),  // 12
+        write(tdw::build_truncated(with(infrared(8, C), "vertical_shift", 2), 5 * 2 * C)),  // 11
+        write(tdw::build_truncated(with(infrared(8, C), "vertical_shift", -2), 5 * 2 * C)), // 12
     };
     const std::vector<failure_case> cases = {
         {"rows -2", {}, 0, 10, "tdftogif: rows: invalid dimension\n"},
@@ -273,7 +273,8 @@ TEST_F(Hostile, OptionValuesFailWithTheirLineAndStatus)
         {{"-t", "1e-45"}, -7, "tdftogif: make_tics: ticint too small for min, max\n"},
         {{"-l", "0", "-h", "1000000", "-t", "1"}, -7, "tdftogif: make_tics: ticint too small for min, max\n"},
         {{"-l", "-3e38", "-h", "3e38"}, -7, "tdftogif: make_tics: ticint too small for min, max\n"},
-        {{"-l", "0", "-h", "3e38", "-t", "1e35"}, -7,
+        {{"-l", "0", "-h", "3e38", "-t", "1e35"},
+         -7,
          "tdftogif: make_tics: tick labels too long for min, max\n"},
     };
     for (const auto& c : cases) {
@@ -358,8 +359,9 @@ TEST_F(LargestImage, NeedsNoMemoryForTheImageOfMissingData)
     // With 300 MB of address space the gigabyte image could not be made.
     for (const std::int16_t shift : shifts) {
         SCOPED_TRACE(shift);
-        const auto r = tdtest::run_command("/bin/sh", {"-c", "ulimit -v 300000 && exec \"$0\" \"$@\"",
-                                                       tdtest::tdftogif_path(), "-o", "/dev/null", path(shift)});
+        const auto r =
+            tdtest::run_command("/bin/sh", {"-c", "ulimit -v 300000 && exec \"$0\" \"$@\"",
+                                            tdtest::tdftogif_path(), "-o", "/dev/null", path(shift)});
         EXPECT_EQ(r.exit_code, 32);
         EXPECT_EQ(r.err, "tdftogif: avhrr_ch4: error reading data\n");
     }

@@ -12,7 +12,7 @@
 
 static int failures = 0;
 
-static void check(int condition, const char *what)
+static void check(int condition, const char* what)
 {
     if (!condition) {
         fprintf(stderr, "install_probe: %s\n", what);
@@ -20,28 +20,28 @@ static void check(int condition, const char *what)
     }
 }
 
-static void put16(unsigned char *bytes, int offset, int value)
+static void put16(unsigned char* bytes, int offset, int value)
 {
     bytes[offset] = (unsigned char)((value >> 8) & 0xFF);
     bytes[offset + 1] = (unsigned char)(value & 0xFF);
 }
 
-static int write_dataset(const char *path)
+static int write_dataset(const char* path)
 {
     static unsigned char file[(ROWS + 1) * COLUMNS * 2];
-    FILE *out;
+    FILE* out;
     size_t written;
     memset(file, 0, sizeof file);
-    put16(file, 0, 0xD5D1);  /* satellite_id hesk-14 */
-    put16(file, 8, 3905);    /* start_latitude 30.5078125 */
+    put16(file, 0, 0xD5D1); /* satellite_id hesk-14 */
+    put16(file, 8, 3905);   /* start_latitude 30.5078125 */
     put16(file, 34, ROWS);
     put16(file, 36, COLUMNS);
-    put16(file, 44, 2);      /* calibration_type albedo_temperature */
-    put16(file, 48, 4);      /* channel_number avhrr_ch4 */
-    put16(file, 50, 1);      /* data_id infrared */
-    put16(file, 62, 2);      /* channel_pixel_size */
-    put16(file, 100, 2);     /* orbit_type: a code without a name */
-    put16(file, 112, 2024);  /* orbit_start_year */
+    put16(file, 44, 2);     /* calibration_type albedo_temperature */
+    put16(file, 48, 4);     /* channel_number avhrr_ch4 */
+    put16(file, 50, 1);     /* data_id infrared */
+    put16(file, 62, 2);     /* channel_pixel_size */
+    put16(file, 100, 2);    /* orbit_type: a code without a name */
+    put16(file, 112, 2024); /* orbit_start_year */
     out = fopen(path, "wb");
     if (out == NULL)
         return -1;
@@ -49,7 +49,7 @@ static int write_dataset(const char *path)
     return fclose(out) == 0 && written == sizeof file ? 0 : -1;
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     char name[TD_ATT_NAME_SIZE];
     char text[TD_ATT_TEXT_SIZE];
@@ -83,8 +83,9 @@ int main(int argc, char **argv)
     check(enumerated == 15 && shorts == 37 && scaled == 5, "attribute kinds");
     check(td_attinq(id, 0, TD_NUM_ATTRIBUTES, name, &kind, &scale) == TD_EBADATTID,
           "td_attinq past the last attribute");
-    check(td_attinq(id, 0, 4, name, &kind, &scale) == TD_NOERR && strcmp(name, "start_latitude") == 0
-              && kind == TD_ATT_SCALED && scale == 128, "td_attinq start_latitude");
+    check(td_attinq(id, 0, 4, name, &kind, &scale) == TD_NOERR && strcmp(name, "start_latitude") == 0 &&
+              kind == TD_ATT_SCALED && scale == 128,
+          "td_attinq start_latitude");
     check(td_attget_stored(id, 0, "start_latitude", &value) == TD_NOERR && value == 3905,
           "td_attget_stored start_latitude");
     check(td_attget_stored(id, 0, "orbit_type", &value) == TD_NOERR && value == 2,

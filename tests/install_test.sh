@@ -98,7 +98,7 @@ LD_LIBRARY_PATH="$libdir" "$prefix/bin/tdfinfo" "$scratch/none.tdf" 2>"$scratch/
 grep -qx "tdfinfo: $scratch/none.tdf: cannot access dataset" "$scratch/err" || fail "tdfinfo failure line: $(cat "$scratch/err")"
 # tdfbatch finds the tdftogif installed beside it, with no PATH to look in.
 mkdir "$scratch/passes"
-"$build/tests/make_sample" "$scratch/passes/p.tdf" 40 60 || fail "make_sample failed"
+"$build/tools/writer/make_sample" "$scratch/passes/p.tdf" 40 60 || fail "make_sample failed"
 PATH=/nonexistent "$prefix/bin/tdfbatch" -q "$scratch/passes" "$scratch/gifs" 2>"$scratch/err" ||
     fail "installed tdfbatch: $(cat "$scratch/err")"
 [ -s "$scratch/gifs/p.gif" ] || fail "installed tdfbatch converted nothing"

@@ -1,4 +1,5 @@
-// options_test.cpp - the option stage and the per-kind defaults, in-process.
+// options_test.cpp - the option stage, the tick format, the failure line and
+// the per-kind defaults, in-process.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -7,7 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "options.h"
+#include "arithmetic.h"
+#include "command_line.h"
+#include "failure.h"
+#include "kind_defaults.h"
 #include "tidewell.h"
 
 namespace {
@@ -46,13 +50,14 @@ struct accepted_case {
 TEST(ParseOptions, AcceptedCommandLinesSetTheirFields)
 {
     const std::vector<accepted_case> cases = {
-        {"defaults", {"in"},
+        {"defaults",
+         {"in"},
          [](const tdf::cmd_options& o) {
-             return o.colours == 245 && o.decimals == 1 && !o.min_given && !o.max_given &&
-                    !o.ticint_given && !o.cmap_given && o.cmap == nullptr && o.output == nullptr &&
-                    o.fixed_planes == 0 && o.dynamic_planes == 0 && !o.fahrenheit && !o.invert &&
-                    !o.stamp && !o.utc && same_rgb(o.bad_colour, 0, 0, 0) &&
-                    same_rgb(o.plane_colour[0], 0, 0, 0) && same_rgb(o.plane_colour[7], 0, 0, 0);
+             return o.colours == 245 && o.decimals == 1 && !o.min_given && !o.max_given && !o.ticint_given &&
+                    !o.cmap_given && o.cmap == nullptr && o.output == nullptr && o.fixed_planes == 0 &&
+                    o.dynamic_planes == 0 && !o.fahrenheit && !o.invert && !o.stamp && !o.utc &&
+                    same_rgb(o.bad_colour, 0, 0, 0) && same_rgb(o.plane_colour[0], 0, 0, 0) &&
+                    same_rgb(o.plane_colour[7], 0, 0, 0);
          }},
         {"-c 1", {"-c", "1", "in"}, [](const auto& o) { return o.colours == 1; }},
         {"-c 245", {"-c", "245", "in"}, [](const auto& o) { return o.colours == 245; }},
@@ -61,64 +66,87 @@ TEST(ParseOptions, AcceptedCommandLinesSetTheirFields)
         {"-cx acts as -c", {"-cx", "10", "in"}, [](const auto& o) { return o.colours == 10; }},
         {"-d 0", {"-d", "0", "in"}, [](const auto& o) { return o.decimals == 0; }},
         {"-d 28", {"-d", "28", "in"}, [](const auto& o) { return o.decimals == 28; }},
-        {"-t 0.5", {"-t", "0.5", "in"},
-         [](const auto& o) { return o.ticint == 0.5f && o.ticint_given; }},
-        {"-l -5 takes the value as it stands", {"-l", "-5", "in"},
+        {"-t 0.5", {"-t", "0.5", "in"}, [](const auto& o) { return o.ticint == 0.5f && o.ticint_given; }},
+        {"-l -5 takes the value as it stands",
+         {"-l", "-5", "in"},
          [](const auto& o) { return o.min == -5.0f && o.min_given && std::strcmp(o.input, "in") == 0; }},
-        {"-l abc gives min 0", {"-l", "abc", "in"},
+        {"-l abc gives min 0",
+         {"-l", "abc", "in"},
          [](const auto& o) { return o.min == 0.0f && o.min_given; }},
         {"-h 1e2", {"-h", "1e2", "in"}, [](const auto& o) { return o.max == 100.0f && o.max_given; }},
         {"-l 39.2 is the float nearest", {"-l", "39.2", "in"}, [](const auto& o) { return o.min == 39.2f; }},
-        {"-m meridia", {"-m", "meridia", "in"},
+        {"-m meridia",
+         {"-m", "meridia", "in"},
          [](const auto& o) { return std::strcmp(o.cmap, "meridia") == 0 && o.cmap_given; }},
-        {"-m Prism is left to the driver", {"-m", "Prism", "in"},
+        {"-m Prism is left to the driver",
+         {"-m", "Prism", "in"},
          [](const auto& o) { return std::strcmp(o.cmap, "Prism") == 0; }},
-        {"-o takes a value beginning with -", {"-o", "-x", "in"},
+        {"-o takes a value beginning with -",
+         {"-o", "-x", "in"},
          [](const auto& o) { return std::strcmp(o.output, "-x") == 0 && std::strcmp(o.input, "in") == 0; }},
-        {"flags", {"-f", "-i", "-s", "-u", "in"},
+        {"flags",
+         {"-f", "-i", "-s", "-u", "in"},
          [](const auto& o) { return o.fahrenheit && o.invert && o.stamp && o.utc; }},
-        {"-b 255 reads one component", {"-b", "255", "in"},
+        {"-b 255 reads one component",
+         {"-b", "255", "in"},
          [](const auto& o) { return same_rgb(o.bad_colour, 255, 0, 0); }},
         {"-b 1,2,3", {"-b", "1,2,3", "in"}, [](const auto& o) { return same_rgb(o.bad_colour, 1, 2, 3); }},
-        {"-b stops at a mismatch", {"-b", "9,x,7", "in"},
+        {"-b stops at a mismatch",
+         {"-b", "9,x,7", "in"},
          [](const auto& o) { return same_rgb(o.bad_colour, 9, 0, 0); }},
-        {"-b component blanks after a comma", {"-b", "1, 2,-3", "in"},
+        {"-b component blanks after a comma",
+         {"-b", "1, 2,-3", "in"},
          [](const auto& o) { return same_rgb(o.bad_colour, 1, 2, -3); }},
-        {"-b stops at an empty component", {"-b", "255,,7", "in"},
+        {"-b stops at an empty component",
+         {"-b", "255,,7", "in"},
          [](const auto& o) { return same_rgb(o.bad_colour, 255, 0, 0); }},
-        {"-b keeps what an empty last component leaves", {"-b", "1,2,3", "-b", "4,5,", "in"},
+        {"-b keeps what an empty last component leaves",
+         {"-b", "1,2,3", "-b", "4,5,", "in"},
          [](const auto& o) { return same_rgb(o.bad_colour, 4, 5, 3); }},
-        {"-1 with an empty first component keeps the earlier colour", {"-1", "1,2,3", "-1", ",5,6", "in"},
+        {"-1 with an empty first component keeps the earlier colour",
+         {"-1", "1,2,3", "-1", ",5,6", "in"},
          [](const auto& o) { return o.fixed_planes == 0x01 && same_rgb(o.plane_colour[0], 1, 2, 3); }},
-        {"-b no blank before a comma", {"-b", "1 ,2,3", "in"},
+        {"-b no blank before a comma",
+         {"-b", "1 ,2,3", "in"},
          [](const auto& o) { return same_rgb(o.bad_colour, 1, 0, 0); }},
-        {"-b keeps unread components of an earlier -b", {"-b", "1,2,3", "-b", "9", "in"},
+        {"-b keeps unread components of an earlier -b",
+         {"-b", "1,2,3", "-b", "9", "in"},
          [](const auto& o) { return same_rgb(o.bad_colour, 9, 2, 3); }},
-        {"components are not range-checked here", {"-b", "300,-4,256", "in"},
+        {"components are not range-checked here",
+         {"-b", "300,-4,256", "in"},
          [](const auto& o) { return same_rgb(o.bad_colour, 300, -4, 256); }},
-        {"-1 colour", {"-1", "255,0,0", "in"},
+        {"-1 colour",
+         {"-1", "255,0,0", "in"},
          [](const auto& o) {
              return o.fixed_planes == 0x01 && o.dynamic_planes == 0 && same_rgb(o.plane_colour[0], 255, 0, 0);
          }},
-        {"-4 dyn", {"-4", "dyn", "in"},
+        {"-4 dyn",
+         {"-4", "dyn", "in"},
          [](const auto& o) { return o.fixed_planes == 0 && o.dynamic_planes == 0x08; }},
         {"-12 acts as -1", {"-12", "dyn", "in"}, [](const auto& o) { return o.dynamic_planes == 0x01; }},
-        {"dyn is case-sensitive", {"-2", "DYN", "in"},
-         [](const auto& o) { return o.fixed_planes == 0x02 && o.dynamic_planes == 0 && same_rgb(o.plane_colour[1], 0, 0, 0); }},
-        {"masks only gain bits", {"-1", "dyn", "-1", "255,0,0", "-3", "1,2,3", "-3", "dyn", "in"},
+        {"dyn is case-sensitive",
+         {"-2", "DYN", "in"},
+         [](const auto& o) {
+             return o.fixed_planes == 0x02 && o.dynamic_planes == 0 && same_rgb(o.plane_colour[1], 0, 0, 0);
+         }},
+        {"masks only gain bits",
+         {"-1", "dyn", "-1", "255,0,0", "-3", "1,2,3", "-3", "dyn", "in"},
          [](const auto& o) {
              return o.fixed_planes == 0x05 && o.dynamic_planes == 0x05 &&
                     same_rgb(o.plane_colour[0], 255, 0, 0) && same_rgb(o.plane_colour[2], 1, 2, 3);
          }},
-        {"repeated options override", {"-c", "9", "-c", "3", "-d", "4", "-d", "2", "-m", "a", "-m", "b",
-                                       "-o", "x", "-o", "y", "-l", "1", "-l", "2", "in"},
+        {"repeated options override",
+         {"-c", "9",  "-c", "3",  "-d", "4",  "-d", "2",  "-m", "a", "-m",
+          "b",  "-o", "x",  "-o", "y",  "-l", "1",  "-l", "2",  "in"},
          [](const auto& o) {
              return o.colours == 3 && o.decimals == 2 && std::strcmp(o.cmap, "b") == 0 &&
                     std::strcmp(o.output, "y") == 0 && o.min == 2.0f;
          }},
-        {"arguments after the input are ignored", {"in", "extra", "-x"},
+        {"arguments after the input are ignored",
+         {"in", "extra", "-x"},
          [](const auto& o) { return std::strcmp(o.input, "in") == 0; }},
-        {"-c with leading zeros", {"-c", "0000000000007", "in"},
+        {"-c with leading zeros",
+         {"-c", "0000000000007", "in"},
          [](const auto& o) { return o.colours == 7; }},
     };
     for (const auto& c : cases) {
@@ -137,7 +165,7 @@ TEST(ParseOptions, AcceptedCommandLinesSetTheirFields)
 struct refused_case {
     std::vector<const char*> args;
     int status;
-    const char* line;  // expected standard error
+    const char* line; // expected standard error
     bool usage;
 };
 
@@ -260,7 +288,7 @@ TEST(ApplyKindDefaults, GivenFlagsDecideNotValues)
     o.min_given = true;
     o.max = 0.0f;
     o.max_given = true;
-    o.ticint = 0.0f;  // not given although a value is present
+    o.ticint = 0.0f; // not given although a value is present
     const char* name = "prism";
     o.cmap = name;
     o.cmap_given = true;
@@ -273,7 +301,7 @@ TEST(ApplyKindDefaults, GivenFlagsDecideNotValues)
     tdf::cmd_options v;
     v.ticint = 7.0f;
     v.ticint_given = true;
-    v.max = 3.0f;  // present but not given: replaced
+    v.max = 3.0f; // present but not given: replaced
     ASSERT_EQ(tdf::apply_kind_defaults(v, TD_KIND_CLOUD, "cloud"), 0);
     EXPECT_EQ(v.ticint, 7.0f);
     EXPECT_EQ(v.max, 255.0f);

@@ -92,8 +92,8 @@ TEST_F(Pool, ChangedFileIsNotOpenedAgain)
     struct Case {
         const char* name;
         bool compressed;
-        const char* change;   // "none", "in place", "renamed over", "removed"
-        float read_again;     // a count, or -status
+        const char* change; // "none", "in place", "renamed over", "removed"
+        float read_again;   // a count, or -status
     };
     const Case cases[] = {
         {"unchanged", false, "none", 7.0f},

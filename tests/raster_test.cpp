@@ -13,8 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "gif_image.h"
+#include "arithmetic.h"
 #include "dataset_writer.h"
+#include "gif_image.h"
 #include "raster.h"
 #include "run_command.h"
 #include "tidewell.h"
@@ -23,17 +24,34 @@ namespace {
 
 using tdf::round_nearest;
 
-TEST(RoundNearest, HalvesGoAwayFromZero) {
+TEST(RoundNearest, HalvesGoAwayFromZero)
+{
     const struct {
         float x;
         int want;
     } cases[] = {
-        {0.0f, 0},        {-0.0f, 0},        {0.5f, 1},          {-0.5f, -1},
-        {1.5f, 2},        {2.5f, 3},         {-2.5f, -3},        {0.4999999f, 0},
-        {-0.4999999f, 0}, {0.4f, 0},         {-0.4f, 0},         {9.6f, 10},
-        {244.49998f, 244}, {244.5f, 245},    {8388609.0f, 8388609}, {2147483520.0f, 2147483520},
-        {-2147483648.0f, INT_MIN}, {1e10f, INT_MAX}, {-1e10f, INT_MIN}, {INFINITY, INT_MAX},
-        {-INFINITY, INT_MIN}, {std::nanf(""), 0},
+        {0.0f, 0},
+        {-0.0f, 0},
+        {0.5f, 1},
+        {-0.5f, -1},
+        {1.5f, 2},
+        {2.5f, 3},
+        {-2.5f, -3},
+        {0.4999999f, 0},
+        {-0.4999999f, 0},
+        {0.4f, 0},
+        {-0.4f, 0},
+        {9.6f, 10},
+        {244.49998f, 244},
+        {244.5f, 245},
+        {8388609.0f, 8388609},
+        {2147483520.0f, 2147483520},
+        {-2147483648.0f, INT_MIN},
+        {1e10f, INT_MAX},
+        {-1e10f, INT_MIN},
+        {INFINITY, INT_MAX},
+        {-INFINITY, INT_MIN},
+        {std::nanf(""), 0},
     };
     for (const auto& c : cases)
         EXPECT_EQ(round_nearest(c.x), c.want) << c.x;
@@ -51,7 +69,8 @@ struct palette {
 
 image_ptr make_image(int rows, int columns, int n, palette& pal,
                      const std::vector<std::array<int, 3>>& data_rgb = {},
-                     const std::array<std::array<int, 3>, 8>& plane_rgb = {}) {
+                     const std::array<std::array<int, 3>, 8>& plane_rgb = {})
+{
     image_ptr im(gdImageCreate(columns + 125, rows + 22));
     gdImageColorAllocate(im.get(), 0, 0, 0);
     gdImageColorAllocate(im.get(), 255, 255, 255);
@@ -69,11 +88,13 @@ image_ptr make_image(int rows, int columns, int n, palette& pal,
 // A dataset written by the writer and open read-only for the test.
 class open_dataset {
 public:
-    explicit open_dataset(const tdw::DatasetDescription& desc) {
+    explicit open_dataset(const tdw::DatasetDescription& desc)
+    {
         tdw::write_dataset(path_, desc);
         status_ = td_open(path_.c_str(), TD_READONLY, &id_);
     }
-    ~open_dataset() {
+    ~open_dataset()
+    {
         if (status_ == 0)
             (void)td_close(id_);
     }
@@ -94,14 +115,16 @@ private:
 // wide.  Columns past the ones a test asks for hold the value 0.
 constexpr int kMinColumns = 68;
 
-std::function<int(int, int)> padded(std::function<int(int, int)> f, int columns) {
+std::function<int(int, int)> padded(std::function<int(int, int)> f, int columns)
+{
     return [f = std::move(f), columns](int r, int c) { return c < columns ? f(r, c) : 0; };
 }
 
 // Raw counts of an infrared dataset: stored value v gives count v - 1, and 0
 // gives the bad value.
 tdw::DatasetDescription raw_infrared(int rows, int columns, std::function<int(int, int)> value,
-                              std::function<int(int, int)> nibble = {}, bool compressed = false) {
+                                     std::function<int(int, int)> nibble = {}, bool compressed = false)
+{
     tdw::DatasetDescription desc;
     desc.data_id = tdw::kInfrared;
     desc.rows = static_cast<std::int16_t>(rows);
@@ -116,7 +139,8 @@ tdw::DatasetDescription raw_infrared(int rows, int columns, std::function<int(in
 
 // Scan times: the stored signed word w gives w / 100 hours and w % 100
 // minutes, which reaches exact negative and fractional values.
-tdw::DatasetDescription scan_times(const std::vector<int>& words) {
+tdw::DatasetDescription scan_times(const std::vector<int>& words)
+{
     tdw::DatasetDescription desc;
     desc.data_id = tdw::kAncillary;
     desc.rows = 1;
@@ -126,8 +150,8 @@ tdw::DatasetDescription scan_times(const std::vector<int>& words) {
     return desc;
 }
 
-tdf::raster_params params_for(const palette& pal, int rows, int columns, int dataset, float min,
-                              float max) {
+tdf::raster_params params_for(const palette& pal, int rows, int columns, int dataset, float min, float max)
+{
     tdf::raster_params p;
     p.data_colours = pal.data.data();
     p.colours = static_cast<int>(pal.data.size());
@@ -146,9 +170,13 @@ tdf::raster_params params_for(const palette& pal, int rows, int columns, int dat
     return p;
 }
 
-int pixel(const image_ptr& im, int row, int column) { return gdImageGetPixel(im.get(), column + 11, row + 11); }
+int pixel(const image_ptr& im, int row, int column)
+{
+    return gdImageGetPixel(im.get(), column + 11, row + 11);
+}
 
-TEST(DrawData, EveryCountTakesItsColour) {
+TEST(DrawData, EveryCountTakesItsColour)
+{
     // Row 0: counts 0 .. 255; row 1: missing, the largest count, beyond it.
     open_dataset ds(raw_infrared(2, 256, [](int r, int c) {
         if (r == 0)
@@ -174,22 +202,21 @@ TEST(DrawData, EveryCountTakesItsColour) {
     EXPECT_EQ(gdImageGetPixel(im.get(), 256 + 11, 11), 0);
 }
 
-TEST(DrawData, PlacesOnTheScale) {
+TEST(DrawData, PlacesOnTheScale)
+{
     // 10 colours on 0 .. 9 (one colour per unit).
     const struct {
-        int word;       // stored scan time
+        int word; // stored scan time
         bool bad;
         int colour;
     } cases[] = {
-        {0, false, 0},     // min
-        {900, false, 9},   // max
-        {-24, false, 0},   // -0.4: within half a step below min
-        {-30, true, 0},    // -0.5: half a step below min is missing
-        {-100, true, 0},
-        {430, false, 5},   // 4.5 rounds up
-        {936, false, 9},   // 9.6 is above the range: the last colour
-        {5000, false, 9},
-        {-2359, true, 0},
+        {0, false, 0},                     // min
+        {900, false, 9},                   // max
+        {-24, false, 0},                   // -0.4: within half a step below min
+        {-30, true, 0},                    // -0.5: half a step below min is missing
+        {-100, true, 0},  {430, false, 5}, // 4.5 rounds up
+        {936, false, 9},                   // 9.6 is above the range: the last colour
+        {5000, false, 9}, {-2359, true, 0},
     };
     std::vector<int> words;
     for (const auto& c : cases)
@@ -198,13 +225,15 @@ TEST(DrawData, PlacesOnTheScale) {
     ASSERT_EQ(ds.status(), 0);
     palette pal;
     auto im = make_image(1, static_cast<int>(words.size()), 10, pal);
-    ASSERT_EQ(tdf::draw_data(im.get(), params_for(pal, 1, static_cast<int>(words.size()), ds.id(), 0.0f, 9.0f)), 0);
+    ASSERT_EQ(
+        tdf::draw_data(im.get(), params_for(pal, 1, static_cast<int>(words.size()), ds.id(), 0.0f, 9.0f)), 0);
     for (std::size_t i = 0; i < words.size(); ++i)
         EXPECT_EQ(pixel(im, 0, static_cast<int>(i)), cases[i].bad ? pal.bad : pal.data[cases[i].colour])
             << "stored " << cases[i].word;
 }
 
-TEST(DrawData, FahrenheitConvertsBeforePlacing) {
+TEST(DrawData, FahrenheitConvertsBeforePlacing)
+{
     // 19 colours on 23 .. 41 F: one colour per degree Fahrenheit.
     open_dataset ds(scan_times({0, 100, -500, 1000, -1000}));
     ASSERT_EQ(ds.status(), 0);
@@ -213,14 +242,15 @@ TEST(DrawData, FahrenheitConvertsBeforePlacing) {
     auto p = params_for(pal, 1, 5, ds.id(), 23.0f, 41.0f);
     p.fahrenheit = true;
     ASSERT_EQ(tdf::draw_data(im.get(), p), 0);
-    EXPECT_EQ(pixel(im, 0, 0), pal.data[9]);   // 0 -> 32
-    EXPECT_EQ(pixel(im, 0, 1), pal.data[11]);  // 1 -> 33.8
-    EXPECT_EQ(pixel(im, 0, 2), pal.data[0]);   // -5 -> 23
-    EXPECT_EQ(pixel(im, 0, 3), pal.data[18]);  // 10 -> 50
-    EXPECT_EQ(pixel(im, 0, 4), pal.bad);       // -10 -> 14
+    EXPECT_EQ(pixel(im, 0, 0), pal.data[9]);  // 0 -> 32
+    EXPECT_EQ(pixel(im, 0, 1), pal.data[11]); // 1 -> 33.8
+    EXPECT_EQ(pixel(im, 0, 2), pal.data[0]);  // -5 -> 23
+    EXPECT_EQ(pixel(im, 0, 3), pal.data[18]); // 10 -> 50
+    EXPECT_EQ(pixel(im, 0, 4), pal.bad);      // -10 -> 14
 }
 
-TEST(DrawData, BadValueIsRecognisedInsideTheRange) {
+TEST(DrawData, BadValueIsRecognisedInsideTheRange)
+{
     open_dataset ds(raw_infrared(1, 2, [](int, int c) { return c == 0 ? 0 : 1; }));
     ASSERT_EQ(ds.status(), 0);
     palette pal;
@@ -230,7 +260,8 @@ TEST(DrawData, BadValueIsRecognisedInsideTheRange) {
     EXPECT_EQ(pixel(im, 0, 1), pal.data[9]);
 }
 
-TEST(DrawData, SingleColour) {
+TEST(DrawData, SingleColour)
+{
     open_dataset ds(scan_times({0, 500, -100}));
     ASSERT_EQ(ds.status(), 0);
     palette pal;
@@ -241,8 +272,10 @@ TEST(DrawData, SingleColour) {
     EXPECT_EQ(pixel(im, 0, 2), pal.data[0]);
 }
 
-TEST(DrawData, CompressedDatasetRowByRow) {
-    open_dataset ds(raw_infrared(5, 7, [](int r, int c) { return 1 + r + c; }, {}, true));
+TEST(DrawData, CompressedDatasetRowByRow)
+{
+    open_dataset ds(raw_infrared(
+        5, 7, [](int r, int c) { return 1 + r + c; }, {}, true));
     ASSERT_EQ(ds.status(), 0);
     palette pal;
     auto im = make_image(5, 7, 11, pal);
@@ -254,37 +287,38 @@ TEST(DrawData, CompressedDatasetRowByRow) {
 
 // Planes: data colours white, grey 128 and grey 126 (counts 0, 1, 2); the
 // bad colour black; plane 3 dark blue, plane 4 white, the others distinct.
-TEST(DrawData, GraphicsPlanes) {
-    const int W = -1;   // stands for the white index
-    const int K = -2;   // black index
+TEST(DrawData, GraphicsPlanes)
+{
+    const int W = -1; // stands for the white index
+    const int K = -2; // black index
     const struct {
-        int count;      // -1: missing
-        int g;          // graphics byte
+        int count; // -1: missing
+        int g;     // graphics byte
         int fixed;
         int dynamic;
-        int want;       // palette index, or W / K, or 100 + p for plane p's colour, or 200 + i for data colour i
+        int want; // palette index, or W / K, or 100 + p for plane p's colour, or 200 + i for data colour i
     } cases[] = {
-        {0, 0x0A, 0x0A, 0x00, 102},       // planes 4 and 2 fixed: plane 2 is painted last
-        {0, 0x0A, 0x08, 0x02, K},         // plane 4 fixed white, plane 2 dynamic over it
-        {1, 0x01, 0x02, 0x04, 201},       // plane bit in neither mask
-        {1, 0x04, 0x04, 0x04, 103},       // in both masks: fixed
-        {0, 0x01, 0x00, 0x01, K},         // dynamic over white
-        {1, 0x01, 0x00, 0x01, K},         // over grey 128
-        {2, 0x01, 0x00, 0x01, W},         // over grey 126
-        {-1, 0x01, 0x00, 0x01, W},        // over the black bad colour
-        {0, 0x0F, 0x05, 0x0A, W},         // 4 dyn, 1 fixed, 3 fixed, 2 dyn over dark blue
-        {0, 0x09, 0x01, 0x08, 101},       // 4 dynamic, then 1 fixed
-        {0, 0x06, 0x06, 0x00, 102},       // 3 then 2
-        {0, 0x03, 0x03, 0x00, 102},       // 1 then 2
-        {0, 0x0C, 0x0C, 0x00, 103},       // 4 then 3
-        {0, 0x00, 0x0F, 0x0F, 200},       // no plane at the pixel
+        {0, 0x0A, 0x0A, 0x00, 102}, // planes 4 and 2 fixed: plane 2 is painted last
+        {0, 0x0A, 0x08, 0x02, K},   // plane 4 fixed white, plane 2 dynamic over it
+        {1, 0x01, 0x02, 0x04, 201}, // plane bit in neither mask
+        {1, 0x04, 0x04, 0x04, 103}, // in both masks: fixed
+        {0, 0x01, 0x00, 0x01, K},   // dynamic over white
+        {1, 0x01, 0x00, 0x01, K},   // over grey 128
+        {2, 0x01, 0x00, 0x01, W},   // over grey 126
+        {-1, 0x01, 0x00, 0x01, W},  // over the black bad colour
+        {0, 0x0F, 0x05, 0x0A, W},   // 4 dyn, 1 fixed, 3 fixed, 2 dyn over dark blue
+        {0, 0x09, 0x01, 0x08, 101}, // 4 dynamic, then 1 fixed
+        {0, 0x06, 0x06, 0x00, 102}, // 3 then 2
+        {0, 0x03, 0x03, 0x00, 102}, // 1 then 2
+        {0, 0x0C, 0x0C, 0x00, 103}, // 4 then 3
+        {0, 0x00, 0x0F, 0x0F, 200}, // no plane at the pixel
     };
     const int n = static_cast<int>(std::size(cases));
     open_dataset ds(raw_infrared(
         1, n, [&](int, int c) { return cases[c].count + 1; }, [&](int, int c) { return cases[c].g & 0x0F; }));
     ASSERT_EQ(ds.status(), 0);
-    const std::array<std::array<int, 3>, 8> plane_rgb{{{200, 0, 0}, {0, 200, 0}, {0, 0, 200}, {255, 255, 255},
-                                                       {9, 9, 9}, {8, 8, 8}, {7, 7, 7}, {6, 6, 6}}};
+    const std::array<std::array<int, 3>, 8> plane_rgb{
+        {{200, 0, 0}, {0, 200, 0}, {0, 0, 200}, {255, 255, 255}, {9, 9, 9}, {8, 8, 8}, {7, 7, 7}, {6, 6, 6}}};
     for (int i = 0; i < n; ++i) {
         palette pal;
         auto im = make_image(1, n, 3, pal, {{255, 255, 255}, {128, 128, 128}, {126, 126, 126}}, plane_rgb);
@@ -298,8 +332,10 @@ TEST(DrawData, GraphicsPlanes) {
     }
 }
 
-TEST(DrawData, HighPlaneBitsInTheMasksPaintNothing) {
-    open_dataset ds(raw_infrared(1, 1, [](int, int) { return 2; }, [](int, int) { return 0x0F; }));
+TEST(DrawData, HighPlaneBitsInTheMasksPaintNothing)
+{
+    open_dataset ds(raw_infrared(
+        1, 1, [](int, int) { return 2; }, [](int, int) { return 0x0F; }));
     ASSERT_EQ(ds.status(), 0);
     palette pal;
     auto im = make_image(1, 1, 3, pal);
@@ -310,8 +346,9 @@ TEST(DrawData, HighPlaneBitsInTheMasksPaintNothing) {
     EXPECT_EQ(pixel(im, 0, 0), pal.data[1]);
 }
 
-TEST(DrawData, GraphicsAreReadOnlyWhenAPlaneIsAsked) {
-    open_dataset ds(scan_times({0, 900}));  // ancillary: no graphics variable
+TEST(DrawData, GraphicsAreReadOnlyWhenAPlaneIsAsked)
+{
+    open_dataset ds(scan_times({0, 900})); // ancillary: no graphics variable
     ASSERT_EQ(ds.status(), 0);
     palette pal;
     auto im = make_image(1, 2, 10, pal);
@@ -326,7 +363,8 @@ TEST(DrawData, GraphicsAreReadOnlyWhenAPlaneIsAsked) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "tdftogif: graphics: invalid variable id\n");
 }
 
-TEST(DrawData, ReadFailuresAreReportedAndReturned) {
+TEST(DrawData, ReadFailuresAreReportedAndReturned)
+{
     open_dataset ds(raw_infrared(2, 3, [](int, int) { return 1; }));
     ASSERT_EQ(ds.status(), 0);
     palette pal;
@@ -338,10 +376,11 @@ TEST(DrawData, ReadFailuresAreReportedAndReturned) {
     EXPECT_EQ(tdf::draw_data(im.get(), p), TD_EBADVARID);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "tdftogif: avhrr_ch4: invalid variable id\n");
 
-    p = params_for(pal, 3, 3, ds.id(), 0.0f, 9.0f);  // one row more than the dataset has
+    p = params_for(pal, 3, 3, ds.id(), 0.0f, 9.0f); // one row more than the dataset has
     testing::internal::CaptureStderr();
     EXPECT_EQ(tdf::draw_data(im.get(), p), TD_EINDEX);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "tdftogif: avhrr_ch4: variable index is out of range\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "tdftogif: avhrr_ch4: variable index is out of range\n");
     EXPECT_EQ(pixel(im, 1, 2), pal.data[0]) << "rows before the failure are painted";
 
     p = params_for(pal, 2, 3, 99, 0.0f, 9.0f);
@@ -350,7 +389,8 @@ TEST(DrawData, ReadFailuresAreReportedAndReturned) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "tdftogif: avhrr_ch4: invalid dataset id\n");
 }
 
-TEST(DrawData, NoRowsOrColumnsPaintNothingAndReadNothing) {
+TEST(DrawData, NoRowsOrColumnsPaintNothingAndReadNothing)
+{
     palette pal;
     auto im = make_image(4, 4, 10, pal);
     for (const auto& [rows, columns] : std::vector<std::pair<int, int>>{{0, 4}, {4, 0}, {0, 0}}) {
@@ -363,7 +403,8 @@ TEST(DrawData, NoRowsOrColumnsPaintNothingAndReadNothing) {
             ASSERT_EQ(gdImageGetPixel(im.get(), x, y), 0);
 }
 
-TEST(DrawData, PixelsOutsideTheImageOrClipAreIgnored) {
+TEST(DrawData, PixelsOutsideTheImageOrClipAreIgnored)
+{
     open_dataset ds(raw_infrared(6, 6, [](int r, int c) { return 1 + (r + c) % 10; }));
     ASSERT_EQ(ds.status(), 0);
     palette pal;

@@ -60,7 +60,7 @@ TEST_F(ReducedQuicklook, EachPixelIsTheMeanAndThePlanesOfItsBlock)
     constexpr int rows = 17, columns = 139, n = 235;
     const auto count = [](int r, int c) {
         const bool missing = (r * 5 + c * 3) % 11 == 0 || (r >= 7 && r <= 13 && c <= 13);
-        const bool cold = r <= 6 && c >= 100;  // below min, block means too
+        const bool cold = r <= 6 && c >= 100; // below min, block means too
         return missing ? -1 : cold ? (r + c) % 8 : (r * 31 + c * 17) % 240;
     };
     const auto nibble = [](int r, int c) {
@@ -80,21 +80,22 @@ TEST_F(ReducedQuicklook, EachPixelIsTheMeanAndThePlanesOfItsBlock)
     const struct {
         std::vector<std::string> args;
         int factor;
-        int under;  // palette index of values below min
+        int under; // palette index of values below min
     } cases[] = {
         {{"--reduce", "2"}, 2, bad},
         {{"--reduce=3", "--under", "0,0,255"}, 3, under_entry},
         {{"--reduce", "7", "--under", "lowest"}, 7, 2},
-        {{"--fit", "47"}, 3, bad},  // 139 / 47 rounded up
+        {{"--fit", "47"}, 3, bad}, // 139 / 47 rounded up
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("N " + std::to_string(c.factor) + " " + c.args.front());
-        std::vector<std::string> args{"-l", "10", "-h", "244", "-c", std::to_string(n), "-1", "255,0,0", "-2", "dyn"};
+        std::vector<std::string> args{"-l", "10",      "-h", "244", "-c", std::to_string(n),
+                                      "-1", "255,0,0", "-2", "dyn"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const image_ptr image = convert(dataset, args);
         ASSERT_TRUE(image);
         const int shown_rows = rounded_up(rows, c.factor), shown_columns = rounded_up(columns, c.factor);
-        EXPECT_EQ(gdImageSX(image.get()), shown_columns + 89 + 9 * 5);  // labels "244.0"
+        EXPECT_EQ(gdImageSX(image.get()), shown_columns + 89 + 9 * 5); // labels "244.0"
         EXPECT_EQ(gdImageSY(image.get()), shown_rows + 22);
         if (c.under == under_entry) {
             EXPECT_EQ(tdtest::entry(image.get(), under_entry), (tdtest::colour{0, 0, 255}));
@@ -124,11 +125,12 @@ TEST_F(ReducedQuicklook, EachPixelIsTheMeanAndThePlanesOfItsBlock)
                 }
                 if (bits & 1)
                     want = plane1;
-                if (bits & 2) {  // dynamic: black over light, white over dark
+                if (bits & 2) { // dynamic: black over light, white over dark
                     const tdtest::colour under = tdtest::entry(image.get(), want);
                     want = 0.299 * under.r + 0.587 * under.g + 0.114 * under.b < 127 ? 1 : 0;
                 }
-                ASSERT_EQ(gdImageGetPixel(image.get(), 11 + bc, 11 + br), want) << "block " << br << "," << bc;
+                ASSERT_EQ(gdImageGetPixel(image.get(), 11 + bc, 11 + br), want)
+                    << "block " << br << "," << bc;
             }
         }
         EXPECT_GT(below, 0);
@@ -143,7 +145,9 @@ TEST_F(ReducedQuicklook, EachPixelIsTheMeanAndThePlanesOfItsBlock)
 TEST_F(ReducedQuicklook, LayoutIsThatOfADatasetOfTheReducedSize)
 {
     constexpr int rows = 40, columns = 210, n = 3;
-    const auto block_value = [](int br, int bc) { return (br * 7 + bc * 13) % 5 == 0 ? 0 : 900 + br * 20 + bc * 3; };
+    const auto block_value = [](int br, int bc) {
+        return (br * 7 + bc * 13) % 5 == 0 ? 0 : 900 + br * 20 + bc * 3;
+    };
     const auto missing = [](int r, int c) { return (r + 2 * c) % 4 == 0; };
     const auto nibble = [](int r, int c) { return (r * 3 + c) % 29 == 0 ? 1 : (r == 20 ? 2 : 0); };
     tdw::DatasetDescription big;
@@ -206,10 +210,11 @@ TEST_F(ReducedQuicklook, TallDatasetsFitInLittleMemoryAndDecodeElsewhere)
     int status = 0;
     ASSERT_EQ(waitpid(writer, &status, 0), writer);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    const auto r = tdtest::run_command(tdtest::tdftogif_path(), {"--fit", "512", "-1", "255,0,0", "-o", out, dataset});
+    const auto r =
+        tdtest::run_command(tdtest::tdftogif_path(), {"--fit", "512", "-1", "255,0,0", "-o", out, dataset});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     RecordProperty("peak_kib", std::to_string(r.peak_kib));
-#ifndef TDF_SANITIZED  // the sanitizers' shadow memory and quarantine are not the converter's
+#ifndef TDF_SANITIZED // the sanitizers' shadow memory and quarantine are not the converter's
     EXPECT_LT(r.peak_kib, 64 * 1024);
 #endif
 
@@ -225,8 +230,9 @@ TEST_F(ReducedQuicklook, TallDatasetsFitInLittleMemoryAndDecodeElsewhere)
     DGifCloseFile(gif, &error);
 
     const auto pillow = tdtest::run_command(
-        TDF_PYTHON, {"-c", "import sys; from PIL import Image; im = Image.open(sys.argv[1]); im.load(); "
-                           "print(im.format, im.mode, *im.size)",
+        TDF_PYTHON, {"-c",
+                     "import sys; from PIL import Image; im = Image.open(sys.argv[1]); im.load(); "
+                     "print(im.format, im.mode, *im.size)",
                      out});
     EXPECT_EQ(pillow.exit_code, 0) << pillow.err;
     EXPECT_EQ(pillow.out, "GIF P " + std::to_string(width) + " " + std::to_string(height) + "\n");
@@ -245,8 +251,10 @@ TEST_F(ReducedQuicklook, FactorOneIsTheFullImage)
     const std::string dataset = dir.file("d.tdf");
     tdw::write_dataset(dataset, desc);
     std::vector<std::string> gifs;
-    for (const std::vector<std::string>& extra :
-         {std::vector<std::string>{}, {"--reduce", "1"}, {"--fit", "140"}, {"--reduce", "5", "--fit", "9999"}}) {
+    for (const std::vector<std::string>& extra : {std::vector<std::string>{},
+                                                  {"--reduce", "1"},
+                                                  {"--fit", "140"},
+                                                  {"--reduce", "5", "--fit", "9999"}}) {
         std::vector<std::string> args{"-1", "dyn", "-2", "9,9,9", "-s", "-u"};
         args.insert(args.end(), extra.begin(), extra.end());
         args.push_back(dataset);

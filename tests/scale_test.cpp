@@ -20,7 +20,8 @@ using tdf::tic;
 using tdtest::image_ptr;
 
 // A palette image with background 0 and foreground 1, as the driver makes it.
-image_ptr make_image(int width, int height) {
+image_ptr make_image(int width, int height)
+{
     image_ptr im(gdImageCreate(width, height));
     gdImageColorAllocate(im.get(), 0, 0, 0);
     gdImageColorAllocate(im.get(), 255, 255, 255);
@@ -28,7 +29,8 @@ image_ptr make_image(int width, int height) {
 }
 
 // The image the driver makes for rows x columns and a widest label of L.
-image_ptr make_scale_image(int rows, int columns, int widest) {
+image_ptr make_scale_image(int rows, int columns, int widest)
+{
     return make_image(columns + 89 + 9 * widest, rows + 22);
 }
 
@@ -40,7 +42,8 @@ struct box {
 };
 
 // Extent of the pixels of colour c.
-box extent(gdImagePtr im, int c) {
+box extent(gdImagePtr im, int c)
+{
     box b;
     for (int y = 0; y < gdImageSY(im); ++y)
         for (int x = 0; x < gdImageSX(im); ++x)
@@ -53,14 +56,16 @@ box extent(gdImagePtr im, int c) {
     return b;
 }
 
-std::vector<std::string> texts(const std::vector<tic>& tics) {
+std::vector<std::string> texts(const std::vector<tic>& tics)
+{
     std::vector<std::string> out;
     for (const tic& t : tics)
         out.push_back(t.text);
     return out;
 }
 
-TEST(MakeTics, CountsLabelsAndPositions) {
+TEST(MakeTics, CountsLabelsAndPositions)
+{
     const struct {
         float min, max, ticint;
         int count;
@@ -72,15 +77,15 @@ TEST(MakeTics, CountsLabelsAndPositions) {
         {0, 20, 2, 11, " 0.0", "20.0"},
         {0, 90, 5, 19, " 0.0", "90.0"},
         {0, 24, 2, 13, " 0.0", "24.0"},
-        {0, 10, 25, 1, " 0.0", " 0.0"},     // range / interval 0.4: one tick at min
-        {0, 10, 20, 2, " 0.0", "20.0"},     // 0.5: a second tick beyond max
+        {0, 10, 25, 1, " 0.0", " 0.0"}, // range / interval 0.4: one tick at min
+        {0, 10, 20, 2, " 0.0", "20.0"}, // 0.5: a second tick beyond max
         {-40, 40, 20, 5, "-40.0", "40.0"},
         // An interval beyond the float range: the one tick is min itself.
         {4, 30, INFINITY, 1, " 4.0", " 4.0"},
         {-0.0f, 10, INFINITY, 1, " 0.0", " 0.0"},
         {-0.0f, 10, 60, 1, " 0.0", " 0.0"},
         {4, 30, 0.002f, 13001, " 4.0", "30.0"},
-        {0, 999999, 1, tdf::max_tics, " 0.0", "999999.0"},  // the most ticks a scale is drawn with
+        {0, 999999, 1, tdf::max_tics, " 0.0", "999999.0"}, // the most ticks a scale is drawn with
     };
     for (const auto& c : cases) {
         std::vector<tic> tics;
@@ -94,7 +99,8 @@ TEST(MakeTics, CountsLabelsAndPositions) {
     }
 }
 
-TEST(MakeTics, InfraredDefaults) {
+TEST(MakeTics, InfraredDefaults)
+{
     std::vector<tic> tics;
     ASSERT_EQ(tdf::make_tics(tics, 4, 30, 2, "%4.1f"), 14);
     const std::vector<std::string> want{" 4.0", " 6.0", " 8.0", "10.0", "12.0", "14.0", "16.0",
@@ -107,14 +113,16 @@ TEST(MakeTics, InfraredDefaults) {
     EXPECT_EQ(tics.back().pos, 1.0f);
 }
 
-TEST(MakeTics, LastTickBeyondMax) {
+TEST(MakeTics, LastTickBeyondMax)
+{
     std::vector<tic> tics;
     ASSERT_EQ(tdf::make_tics(tics, 0, 255, 16, "%4.1f"), 17);
     EXPECT_EQ(tics.back().len, 5);
     EXPECT_EQ(tics.back().pos, 256.0f / 255.0f);
 }
 
-TEST(MakeTics, OtherFormats) {
+TEST(MakeTics, OtherFormats)
+{
     std::vector<tic> tics;
     ASSERT_EQ(tdf::make_tics(tics, 0, 1, 0.25f, "%5.2f"), 5);
     EXPECT_EQ(texts(tics), (std::vector<std::string>{" 0.00", " 0.25", " 0.50", " 0.75", " 1.00"}));
@@ -122,18 +130,19 @@ TEST(MakeTics, OtherFormats) {
     EXPECT_EQ(texts(tics), (std::vector<std::string>{"  0", " 10", " 20"}));
 }
 
-TEST(MakeTics, Refusals) {
+TEST(MakeTics, Refusals)
+{
     const struct {
         float min, max, ticint;
         const char* format;
         int result;
     } cases[] = {
-        {10, 0, 20, "%4.1f", 0},            // quotient -0.5: no tick
-        {10, 0, 1, "%4.1f", 0},             // a negative count is no tick either
-        {-3e38f, 3e38f, 1e-30f, "%4.1f", -1},  // beyond int
-        {0, 10, 0, "%4.1f", -1},            // no interval at all
-        {0, 0, 0, "%4.1f", -1},             // 0 / 0
-        {1e30f, 2e30f, 1e30f, "%4.1f", -2}, // 33-character labels
+        {10, 0, 20, "%4.1f", 0},              // quotient -0.5: no tick
+        {10, 0, 1, "%4.1f", 0},               // a negative count is no tick either
+        {-3e38f, 3e38f, 1e-30f, "%4.1f", -1}, // beyond int
+        {0, 10, 0, "%4.1f", -1},              // no interval at all
+        {0, 0, 0, "%4.1f", -1},               // 0 / 0
+        {1e30f, 2e30f, 1e30f, "%4.1f", -2},   // 33-character labels
         {0, 1, 1, "%34.31f", -2},
     };
     for (const auto& c : cases) {
@@ -149,7 +158,8 @@ TEST(MakeTics, Refusals) {
 
 // More ticks than a scale is drawn with: the count, and only the first and
 // the last tick, which carry the widest labels.
-TEST(MakeTics, TooDenseToDraw) {
+TEST(MakeTics, TooDenseToDraw)
+{
     const struct {
         float min, max, ticint;
         int result;
@@ -157,9 +167,9 @@ TEST(MakeTics, TooDenseToDraw) {
         const char* last;
     } cases[] = {
         {0, 1000000, 1, 1000001, " 0.0", "1000000.0"},
-        {-2e6f, 2.5f, 1, 2000004, "-2000000.0", " 3.0"},  // rounded up past max
+        {-2e6f, 2.5f, 1, 2000004, "-2000000.0", " 3.0"}, // rounded up past max
         {0, 1e9f, 1, 1000000001, " 0.0", "1000000000.0"},
-        {0, 1e30f, 1e21f, -2, "", ""},  // the last label would be too long
+        {0, 1e30f, 1e21f, -2, "", ""}, // the last label would be too long
     };
     for (const auto& c : cases) {
         std::vector<tic> tics;
@@ -175,7 +185,8 @@ TEST(MakeTics, TooDenseToDraw) {
     }
 }
 
-TEST(DrawFrames, TwoRectangles) {
+TEST(DrawFrames, TwoRectangles)
+{
     const int rows = 20, columns = 30;
     auto im = make_scale_image(rows, columns, 4);
     tdf::draw_frames(im.get(), 1, rows, columns);
@@ -195,7 +206,8 @@ TEST(DrawFrames, TwoRectangles) {
     EXPECT_EQ(differences(im.get(), want.get()), 0);
 }
 
-TEST(DrawTics, MarksAndLabelsAtTheirHeights) {
+TEST(DrawTics, MarksAndLabelsAtTheirHeights)
+{
     const int rows = 21, columns = 30;
     std::vector<tic> tics;
     ASSERT_EQ(tdf::make_tics(tics, 0, 20, 10, "%4.1f"), 3);
@@ -227,7 +239,8 @@ TEST(DrawTics, MarksAndLabelsAtTheirHeights) {
     EXPECT_LE(b.y1, 11 - 7 + 14);
 }
 
-TEST(DrawTics, OneRowPutsEveryTickOnTheTopRow) {
+TEST(DrawTics, OneRowPutsEveryTickOnTheTopRow)
+{
     std::vector<tic> tics;
     ASSERT_EQ(tdf::make_tics(tics, 0, 20, 10, "%4.1f"), 3);
     for (tic& t : tics)
@@ -241,8 +254,10 @@ TEST(DrawTics, OneRowPutsEveryTickOnTheTopRow) {
     EXPECT_EQ(b.x1, 8 + 59);
 }
 
-TEST(DrawTics, UnplaceableTicksAreSkipped) {
-    const std::vector<tic> tics{{1, "x", std::nanf("")}, {1, "y", 1e30f}, {1, "z", -1e30f}, {0, "", INFINITY}};
+TEST(DrawTics, UnplaceableTicksAreSkipped)
+{
+    const std::vector<tic> tics{
+        {1, "x", std::nanf("")}, {1, "y", 1e30f}, {1, "z", -1e30f}, {0, "", INFINITY}};
     auto im = make_scale_image(10, 10, 1);
     tdf::draw_tics(im.get(), gdFontGiant, tics, 1, 10, 10);
     EXPECT_TRUE(extent(im.get(), 1).empty());
@@ -250,17 +265,26 @@ TEST(DrawTics, UnplaceableTicksAreSkipped) {
     EXPECT_TRUE(extent(im.get(), 1).empty());
 }
 
-TEST(DrawUnits, LabelsAndPlacement) {
+TEST(DrawUnits, LabelsAndPlacement)
+{
     // The library's label in UTF-8; the drawn one in the font's encoding.
     const struct {
         const char* label;
         bool fahrenheit;
         std::string drawn;
     } cases[] = {
-        {"brightness temperature (\u00b0C)", false, "brightness temperature (\xb0" "C)"},
-        {"brightness temperature (\u00b0C)", true, "brightness temperature (\xb0" "F)"},
-        {"temperature (\u00b0C)", false, "temperature (\xb0" "C)"},
-        {"temperature (\u00b0C)", true, "temperature (\xb0" "F)"},
+        {"brightness temperature (\u00b0C)", false,
+         "brightness temperature (\xb0"
+         "C)"},
+        {"brightness temperature (\u00b0C)", true,
+         "brightness temperature (\xb0"
+         "F)"},
+        {"temperature (\u00b0C)", false,
+         "temperature (\xb0"
+         "C)"},
+        {"temperature (\u00b0C)", true,
+         "temperature (\xb0"
+         "F)"},
         {"albedo (%)", true, "albedo (%)"},
         {"hours", false, "hours"},
         {"degrees", true, "degrees"},
@@ -291,23 +315,22 @@ TEST(DrawUnits, LabelsAndPlacement) {
     }
 }
 
-TEST(DrawUnits, NoLabelDrawsNothing) {
+TEST(DrawUnits, NoLabelDrawsNothing)
+{
     auto im = make_scale_image(50, 20, 4);
     tdf::draw_units(im.get(), gdFontGiant, 1, "", false);
     tdf::draw_units(im.get(), gdFontGiant, 1, nullptr, false);
     EXPECT_TRUE(extent(im.get(), 1).empty());
 }
 
-TEST(DrawColorbar, RowsSpreadTheColoursEvenly) {
+TEST(DrawColorbar, RowsSpreadTheColoursEvenly)
+{
     const struct {
         int rows, colours;
-        std::vector<int> want;  // data colour of each bar line from the bottom
+        std::vector<int> want; // data colour of each bar line from the bottom
     } cases[] = {
-        {1, 245, {0}},
-        {3, 3, {0, 1, 2}},
-        {5, 3, {0, 1, 1, 2, 2}},    // halves go up
-        {4, 1, {0, 0, 0, 0}},
-        {2, 245, {0, 244}},
+        {1, 245, {0}},        {3, 3, {0, 1, 2}},  {5, 3, {0, 1, 1, 2, 2}}, // halves go up
+        {4, 1, {0, 0, 0, 0}}, {2, 245, {0, 244}},
     };
     for (const auto& c : cases) {
         const int columns = 12;
@@ -329,7 +352,8 @@ TEST(DrawColorbar, RowsSpreadTheColoursEvenly) {
     }
 }
 
-TEST(DrawColorbar, FullScale) {
+TEST(DrawColorbar, FullScale)
+{
     const int rows = 512, columns = 16;
     auto im = make_scale_image(rows, columns, 4);
     std::vector<int> colours;

@@ -31,7 +31,8 @@ constexpr int kColumns = 500;
 
 // Background 0 and foreground 1 over a raster painted in colour 2, so that
 // the box shows where it covers the raster.
-image_ptr make_image() {
+image_ptr make_image()
+{
     image_ptr im(gdImageCreate(kColumns + 125, kRows + 22));
     gdImageColorAllocate(im.get(), 0, 0, 0);
     gdImageColorAllocate(im.get(), 255, 255, 255);
@@ -41,7 +42,8 @@ image_ptr make_image() {
 }
 
 // The image as it must look with `text` stamped.
-image_ptr expected(const std::string& text) {
+image_ptr expected(const std::string& text)
+{
     auto im = make_image();
     const int sy = kRows + 22;
     const int n = static_cast<int>(text.size());
@@ -58,7 +60,8 @@ struct start_time {
     int year, day, hour_minute, second;
 };
 
-tdw::DatasetDescription stamped(const start_time& t, std::int16_t data_id = tdw::kInfrared) {
+tdw::DatasetDescription stamped(const start_time& t, std::int16_t data_id = tdw::kInfrared)
+{
     tdw::DatasetDescription desc;
     desc.data_id = data_id;
     desc.rows = kRows;
@@ -76,7 +79,8 @@ struct stamp_run {
     image_ptr image;
 };
 
-stamp_run run_stamp(const tdw::DatasetDescription& desc, bool utc) {
+stamp_run run_stamp(const tdw::DatasetDescription& desc, bool utc)
+{
     tdtest::TempDir dir;
     const std::string path = dir.file("stamp.tdf");
     tdw::write_dataset(path, desc);
@@ -93,13 +97,15 @@ stamp_run run_stamp(const tdw::DatasetDescription& desc, bool utc) {
 // Sets TZ for one test and restores it afterwards.
 class time_zone {
 public:
-    explicit time_zone(const char* tz) {
+    explicit time_zone(const char* tz)
+    {
         if (const char* old = std::getenv("TZ"))
             old_ = old;
         setenv("TZ", tz, 1);
         tzset();
     }
-    ~time_zone() {
+    ~time_zone()
+    {
         if (old_)
             setenv("TZ", old_->c_str(), 1);
         else
@@ -113,7 +119,8 @@ private:
     std::optional<std::string> old_;
 };
 
-TEST(DrawStamp, UtcTimes) {
+TEST(DrawStamp, UtcTimes)
+{
     const struct {
         start_time t;
         const char* when;
@@ -131,10 +138,10 @@ TEST(DrawStamp, UtcTimes) {
         {{2024, 366, 0, 0}, "2024/12/31 00:00:00 UTC"},
         {{25, 60, 0, 0}, "2025/03/01 00:00:00 UTC"},
         {{1970, 1, 2359, 59}, "1970/01/01 23:59:59 UTC"},
-        {{2038, 19, 314, 7}, "2038/01/19 03:14:07 UTC"},   // the last second of 32 bits
-        {{2038, 19, 314, 8}, kUnknownUtc},   // one more
-        {{69, 1, 0, 0}, kUnknownUtc},        // 2069
-        {{1969, 365, 2359, 59}, kUnknownUtc},  // before 1970
+        {{2038, 19, 314, 7}, "2038/01/19 03:14:07 UTC"}, // the last second of 32 bits
+        {{2038, 19, 314, 8}, kUnknownUtc},               // one more
+        {{69, 1, 0, 0}, kUnknownUtc},                    // 2069
+        {{1969, 365, 2359, 59}, kUnknownUtc},            // before 1970
         {{32767, 32767, 32767, 32767}, kUnknownUtc},
         {{-32768, -32768, -32768, -32768}, kUnknownUtc},
     };
@@ -143,11 +150,13 @@ TEST(DrawStamp, UtcTimes) {
         ASSERT_EQ(run.status, 0) << c.when;
         const std::string text = std::string("HESK-14 AVHRR CH4 ") + c.when;
         auto want = expected(text);
-        EXPECT_EQ(differences(run.image.get(), want.get()), 0) << c.t.year << " " << c.t.day << " -> " << c.when;
+        EXPECT_EQ(differences(run.image.get(), want.get()), 0)
+            << c.t.year << " " << c.t.day << " -> " << c.when;
     }
 }
 
-TEST(DrawStamp, BoxOfA41CharacterText) {
+TEST(DrawStamp, BoxOfA41CharacterText)
+{
     auto run = run_stamp(stamped({99, 132, 1423, 5}), true);
     ASSERT_EQ(run.status, 0);
     // "HESK-14 AVHRR CH4 1999/05/12 14:23:05 UTC" is 41 characters: the box
@@ -166,7 +175,8 @@ TEST(DrawStamp, BoxOfA41CharacterText) {
     EXPECT_EQ(gdImageGetPixel(run.image.get(), 100, y_top - 1), 2) << "above: raster";
 }
 
-TEST(DrawStamp, LocalTimeFollowsTheTimeZone) {
+TEST(DrawStamp, LocalTimeFollowsTheTimeZone)
+{
     const struct {
         const char* tz;
         start_time t;
@@ -175,7 +185,7 @@ TEST(DrawStamp, LocalTimeFollowsTheTimeZone) {
         {"UTC0", {99, 132, 1423, 5}, "1999/05/12 14:23:05 UTC"},
         {"EST5", {99, 132, 1423, 5}, "1999/05/12 09:23:05 EST"},
         {"JST-9", {99, 132, 1423, 5}, "1999/05/12 23:23:05 JST"},
-        {"EST5", {70, 1, 0, 0}, "1969/12/31 19:00:00 EST"},   // the epoch itself is fine
+        {"EST5", {70, 1, 0, 0}, "1969/12/31 19:00:00 EST"}, // the epoch itself is fine
         {"JST-9", {2001, 1, 0, 0}, "2001/01/01 09:00:00 JST"},
         {"EST5", {2024, 60, 0, 0}, "2024/02/28 19:00:00 EST"},
         {"EST5", {2025, 60, 0, 0}, "2025/02/28 19:00:00 EST"},
@@ -190,7 +200,8 @@ TEST(DrawStamp, LocalTimeFollowsTheTimeZone) {
     }
 }
 
-TEST(DrawStamp, LongStampIsCutTo79Characters) {
+TEST(DrawStamp, LongStampIsCutTo79Characters)
+{
     time_zone zone("<ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKLMNOPQRSTUVWXYZ>0");
     auto run = run_stamp(stamped({99, 132, 1423, 5}), false);
     ASSERT_EQ(run.status, 0);
@@ -201,7 +212,8 @@ TEST(DrawStamp, LongStampIsCutTo79Characters) {
     EXPECT_EQ(gdImageGetPixel(run.image.get(), 81 * 6 + 11, kRows + 10), 1) << "box of 79 characters";
 }
 
-TEST(DrawStamp, VariableNameInCapitalsWithBlanks) {
+TEST(DrawStamp, VariableNameInCapitalsWithBlanks)
+{
     auto desc = stamped({99, 132, 1423, 5}, tdw::kAncillary);
     desc.fields["channel_number"] = 105;
     auto run = run_stamp(desc, true);
@@ -210,14 +222,15 @@ TEST(DrawStamp, VariableNameInCapitalsWithBlanks) {
     EXPECT_EQ(differences(run.image.get(), want.get()), 0);
 }
 
-TEST(DrawStamp, FailedReadsAreReportedInOrder) {
+TEST(DrawStamp, FailedReadsAreReportedInOrder)
+{
     auto image = make_image();
     testing::internal::CaptureStderr();
     EXPECT_EQ(tdf::draw_stamp(image.get(), gdFontSmall, 0, 1, 99, 0, true), TD_EBADID);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "tdftogif: variable 0: invalid dataset id\n");
 
     auto desc = stamped({99, 132, 1423, 5});
-    desc.fields["satellite_id"] = static_cast<std::int16_t>(0xD5FF);  // magic byte kept, no name
+    desc.fields["satellite_id"] = static_cast<std::int16_t>(0xD5FF); // magic byte kept, no name
     testing::internal::CaptureStderr();
     auto run = run_stamp(desc, true);
     const std::string err = testing::internal::GetCapturedStderr();

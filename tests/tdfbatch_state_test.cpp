@@ -62,8 +62,12 @@ TEST(TdfbatchManifest, ReadsBackEveryRecordExactly)
 {
     tdtest::TempDir dir;
     tdb::Records records;
-    const std::string paths[] = {"plain/pass-01.tdf", "tab\there/new\nline.tdf", "back\\slash\\x41.tdf",
-                                 "ctrl\x01\x7f\r.tdf", "utf8/p\xc3\xa4ss \xe2\x80\x94 1.tdf", "bad\xff utf8"};
+    const std::string paths[] = {"plain/pass-01.tdf",
+                                 "tab\there/new\nline.tdf",
+                                 "back\\slash\\x41.tdf",
+                                 "ctrl\x01\x7f\r.tdf",
+                                 "utf8/p\xc3\xa4ss \xe2\x80\x94 1.tdf",
+                                 "bad\xff utf8"};
     for (const std::string& path : paths)
         records[path] = dataset(path, path == paths[1] ? "mcsst: error\treading\\data\n" : "");
     tdb::Record other;
@@ -159,9 +163,12 @@ TEST(TdfbatchNames, ShardHashAndQuicklookNames)
         const char* path;
         const char* gif;
     } names[] = {
-        {"pass.tdf", "pass.gif"},     {"2024/061/pass 01.TDF", "2024/061/pass 01.gif"},
-        {"pass.dat", "pass.dat.gif"}, {"pass", "pass.gif"},
-        {".tdf", ".gif"},             {"pass.tdf.gz", "pass.tdf.gz.gif"},
+        {"pass.tdf", "pass.gif"},
+        {"2024/061/pass 01.TDF", "2024/061/pass 01.gif"},
+        {"pass.dat", "pass.dat.gif"},
+        {"pass", "pass.gif"},
+        {".tdf", ".gif"},
+        {"pass.tdf.gz", "pass.tdf.gz.gif"},
     };
     for (const auto& n : names)
         EXPECT_EQ(tdb::quicklook_name(n.path), n.gif) << n.path;

@@ -46,8 +46,7 @@ std::string compare_text_and_json(const tdtest::TempDir& dir, const std::string&
     const std::string json_path = dir.file("out.json");
     tdw::write_bytes(text_path, std::vector<std::uint8_t>(text.begin(), text.end()));
     tdw::write_bytes(json_path, std::vector<std::uint8_t>(json.begin(), json.end()));
-    const CommandResult check =
-        run_command(PYTHON3_EXECUTABLE, {TDFINFO_JSON_CHECK, text_path, json_path});
+    const CommandResult check = run_command(PYTHON3_EXECUTABLE, {TDFINFO_JSON_CHECK, text_path, json_path});
     EXPECT_EQ(check.exit_code, 0) << check.out << check.err;
     return check.out;
 }
@@ -67,22 +66,20 @@ bool compressed_writer_available()
 struct KindCase {
     const char* what;
     std::int16_t data_id;
-    std::int16_t channel;     // channel_number code
+    std::int16_t channel; // channel_number code
     bool compressed;
-    const char* variables;    // the variables line
+    const char* variables; // the variables line
     const char* kind;
     const char* storage;
 };
 
 const KindCase kKinds[] = {
-    {"infrared plain", tdw::kInfrared, 6, false, "mcsst (float), graphics (byte)", "infrared",
-     "plain"},
-    {"infrared compressed", tdw::kInfrared, 4, true, "avhrr_ch4 (float), graphics (byte)",
-     "infrared", "compressed"},
-    {"visible plain", tdw::kVisible, 1, false, "avhrr_ch1 (float), graphics (byte)", "visible",
-     "plain"},
-    {"visible compressed", tdw::kVisible, 2, true, "avhrr_ch2 (float), graphics (byte)",
-     "visible", "compressed"},
+    {"infrared plain", tdw::kInfrared, 6, false, "mcsst (float), graphics (byte)", "infrared", "plain"},
+    {"infrared compressed", tdw::kInfrared, 4, true, "avhrr_ch4 (float), graphics (byte)", "infrared",
+     "compressed"},
+    {"visible plain", tdw::kVisible, 1, false, "avhrr_ch1 (float), graphics (byte)", "visible", "plain"},
+    {"visible compressed", tdw::kVisible, 2, true, "avhrr_ch2 (float), graphics (byte)", "visible",
+     "compressed"},
     {"scan time", tdw::kAncillary, 105, false, "scan_time (float)", "scan time", "plain"},
     {"angle", tdw::kAncillary, 102, false, "sat_zenith (float)", "angle", "plain"},
     {"cloud", tdw::kCloud, 401, false, "cloud (byte)", "cloud", "plain"},
@@ -96,16 +93,16 @@ tdw::DatasetDescription kind_spec(const KindCase& c)
     desc.columns = 70;
     desc.compressed = c.compressed;
     desc.fields["channel_number"] = c.channel;
-    desc.fields["start_latitude"] = 3905;          // 30.5078125
-    desc.fields["end_latitude"] = -1;              // -0.0078125
-    desc.fields["start_longitude"] = -32768;       // -256.0
-    desc.fields["resolution"] = 314;               // 3.14
+    desc.fields["start_latitude"] = 3905;    // 30.5078125
+    desc.fields["end_latitude"] = -1;        // -0.0078125
+    desc.fields["start_longitude"] = -32768; // -256.0
+    desc.fields["resolution"] = 314;         // 3.14
     desc.fields["polar_hemisphere"] = -1;
     desc.fields["orbit_start_year"] = 2024;
     desc.fields["orbit_start_day"] = 175;
-    desc.fields["orbit_type"] = -1;                // ascending
-    desc.fields["orbit_time"] = 7;                 // no name
-    desc.fields["projection_type"] = 1;            // mercator
+    desc.fields["orbit_type"] = -1;     // ascending
+    desc.fields["orbit_time"] = 7;      // no name
+    desc.fields["projection_type"] = 1; // mercator
     desc.value = [](int r, int c) { return (r * 37 + c) % 200; };
     return desc;
 }
@@ -125,11 +122,18 @@ TEST(Tdfinfo, DescribesEveryKindPlainAndCompressedAndJsonAgrees)
         const CommandResult r = tdfinfo({path});
         ASSERT_EQ(r.exit_code, 0) << c.what << r.err;
         EXPECT_EQ(r.err, "");
-        const std::string head = "dataset     " + path + "\n"
+        const std::string head = "dataset     " + path +
+                                 "\n"
                                  "dimensions  rows = 6, columns = 70\n"
-                                 "variables   " + c.variables + "\n"
-                                 "data kind   " + c.kind + "\n"
-                                 "storage     " + c.storage + "\n"
+                                 "variables   " +
+                                 c.variables +
+                                 "\n"
+                                 "data kind   " +
+                                 c.kind +
+                                 "\n"
+                                 "storage     " +
+                                 c.storage +
+                                 "\n"
                                  "orbit start 2024-06-23T00:00:00.000Z\n"
                                  "attributes\n";
         EXPECT_EQ(r.out.substr(0, head.size()), head) << c.what;
@@ -152,7 +156,8 @@ TEST(Tdfinfo, DescribesEveryKindPlainAndCompressedAndJsonAgrees)
         };
         for (const auto& [name, value] : expected)
             EXPECT_TRUE(contains(r.out, attribute_line(name, value)))
-                << c.what << ": " << name << " = " << value << "\n" << r.out;
+                << c.what << ": " << name << " = " << value << "\n"
+                << r.out;
         // 7 heading lines and 57 attribute lines.
         EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 64) << c.what;
     }
@@ -166,10 +171,8 @@ TEST(Tdfinfo, DescribesEveryKindPlainAndCompressedAndJsonAgrees)
     const CommandResult json = tdfinfo(json_args);
     ASSERT_EQ(text.exit_code, 0) << text.err;
     ASSERT_EQ(json.exit_code, 0) << json.err;
-    EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'),
-              static_cast<long>(paths.size()));
-    EXPECT_EQ(compare_text_and_json(dir, text.out, json.out),
-              "match " + std::to_string(paths.size()) + "\n");
+    EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), static_cast<long>(paths.size()));
+    EXPECT_EQ(compare_text_and_json(dir, text.out, json.out), "match " + std::to_string(paths.size()) + "\n");
     EXPECT_TRUE(contains(json.out, "\"start_latitude\":30.5078125,"));
     EXPECT_TRUE(contains(json.out, "\"orbit_time\":7,"));
     EXPECT_TRUE(contains(json.out, "\"storage\":\"compressed\""));
@@ -202,10 +205,10 @@ TEST(Tdfinfo, JsonCheckerRefusesADifference)
 
 struct BrokenCase {
     const char* what;
-    std::vector<std::uint8_t> bytes;   // empty with missing: no file at all
+    std::vector<std::uint8_t> bytes; // empty with missing: no file at all
     bool missing;
     int status;
-    std::string item;                  // "" for failures named by the path alone
+    std::string item; // "" for failures named by the path alone
     const char* message;
 };
 
@@ -230,10 +233,10 @@ std::vector<BrokenCase> broken_cases()
         {"rows -1", with_field(ir, "rows", -1), false, 10, ": rows", "invalid dimension"},
         {"unnamed channel", with_field(ir, "channel_number", 7), false, 40, ": variable 0",
          "unsupported channel number in header"},
-        {"cut after the pixel sizes", tdw::build_truncated(ir, 72), false, 31,
-         ": ancillary_start_block", "error reading attribute"},
-        {"cut inside the orbit times", tdw::build_truncated(ir, 125), false, 31,
-         ": orbit_end_year", "error reading attribute"},
+        {"cut after the pixel sizes", tdw::build_truncated(ir, 72), false, 31, ": ancillary_start_block",
+         "error reading attribute"},
+        {"cut inside the orbit times", tdw::build_truncated(ir, 125), false, 31, ": orbit_end_year",
+         "error reading attribute"},
     };
 }
 
@@ -268,8 +271,10 @@ TEST(Tdfinfo, GoesOnAfterAFailureAndEndsWithTheFirstStatus)
 
     const CommandResult r = tdfinfo({good1, missing, good2, empty});
     EXPECT_EQ(r.exit_code, 3);
-    EXPECT_EQ(r.err, "tdfinfo: " + missing + ": cannot access dataset\n"
-                     "tdfinfo: " + empty + ": cannot read magic number\n");
+    EXPECT_EQ(r.err, "tdfinfo: " + missing +
+                         ": cannot access dataset\n"
+                         "tdfinfo: " +
+                         empty + ": cannot read magic number\n");
     const CommandResult one = tdfinfo({good1});
     const CommandResult two = tdfinfo({good2});
     EXPECT_EQ(r.out, one.out + "\n" + two.out);
@@ -367,10 +372,10 @@ TEST(DatasetInfo, ScaledDecimalsAreExact)
         std::int16_t scale;
         const char* text;
     } cases[] = {
-        {3905, 128, "30.5078125"}, {-1, 128, "-0.0078125"}, {0, 128, "0.0"},
-        {32767, 128, "255.9921875"}, {-32768, 128, "-256.0"}, {128, 128, "1.0"},
-        {314, 100, "3.14"}, {-1, 100, "-0.01"}, {10, 100, "0.1"}, {32767, 100, "327.67"},
-        {-32768, 100, "-327.68"},
+        {3905, 128, "30.5078125"},   {-1, 128, "-0.0078125"},  {0, 128, "0.0"},
+        {32767, 128, "255.9921875"}, {-32768, 128, "-256.0"},  {128, 128, "1.0"},
+        {314, 100, "3.14"},          {-1, 100, "-0.01"},       {10, 100, "0.1"},
+        {32767, 100, "327.67"},      {-32768, 100, "-327.68"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(tdi::scaled_decimal(c.stored, c.scale), c.text) << c.stored << "/" << c.scale;
@@ -404,13 +409,13 @@ TEST(DatasetInfo, JsonStrings)
         {"tab\there\nnl\r", "\"tab\\there\\nnl\\r\""},
         {std::string("nul\0x", 5), "\"nul\\u0000x\""},
         {"\x01\x1f\x7f", "\"\\u0001\\u001f\\u007f\""},
-        {"\xc3\xa9t\xc3\xa9", "\"\xc3\xa9t\xc3\xa9\""},               // UTF-8 kept
+        {"\xc3\xa9t\xc3\xa9", "\"\xc3\xa9t\xc3\xa9\""}, // UTF-8 kept
         {"\xe2\x82\xac \xf0\x9f\x8c\x8a", "\"\xe2\x82\xac \xf0\x9f\x8c\x8a\""},
-        {"\xff", "\"\\ufffd\""},                                      // not UTF-8
-        {"\xc0\xaf", "\"\\ufffd\\ufffd\""},                           // overlong
-        {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\""},                // surrogate
-        {"\xe2\x82", "\"\\ufffd\\ufffd\""},                           // cut short
-        {"\xf4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},     // beyond U+10FFFF
+        {"\xff", "\"\\ufffd\""},                                  // not UTF-8
+        {"\xc0\xaf", "\"\\ufffd\\ufffd\""},                       // overlong
+        {"\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\""},            // surrogate
+        {"\xe2\x82", "\"\\ufffd\\ufffd\""},                       // cut short
+        {"\xf4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""}, // beyond U+10FFFF
     };
     for (const auto& c : cases)
         EXPECT_EQ(tdi::json_string(c.in), c.out) << c.in;

@@ -29,7 +29,7 @@ struct Reference {
     std::string path;
     int rows = 0, columns = 0;
     std::vector<float> data;
-    std::vector<std::uint8_t> graphics;   // empty without a graphics variable
+    std::vector<std::uint8_t> graphics; // empty without a graphics variable
 };
 
 tdw::DatasetDescription dataset(int n)
@@ -98,11 +98,13 @@ TEST_F(ThreadStress, EightThreadsTwoHundredDatasetsReadAsSerially)
     // Ids that every thread may read at the same time, and pool handles.
     std::array<int, 4> shared{};
     for (int k = 0; k < 4; ++k)
-        ASSERT_EQ(td_open(refs[static_cast<std::size_t>(k * 7)].path.c_str(), TD_READONLY, &shared[k]), TD_NOERR);
+        ASSERT_EQ(td_open(refs[static_cast<std::size_t>(k * 7)].path.c_str(), TD_READONLY, &shared[k]),
+                  TD_NOERR);
     ASSERT_EQ(td_pool_setlimit(12), TD_NOERR);
     std::vector<int> handles(kDatasets, -1);
     for (int n = 0; n < kDatasets; n += 5)
-        ASSERT_EQ(td_pool_open(refs[static_cast<std::size_t>(n)].path.c_str(), &handles[static_cast<std::size_t>(n)]),
+        ASSERT_EQ(td_pool_open(refs[static_cast<std::size_t>(n)].path.c_str(),
+                               &handles[static_cast<std::size_t>(n)]),
                   TD_NOERR);
 
     std::atomic<int> wrong{0}, reads{0};
@@ -134,12 +136,12 @@ TEST_F(ThreadStress, EightThreadsTwoHundredDatasetsReadAsSerially)
 
     auto worker = [&](unsigned seed) {
         std::mt19937 rng(seed);
-        std::vector<std::pair<int, int>> held;   // (id, dataset) opened by this thread
+        std::vector<std::pair<int, int>> held; // (id, dataset) opened by this thread
         for (int op = 0; op < kOperations; ++op) {
             const int n = static_cast<int>(rng() % kDatasets);
             const Reference& ref = refs[static_cast<std::size_t>(n)];
             switch (rng() % 5) {
-            case 0: {   // open, keep for later
+            case 0: { // open, keep for later
                 int id = -1;
                 if (held.size() >= 6)
                     break;
@@ -149,7 +151,7 @@ TEST_F(ThreadStress, EightThreadsTwoHundredDatasetsReadAsSerially)
                     note("open " + ref.path);
                 break;
             }
-            case 1:   // read one held, sometimes close it
+            case 1: // read one held, sometimes close it
                 if (!held.empty()) {
                     const std::size_t k = rng() % held.size();
                     check_read(rng, held[k].first, refs[static_cast<std::size_t>(held[k].second)]);
@@ -160,12 +162,12 @@ TEST_F(ThreadStress, EightThreadsTwoHundredDatasetsReadAsSerially)
                     }
                 }
                 break;
-            case 2: {   // a shared id
+            case 2: { // a shared id
                 const int k = static_cast<int>(rng() % 4);
                 check_read(rng, shared[static_cast<std::size_t>(k)], refs[static_cast<std::size_t>(k * 7)]);
                 break;
             }
-            case 3: {   // through the pool
+            case 3: { // through the pool
                 const int m = n - n % 5;
                 int id = -1;
                 if (td_pool_acquire(handles[static_cast<std::size_t>(m)], &id) != TD_NOERR) {
@@ -177,7 +179,7 @@ TEST_F(ThreadStress, EightThreadsTwoHundredDatasetsReadAsSerially)
                     note("release");
                 break;
             }
-            default: {   // open, read, close
+            default: { // open, read, close
                 int id = -1;
                 if (td_open(ref.path.c_str(), TD_READONLY, &id) != TD_NOERR) {
                     note("open " + ref.path);
@@ -237,11 +239,15 @@ struct HeldSource {
                 s->changed.wait_for(held, std::chrono::seconds(30), [s] { return s->released; });
             }
         }
-        const std::size_t n = std::min<std::size_t>(length, s->bytes.size() - static_cast<std::size_t>(offset));
+        const std::size_t n =
+            std::min<std::size_t>(length, s->bytes.size() - static_cast<std::size_t>(offset));
         std::memcpy(buffer, s->bytes.data() + offset, n);
         return static_cast<std::int64_t>(n);
     }
-    static std::int64_t size(void* user) { return static_cast<std::int64_t>(static_cast<HeldSource*>(user)->bytes.size()); }
+    static std::int64_t size(void* user)
+    {
+        return static_cast<std::int64_t>(static_cast<HeldSource*>(user)->bytes.size());
+    }
 };
 
 TEST_F(ThreadStress, ADatasetHeldUpHoldsUpItsOwnCallsOnly)
@@ -276,7 +282,8 @@ TEST_F(ThreadStress, ADatasetHeldUpHoldsUpItsOwnCallsOnly)
     ASSERT_EQ(in_b.wait_for(std::chrono::seconds(30)), std::future_status::ready)
         << "a read of b waited for the read of a";
     EXPECT_EQ(in_b.get(), TD_NOERR);
-    EXPECT_EQ(std::memcmp(row_b.data(), ref_b.data.data() + 2 * ref_b.columns, row_b.size() * sizeof(float)), 0);
+    EXPECT_EQ(std::memcmp(row_b.data(), ref_b.data.data() + 2 * ref_b.columns, row_b.size() * sizeof(float)),
+              0);
     EXPECT_FALSE(kind_done.load()) << "a call on a ran in the middle of a's read";
     {
         const std::lock_guard release(held.lock);

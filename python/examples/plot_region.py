@@ -1,5 +1,5 @@
 """Opens a Tidewell dataset with xarray, selects a region by latitude and
-longitude, and plots it with matplotlib (the README's example).
+longitude, and plots it with matplotlib (the example of docs/python.md).
 
     plot_region.py DATASET OUTPUT.png
 """

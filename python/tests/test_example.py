@@ -1,4 +1,4 @@
-"""The README's example runs: open, select a region, plot (needs matplotlib,
+"""The example of docs/python.md runs: open, select a region, plot (needs matplotlib,
 which the tests themselves do not)."""
 
 import os

@@ -29,20 +29,20 @@
 #include "tidewell.h"
 
 struct variable {
-    int id;        /* dataset id */
+    int id; /* dataset id */
     int varid;
-    int16_t type;  /* TD_FLOAT or TD_BYTE */
+    int16_t type; /* TD_FLOAT or TD_BYTE */
     int rows;
     int columns;
 };
 
-static int failed(int status, const char *what)
+static int failed(int status, const char* what)
 {
     fprintf(stderr, "read_rows: %s: %s\n", what, td_strerror(status));
     return status;
 }
 
-static int open_variable(const char *path, const char *name, struct variable *v)
+static int open_variable(const char* path, const char* name, struct variable* v)
 {
     int status = td_open(path, TD_READONLY, &v->id);
     if (status != TD_NOERR)
@@ -66,28 +66,28 @@ static int open_variable(const char *path, const char *name, struct variable *v)
     return TD_NOERR;
 }
 
-static size_t value_size(const struct variable *v)
+static size_t value_size(const struct variable* v)
 {
     return v->type == TD_FLOAT ? sizeof(float) : 1;
 }
 
 /* Reads row `row` into `out`. */
-static int read_row(const struct variable *v, int row, void *out)
+static int read_row(const struct variable* v, int row, void* out)
 {
     const uint32_t start[2] = {(uint32_t)row, 0};
     const uint32_t count[2] = {1, (uint32_t)v->columns};
     if (v->type == TD_FLOAT)
-        return td_varget_float(v->id, v->varid, start, count, (float *)out);
-    return td_varget_byte(v->id, v->varid, start, count, (uint8_t *)out);
+        return td_varget_float(v->id, v->varid, start, count, (float*)out);
+    return td_varget_byte(v->id, v->varid, start, count, (uint8_t*)out);
 }
 
 /* Reads every row into `whole` (rows x columns values), or with `whole`
  * NULL each row into the same buffer. */
-static int read_all(const struct variable *v, unsigned char *whole, unsigned char *row_buffer)
+static int read_all(const struct variable* v, unsigned char* whole, unsigned char* row_buffer)
 {
     const size_t row_bytes = (size_t)v->columns * value_size(v);
     for (int r = 0; r < v->rows; ++r) {
-        unsigned char *out = whole != NULL ? whole + (size_t)r * row_bytes : row_buffer;
+        unsigned char* out = whole != NULL ? whole + (size_t)r * row_bytes : row_buffer;
         const int status = read_row(v, r, out);
         if (status != TD_NOERR)
             return failed(status, "row read");
@@ -95,15 +95,15 @@ static int read_all(const struct variable *v, unsigned char *whole, unsigned cha
     return TD_NOERR;
 }
 
-static int dump(const char *path, const char *name, const char *output)
+static int dump(const char* path, const char* name, const char* output)
 {
     struct variable v;
     int status = open_variable(path, name, &v);
     if (status != TD_NOERR)
         return status;
     const size_t row_bytes = (size_t)(v.columns > 0 ? v.columns : 0) * value_size(&v);
-    unsigned char *row = malloc(row_bytes > 0 ? row_bytes : 1);
-    FILE *out = fopen(output, "wb");
+    unsigned char* row = malloc(row_bytes > 0 ? row_bytes : 1);
+    FILE* out = fopen(output, "wb");
     if (row == NULL || out == NULL) {
         fprintf(stderr, "read_rows: cannot write %s\n", output);
         status = 1;
@@ -129,21 +129,21 @@ static double now(void)
     return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
 }
 
-static int by_value(const void *a, const void *b)
+static int by_value(const void* a, const void* b)
 {
-    const double x = *(const double *)a;
-    const double y = *(const double *)b;
+    const double x = *(const double*)a;
+    const double y = *(const double*)b;
     return (x > y) - (x < y);
 }
 
 /* A buffer for a whole variable, allocated as numpy allocates large arrays:
  * aligned to 2 MiB and advised to use huge pages, so that its first touch
  * costs as few page faults as it does for a numpy array. */
-static void *whole_buffer(size_t bytes)
+static void* whole_buffer(size_t bytes)
 {
     const size_t huge = (size_t)2 << 20;
     const size_t rounded = (bytes + huge - 1) / huge * huge;
-    void *buffer = aligned_alloc(huge, rounded > 0 ? rounded : huge);
+    void* buffer = aligned_alloc(huge, rounded > 0 ? rounded : huge);
 #ifdef MADV_HUGEPAGE
     if (buffer != NULL)
         madvise(buffer, rounded, MADV_HUGEPAGE);
@@ -152,7 +152,7 @@ static void *whole_buffer(size_t bytes)
 }
 
 /* One timed open, read and close; whole_array selects the form. */
-static int timed_read(const char *path, int whole_array, double *seconds)
+static int timed_read(const char* path, int whole_array, double* seconds)
 {
     const double t0 = now();
     struct variable v;
@@ -160,8 +160,7 @@ static int timed_read(const char *path, int whole_array, double *seconds)
     if (status != TD_NOERR)
         return status;
     const size_t row_bytes = (size_t)v.columns * value_size(&v);
-    unsigned char *buffer =
-        whole_array ? whole_buffer(row_bytes * (size_t)v.rows) : malloc(row_bytes);
+    unsigned char* buffer = whole_array ? whole_buffer(row_bytes * (size_t)v.rows) : malloc(row_bytes);
     if (buffer == NULL) {
         td_close(v.id);
         return failed(TD_ENOMEM, "buffer");
@@ -173,10 +172,10 @@ static int timed_read(const char *path, int whole_array, double *seconds)
     return status != TD_NOERR ? status : (closed != TD_NOERR ? failed(closed, "close") : 0);
 }
 
-static int time_reads(const char *path, int reps)
+static int time_reads(const char* path, int reps)
 {
-    double *array_times = calloc((size_t)reps, sizeof(double));
-    double *row_times = calloc((size_t)reps, sizeof(double));
+    double* array_times = calloc((size_t)reps, sizeof(double));
+    double* row_times = calloc((size_t)reps, sizeof(double));
     int status = array_times != NULL && row_times != NULL ? TD_NOERR : TD_ENOMEM;
     /* Interleaved, so that both forms see the same state of the machine. */
     for (int i = 0; status == TD_NOERR && i < reps; ++i) {
@@ -194,7 +193,7 @@ static int time_reads(const char *path, int reps)
     return status;
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc == 4 && strcmp(argv[1], "--time") == 0) {
         const int reps = atoi(argv[2]);
@@ -206,7 +205,8 @@ int main(int argc, char **argv)
     }
     if (argc == 4)
         return dump(argv[1], argv[2], argv[3]);
-    fprintf(stderr, "usage: read_rows DATASET VARIABLE OUTPUT\n"
-                    "       read_rows --time REPS DATASET\n");
+    fprintf(stderr,
+            "usage: read_rows DATASET VARIABLE OUTPUT\n"
+            "       read_rows --time REPS DATASET\n");
     return 2;
 }

@@ -1,5 +1,5 @@
 #!/bin/bash
-# recipes_test.sh - runs the batch recipes of the README as they stand
+# recipes_test.sh - runs the batch recipes of docs/batch.md as they stand
 # there: choosing datasets with tdfinfo -j and jq, and tdfbatch in shards
 # with GNU parallel on this machine (":") and on stand-in ssh hosts sharing
 # its file system, and under a stand-in Slurm sbatch, over an archive of 60
@@ -10,10 +10,10 @@
 # run ends with, and has no GIF; the page holds every dataset; run again
 # after a repair, only the repaired dataset is converted.
 #
-# Usage: recipes_test.sh README TDFTOGIF TDFINFO MAKE_ARCHIVE TDFBATCH
+# Usage: recipes_test.sh DOC TDFTOGIF TDFINFO MAKE_ARCHIVE TDFBATCH
 set -uo pipefail
 
-readme=$1
+doc=$1
 here=$(cd "$(dirname "$0")" && pwd)
 for tool in parallel jq; do
     command -v "$tool" > /dev/null || { echo "$tool is missing (scripts/install-deps.sh installs it)"; exit 1; }
@@ -38,15 +38,15 @@ fail() {
     failures=$((failures + 1))
 }
 
-# The fenced block that follows "<!-- batch: NAME -->" in the README.
+# The fenced block that follows "<!-- batch: NAME -->" in DOC.
 block() {
     local text
     text=$(awk -v marker="<!-- batch: $1 -->" '
         $0 == marker { found = 1; next }
         found == 1 && /^```/ { found = 2; next }
         found == 2 && /^```/ { exit }
-        found == 2 { print }' "$readme")
-    [ -n "$text" ] || { echo "no block \"$1\" in $readme" >&2; exit 1; }
+        found == 2 { print }' "$doc")
+    [ -n "$text" ] || { echo "no block \"$1\" in $doc" >&2; exit 1; }
     printf '%s\n' "$text"
 }
 

@@ -32,7 +32,7 @@ int main()
         return 1;
     }
     scratch = pattern;
-    std::atexit(remove_scratch);            // runs last
+    std::atexit(remove_scratch); // runs last
     std::atexit(GDALDestroyDriverManager);
     GDALAllRegister();
     for (const bool compressed : {false, true}) {
@@ -46,12 +46,11 @@ int main()
         const std::string name = "TIDEWELL:\"" + path + "\":avhrr_ch4";
         GDALDatasetH dataset = GDALOpen(name.c_str(), GA_ReadOnly);
         std::vector<float> row(80);
-        if (dataset == nullptr ||
-            GDALRasterIO(GDALGetRasterBand(dataset, 1), GF_Read, 0, 3, 80, 1, row.data(), 80, 1, GDT_Float32, 0,
-                         0) != CE_None) {
+        if (dataset == nullptr || GDALRasterIO(GDALGetRasterBand(dataset, 1), GF_Read, 0, 3, 80, 1,
+                                               row.data(), 80, 1, GDT_Float32, 0, 0) != CE_None) {
             std::fprintf(stderr, "exit_probe: %s: %s\n", path.c_str(), CPLGetLastErrorMsg());
             return 1;
         }
     }
-    return 0;   // the datasets stay open
+    return 0; // the datasets stay open
 }

@@ -116,15 +116,16 @@ TEST_F(DriverTest, PixelsAreTheLibraryReads)
         // The same bytes in GDAL's memory file system, read through VSI.
         const std::string bytes = tdtest::read_file(path);
         const std::string memory = "/vsimem/tidewell-test/" + fixture.name + ".tdf";
-        VSIFCloseL(VSIFileFromMemBuffer(memory.c_str(), reinterpret_cast<GByte*>(const_cast<char*>(bytes.data())),
-                                        bytes.size(), FALSE));
+        VSIFCloseL(VSIFileFromMemBuffer(
+            memory.c_str(), reinterpret_cast<GByte*>(const_cast<char*>(bytes.data())), bytes.size(), FALSE));
         for (const std::string& name : {path, memory}) {
             SCOPED_TRACE(name);
             // A dataset with graphics planes is a container of two subdatasets.
             const Dataset whole(name);
             ASSERT_NE(whole.handle, nullptr);
             EXPECT_EQ(GDALGetRasterCount(whole.handle), expected.graphics.empty() ? 1 : 0);
-            EXPECT_EQ(CSLCount(GDALGetMetadata(whole.handle, "SUBDATASETS")), expected.graphics.empty() ? 0 : 4);
+            EXPECT_EQ(CSLCount(GDALGetMetadata(whole.handle, "SUBDATASETS")),
+                      expected.graphics.empty() ? 0 : 4);
             const Dataset ds(data_name(name, expected));
             ASSERT_NE(ds.handle, nullptr);
             EXPECT_STREQ(GDALGetDriverShortName(GDALGetDatasetDriver(ds.handle)), "Tidewell");
@@ -152,13 +153,14 @@ TEST_F(DriverTest, PixelsAreTheLibraryReads)
         // for update, and its bytes stay as they were.
         for (const std::string& name : {data_name(memory, expected), subdataset(memory, "graphics")}) {
             const QuietErrors quiet;
-            const GDALDatasetH update = GDALOpenEx(name.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE, nullptr, nullptr,
-                                                   nullptr);
+            const GDALDatasetH update =
+                GDALOpenEx(name.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE, nullptr, nullptr, nullptr);
             EXPECT_EQ(update, nullptr) << name;
             if (update != nullptr)
                 GDALClose(update);
             else
-                EXPECT_EQ(std::string(CPLGetLastErrorMsg()), memory + ": a GDAL virtual file opens read-only");
+                EXPECT_EQ(std::string(CPLGetLastErrorMsg()),
+                          memory + ": a GDAL virtual file opens read-only");
         }
         vsi_l_offset length = 0;
         const GByte* held = VSIGetMemFileBuffer(memory.c_str(), &length, FALSE);
@@ -178,9 +180,9 @@ TEST_F(DriverTest, HundredFiftyDatasetsOpenAtOnceAndTheirMosaics)
     std::vector<Dataset> open;
     for (int i = 0; i < kDown; ++i)
         for (int j = 0; j < kAcross; ++j) {
-            paths.push_back(write("tile-" + std::to_string(i) + "-" + std::to_string(j) + ".tdf",
-                                  tdgdal_test::mosaic_tile(i * kTileRows, j * kTileColumns, kTileRows,
-                                                           kTileColumns)));
+            paths.push_back(
+                write("tile-" + std::to_string(i) + "-" + std::to_string(j) + ".tdf",
+                      tdgdal_test::mosaic_tile(i * kTileRows, j * kTileColumns, kTileRows, kTileColumns)));
             open.emplace_back(subdataset(paths.back(), "avhrr_ch4"));
             ASSERT_NE(open.back().handle, nullptr) << paths.back() << ": " << CPLGetLastErrorMsg();
         }
@@ -274,7 +276,7 @@ TEST_F(DriverTest, TwoThreadsReadTwoDatasets)
             std::vector<float> row;
             for (int pass = 0; pass < 5; ++pass)
                 for (int r = 0; r < expected[n].rows; ++r) {
-                    GDALFlushCache(ds.handle);   // every row is read from the file again
+                    GDALFlushCache(ds.handle); // every row is read from the file again
                     if (read_window(ds, GDT_Float32, 0, r, expected[n].columns, 1, row) != CE_None ||
                         !same_bits(row, window_of(expected[n].data, expected[n].columns, 0, r,
                                                   expected[n].columns, 1)))
@@ -313,13 +315,14 @@ TEST_F(DriverTest, DamagedDatasetsFailReadsWithTheLibrarysMessage)
     struct Case {
         const char* name;
         std::vector<std::uint8_t> bytes;
-        const char* refused;   // the open's message, or nullptr: opens, reads fail
+        const char* refused; // the open's message, or nullptr: opens, reads fail
     };
     const Case cases[] = {
         {"plain-cut", tdw::build_truncated(plain, 160 * 20 + 7),
          "file too small for its header: 40 rows of 80 samples need 6560 bytes, the file has 3207"},
         {"plain-claims-32767-squared", tdw::build_dataset(huge),
-         "file too small for its header: 32767 rows of 32767 samples need 2147418112 bytes, the file has 480"},
+         "file too small for its header: 32767 rows of 32767 samples need 2147418112 bytes, the file has "
+         "480"},
         {"compressed-cut", tdw::build_truncated(compressed, 1024 + 100), nullptr},
         {"compressed-garbled", garbled, nullptr},
     };
@@ -355,8 +358,10 @@ TEST_F(DriverTest, OtherFilesAreNotClaimed)
     GDALDatasetH image = GDALCreate(mem, "", 8, 8, 1, GDT_Byte, nullptr);
     const std::string png = dir.file("picture.png");
     const std::string tif = dir.file("picture.tif");
-    GDALClose(GDALCreateCopy(GDALGetDriverByName("PNG"), png.c_str(), image, FALSE, nullptr, nullptr, nullptr));
-    GDALClose(GDALCreateCopy(GDALGetDriverByName("GTiff"), tif.c_str(), image, FALSE, nullptr, nullptr, nullptr));
+    GDALClose(
+        GDALCreateCopy(GDALGetDriverByName("PNG"), png.c_str(), image, FALSE, nullptr, nullptr, nullptr));
+    GDALClose(
+        GDALCreateCopy(GDALGetDriverByName("GTiff"), tif.c_str(), image, FALSE, nullptr, nullptr, nullptr));
     GDALClose(image);
 
     tdw::DatasetDescription bad_kind;
@@ -370,7 +375,7 @@ TEST_F(DriverTest, OtherFilesAreNotClaimed)
     tdw::write_bytes(dir.file("d5.txt"), text);
     struct Case {
         std::string path;
-        const char* driver;   // nullptr: no driver
+        const char* driver; // nullptr: no driver
     };
     const Case cases[] = {
         {png, "PNG"},
@@ -432,8 +437,9 @@ TEST_F(DriverTest, ChangedFileIsNotReadAsTheOldOne)
         const QuietErrors quiet;
         EXPECT_EQ(read_window(a, GDT_Float32, 0, 3, 70, 2, values), CE_Failure);
         EXPECT_EQ(std::string(CPLGetLastErrorMsg()),
-                  first + ": cloud rows 3 to 4: error manipulating uncompressed file "
-                          "(dataset changed on disk since it was opened)");
+                  first +
+                      ": cloud rows 3 to 4: error manipulating uncompressed file "
+                      "(dataset changed on disk since it was opened)");
     }
 }
 

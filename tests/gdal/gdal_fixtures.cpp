@@ -10,7 +10,7 @@ namespace tdgdal_test {
 namespace {
 
 constexpr std::int16_t kRows = 30;
-constexpr std::int16_t kColumns = 140;   // rows of 280 bytes hold the header in slot 0
+constexpr std::int16_t kColumns = 140; // rows of 280 bytes hold the header in slot 0
 
 std::int16_t degrees(double value)
 {
@@ -25,16 +25,11 @@ tdw::DatasetDescription base(std::int16_t data_id, bool compressed, std::int16_t
     desc.columns = kColumns;
     desc.compressed = compressed;
     desc.fields = {
-        {"projection_type", projection},
-        {"start_latitude", degrees(45.0)},
-        {"end_latitude", degrees(30.5)},
-        {"start_longitude", degrees(-80.25)},
-        {"end_longitude", degrees(-45.5)},
-        {"resolution", 147},
-        {"orbit_start_year", 2024},
-        {"orbit_start_day", 175},
-        {"orbit_start_hour_minute", 1342},
-        {"orbit_start_second", 27},
+        {"projection_type", projection},   {"start_latitude", degrees(45.0)},
+        {"end_latitude", degrees(30.5)},   {"start_longitude", degrees(-80.25)},
+        {"end_longitude", degrees(-45.5)}, {"resolution", 147},
+        {"orbit_start_year", 2024},        {"orbit_start_day", 175},
+        {"orbit_start_hour_minute", 1342}, {"orbit_start_second", 27},
         {"orbit_start_millisecond", 500},
     };
     return desc;
@@ -92,7 +87,7 @@ std::vector<Fixture> gdal_fixtures()
     add("infrared-plain-antimeridian", pacific);
 
     tdw::DatasetDescription angle = base(tdw::kAncillary, false, kUnmapped);
-    angle.fields["channel_number"] = 103;   // solar_zenith
+    angle.fields["channel_number"] = 103; // solar_zenith
     angle.value = [](int row, int column) { return column == 0 ? 0 : 1 + (row * 500 + column * 37) % 11520; };
     add("ancillary-angle-unmapped", angle);
 
@@ -126,12 +121,9 @@ tdw::DatasetDescription mosaic_tile(int first_row, int first_column, int rows, i
     const double lat = kMosaicLat0 - first_row * kMosaicStep;
     const double lon = kMosaicLon0 + first_column * kMosaicStep;
     desc.fields = {
-        {"calibration_type", 0},
-        {"projection_type", kLinear},
-        {"start_latitude", degrees(lat)},
-        {"end_latitude", degrees(lat - (rows - 1) * kMosaicStep)},
-        {"start_longitude", degrees(lon)},
-        {"end_longitude", degrees(lon + (columns - 1) * kMosaicStep)},
+        {"calibration_type", 0},           {"projection_type", kLinear},
+        {"start_latitude", degrees(lat)},  {"end_latitude", degrees(lat - (rows - 1) * kMosaicStep)},
+        {"start_longitude", degrees(lon)}, {"end_longitude", degrees(lon + (columns - 1) * kMosaicStep)},
     };
     desc.value = [=](int r, int c) { return mosaic_count(first_row + r, first_column + c) + 1; };
     desc.nibble = [=](int r, int c) { return mosaic_planes(first_row + r, first_column + c); };

@@ -12,7 +12,7 @@
 namespace tdgdal_test {
 
 struct Fixture {
-    std::string name;   // file name without ".tdf"
+    std::string name; // file name without ".tdf"
     tdw::DatasetDescription desc;
 };
 
@@ -35,11 +35,11 @@ inline constexpr double kMosaicStep = 0.125;
 // failing read's (0 when all rows read).
 struct LibraryReads {
     int status = 0;
-    std::string variable;                 // the data variable's name
+    std::string variable; // the data variable's name
     int rows = 0;
     int columns = 0;
     std::vector<float> data;
-    std::vector<std::uint8_t> graphics;   // empty without a graphics variable
+    std::vector<std::uint8_t> graphics; // empty without a graphics variable
 };
 LibraryReads read_with_library(const std::string& path);
 

@@ -20,7 +20,7 @@ namespace {
 
 std::string quoted(const char* text)
 {
-    return text == nullptr ? "null" : "\"" + std::string(text) + "\"";   // no quotes or controls in them
+    return text == nullptr ? "null" : "\"" + std::string(text) + "\""; // no quotes or controls in them
 }
 
 std::string number(double value)
@@ -60,14 +60,16 @@ std::string answers(const std::string& path)
     const int time_status = td_timeinq(id, &seconds, &millisecond, time);
     if (time_status != TD_EBADATTVAL)
         check(time_status, path);
-    std::vector<double> latitudes(static_cast<std::size_t>(rows)), longitudes(static_cast<std::size_t>(columns));
+    std::vector<double> latitudes(static_cast<std::size_t>(rows)),
+        longitudes(static_cast<std::size_t>(columns));
     check(td_gridinq(id, &grid, latitudes.data(), longitudes.data()), path);
     check(td_close(id), path);
 
     const bool timed = time_status == TD_NOERR;
     const char* const grids[] = {"none", "linear", "mercator"};
     std::string out = "{\"kind\":" + quoted(kind) + ",\"storage\":" + quoted(storage);
-    out += ",\"units\":" + quoted(units) + ",\"long_name\":" + quoted(long_name) + ",\"label\":" + quoted(label);
+    out +=
+        ",\"units\":" + quoted(units) + ",\"long_name\":" + quoted(long_name) + ",\"label\":" + quoted(label);
     out += ",\"time\":" + quoted(timed ? time : nullptr);
     out += ",\"seconds\":" + (timed ? std::to_string(seconds) : "null");
     out += ",\"millisecond\":" + (timed && millisecond >= 0 ? std::to_string(millisecond) : "null");

@@ -28,8 +28,10 @@ tdw::DatasetDescription description(std::int16_t data_id, const Fields& fields)
     desc.data_id = data_id;
     desc.rows = 6;
     desc.columns = 70;
-    desc.fields = {{"orbit_start_year", 2024},        {"orbit_start_day", 175},
-                   {"orbit_start_hour_minute", 1342}, {"orbit_start_second", 27},
+    desc.fields = {{"orbit_start_year", 2024},
+                   {"orbit_start_day", 175},
+                   {"orbit_start_hour_minute", 1342},
+                   {"orbit_start_second", 27},
                    {"orbit_start_millisecond", 500}};
     for (const auto& [name, value] : fields)
         desc.fields[name] = value;
@@ -70,8 +72,9 @@ std::vector<HeaderCase> make_cases()
                          "brightness temperature", kBrightness, text, TD_GRID_NONE});
     };
     auto grid = [&](const char* name, Fields fields, int expected, int rows = 6, int columns = 70) {
-        HeaderCase c{name, description(kInfrared, fields), "infrared", "plain", kCelsius,
-                     "brightness temperature", kBrightness, kValidTime, expected};
+        HeaderCase c{name,     description(kInfrared, fields), "infrared",  "plain",
+                     kCelsius, "brightness temperature",       kBrightness, kValidTime,
+                     expected};
         c.desc.rows = static_cast<std::int16_t>(rows);
         c.desc.columns = static_cast<std::int16_t>(columns);
         cases.push_back(c);

@@ -16,13 +16,13 @@ namespace tdcases {
 struct HeaderCase {
     std::string name;
     tdw::DatasetDescription desc;
-    const char* kind;        // td_kindinq's name
-    const char* storage;     // td_storageinq's name
-    const char* units;       // td_unitsinq's three texts
+    const char* kind;    // td_kindinq's name
+    const char* storage; // td_storageinq's name
+    const char* units;   // td_unitsinq's three texts
     const char* long_name;
     const char* label;
-    const char* time;        // td_timeinq's text; nullptr: no time (TD_EBADATTVAL)
-    int grid;                // TD_GRID_*
+    const char* time; // td_timeinq's text; nullptr: no time (TD_EBADATTVAL)
+    int grid;         // TD_GRID_*
 };
 
 // Every case; the names are unique and make file names.

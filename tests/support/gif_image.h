@@ -23,8 +23,7 @@ using image_ptr = std::unique_ptr<gdImage, image_deleter>;
 
 inline image_ptr decode(const std::string& gif)
 {
-    return image_ptr(gdImageCreateFromGifPtr(static_cast<int>(gif.size()),
-                                             const_cast<char*>(gif.data())));
+    return image_ptr(gdImageCreateFromGifPtr(static_cast<int>(gif.size()), const_cast<char*>(gif.data())));
 }
 
 struct colour {

@@ -20,8 +20,8 @@ namespace tdtest {
 
 // A dataset of a kind with some header fields set, the writer's defaults
 // for the rest.
-inline tdw::DatasetDescription description_of(
-    std::int16_t data_id, std::map<std::string, std::int16_t, std::less<>> fields = {})
+inline tdw::DatasetDescription description_of(std::int16_t data_id,
+                                              std::map<std::string, std::int16_t, std::less<>> fields = {})
 {
     tdw::DatasetDescription desc;
     desc.data_id = data_id;

@@ -37,8 +37,7 @@ CommandResult run_command(const std::string& program, const std::vector<std::str
                           const CommandOptions& options)
 {
     TempDir scratch;
-    const std::string out_path =
-        options.stdout_path.empty() ? scratch.file("stdout") : options.stdout_path;
+    const std::string out_path = options.stdout_path.empty() ? scratch.file("stdout") : options.stdout_path;
     const std::string err_path = scratch.file("stderr");
 
     posix_spawn_file_actions_t actions;
@@ -46,8 +45,7 @@ CommandResult run_command(const std::string& program, const std::vector<std::str
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(),
                                      O_WRONLY | O_CREAT | (options.append_stdout ? O_APPEND : O_TRUNC), 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (!options.cwd.empty())
         posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
 

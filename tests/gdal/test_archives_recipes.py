@@ -1,9 +1,9 @@
-"""The README's recipes of "Archives and object storage", run as they stand
+"""The recipes of docs/archives.md, run as they stand
 there, against datasets of the project's writer in a zip and a tar, on the
 tests' range server (127.0.0.1) standing for the web server and the object
 store the recipes name.  What they write must be the local files' values.
 
-Needs GDAL_DRIVER_PATH (the plugin), TDWRITE, README and the staged Python
+Needs GDAL_DRIVER_PATH (the plugin), TDWRITE, DOC (the page) and the staged Python
 package on PYTHONPATH; run through ctest.
 """
 import os
@@ -25,10 +25,10 @@ tidewell = pytest.importorskip("tidewell")
 
 
 def recipe(name):
-    """The fenced block after <!-- archives: NAME --> in the README."""
-    text = open(os.environ["README"], encoding="utf-8").read()
+    """The fenced block after <!-- archives: NAME --> in the page."""
+    text = open(os.environ["DOC"], encoding="utf-8").read()
     found = re.search(r"<!-- archives: %s -->\n```\w*\n(.*?)```" % name, text, re.S)
-    assert found, "no recipe %s in the README" % name
+    assert found, "no recipe %s in " + os.environ["DOC"] % name
     return found.group(1)
 
 
@@ -36,7 +36,7 @@ def recipe(name):
 def place(tmp_path_factory):
     """sst.tdf (compressed) and sst-day2.tdf (plain), mcsst of 200 x 300;
     scenes.zip holds sst.tdf, scenes.tar holds day2/sst.tdf (the plain one)."""
-    directory = tmp_path_factory.mktemp("readme")
+    directory = tmp_path_factory.mktemp("recipes")
     rng = np.random.default_rng(5)
     for name, compressed in (("sst.tdf", True), ("sst-day2.tdf", False)):
         values, nibbles = directory / (name + ".values"), directory / (name + ".nibbles")

@@ -1,6 +1,6 @@
-// options.cpp - the option stage of tdftogif: the command line, the usage
-// text, the failure line and the defaults that depend on the kind of data.
-#include "options.h"
+// command_line.cpp - the option stage of tdftogif: the options, their
+// values and checks, the usage text and the help.
+#include "command_line.h"
 
 #include <algorithm>
 #include <array>
@@ -12,9 +12,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "arithmetic.h"
 #include "block_reduce.h"
-#include "failure_line.h"
-#include "tidewell.h"
+#include "failure.h"
 #include "version.h"
 
 namespace tdf {
@@ -129,7 +129,7 @@ void read_rgb(const char* text, rgb& colour) noexcept
         const char* end = nullptr;
         const int value = read_int(cursor, &end);
         if (end == cursor)
-            return;  // no digits: matching failure
+            return; // no digits: matching failure
         *component[i] = value;
         cursor = end;
         if (i + 1 < component.size()) {
@@ -171,38 +171,6 @@ bool read_under(std::string_view text, cmd_options& options) noexcept
     return true;
 }
 
-struct kind_defaults {
-    float min;
-    float max;
-    float ticint;
-    const char* cmap;
-};
-
-constexpr kind_defaults infrared_celsius{4.0f, 30.0f, 2.0f, "hsl256"};
-constexpr kind_defaults infrared_fahrenheit{39.2f, 86.0f, 2.0f, "hsl256"};
-constexpr kind_defaults visible{0.0f, 20.0f, 2.0f, "black-white"};
-constexpr kind_defaults scan_time{0.0f, 24.0f, 2.0f, "black-white"};
-constexpr kind_defaults angle{0.0f, 90.0f, 5.0f, "black-white"};
-constexpr kind_defaults cloud{0.0f, 255.0f, 16.0f, "hsl256"};
-
-const kind_defaults* find_kind(int kind, bool fahrenheit) noexcept
-{
-    switch (kind) {
-    case TD_KIND_INFRARED:
-        return fahrenheit ? &infrared_fahrenheit : &infrared_celsius;
-    case TD_KIND_VISIBLE:
-        return &visible;
-    case TD_KIND_SCAN_TIME:
-        return &scan_time;
-    case TD_KIND_ANGLE:
-        return &angle;
-    case TD_KIND_CLOUD:
-        return &cloud;
-    default:
-        return nullptr;
-    }
-}
-
 enum class option_kind { invalid, flag, valued };
 
 // What the letter after "-" is; a lone "-" (letter '\0') is invalid.
@@ -219,16 +187,16 @@ constexpr option_kind kind_of(char letter) noexcept
     return option_kind::invalid;
 }
 
-parse_result usage_failure(int status)
+parse_result usage_failure(exit_status status)
 {
     print_usage();
-    return {false, status};
+    return {false, code(status)};
 }
 
 parse_result check_failure(const char* value, const char* message)
 {
     report_failure(message, value);
-    return {false, -2};
+    return {false, code(exit_status::bad_usage)};
 }
 
 // One option beginning with "--", its value either after "=" or the next
@@ -249,16 +217,16 @@ parse_result long_option(int argc, const char* const* argv, int cursor, cmd_opti
             std::printf("tdftogif %s\n", TDF_VERSION);
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
             report_failure("can't write output file", "standard output");
-            return {false, -4};
+            return {false, code(exit_status::output_failed)};
         }
-        return {false, 0};
+        return {false, code(exit_status::success)};
     }
     if (!takes_value) {
         report_failure("invalid option", argument);
-        return usage_failure(-2);
+        return usage_failure(exit_status::bad_usage);
     }
     if (!inline_value && cursor + 1 >= argc)
-        return usage_failure(-2);  // the value is missing at the end
+        return usage_failure(exit_status::bad_usage); // the value is missing at the end
     const char* value = inline_value ? argument + 3 + eq : argv[cursor + 1];
     consumed = inline_value ? 1 : 2;
     // --reduce and --fit are two ways to the one factor: the last one counts.
@@ -282,7 +250,7 @@ parse_result parse_options(int argc, const char* const* argv, cmd_options& optio
 {
     int remaining = argc - 1;
     if (remaining < 1)
-        return usage_failure(-1);
+        return usage_failure(exit_status::no_arguments);
 
     int cursor = 1;
     while (argv[cursor][0] == '-') {
@@ -295,17 +263,17 @@ parse_result parse_options(int argc, const char* const* argv, cmd_options& optio
             cursor += consumed;
             remaining -= consumed;
             if (remaining < 1)
-                return usage_failure(-2);  // no input name after the options
+                return usage_failure(exit_status::bad_usage); // no input name after the options
             continue;
         }
         const option_kind kind = kind_of(letter);
         if (kind == option_kind::invalid) {
             report_failure("invalid option", argument);
-            return usage_failure(-2);
+            return usage_failure(exit_status::bad_usage);
         }
         const bool takes_value = kind == option_kind::valued;
         if (takes_value && remaining < 2)
-            return usage_failure(-2);  // the value is missing at the end
+            return usage_failure(exit_status::bad_usage); // the value is missing at the end
         const char* value = takes_value ? argv[cursor + 1] : nullptr;
 
         switch (letter) {
@@ -377,30 +345,11 @@ parse_result parse_options(int argc, const char* const* argv, cmd_options& optio
         cursor += consumed;
         remaining -= consumed;
         if (remaining < 1)
-            return usage_failure(-2);  // no input name after the options
+            return usage_failure(exit_status::bad_usage); // no input name after the options
     }
 
     options.input = argv[cursor];
     return {true, 0};
-}
-
-int apply_kind_defaults(cmd_options& options, int kind_code, const char* data_id)
-{
-    const char* id = data_id ? data_id : "";
-    const kind_defaults* kind = find_kind(kind_code, options.fahrenheit);
-    if (!kind) {
-        report_failure("unknown data_id", id);
-        return -5;
-    }
-    if (!options.min_given)
-        options.min = kind->min;
-    if (!options.max_given)
-        options.max = kind->max;
-    if (!options.ticint_given)
-        options.ticint = kind->ticint;
-    if (!options.cmap_given)
-        options.cmap = kind->cmap;
-    return 0;
 }
 
 void print_usage()
@@ -412,19 +361,6 @@ void print_help()
 {
     print_usage();
     std::printf("%s", help_section);
-}
-
-void report_failure(const char* message, const char* name)
-{
-    write_failure_line("tdftogif", name, message);
-}
-
-std::string tick_format(int decimals)
-{
-    std::array<char, 32> format{};
-    const int places = std::clamp(decimals, 0, max_decimals);
-    std::snprintf(format.data(), format.size(), "%%%d.%df", places + 3, places);
-    return format.data();
 }
 
 } // namespace tdf

@@ -64,8 +64,8 @@ struct Scene {
         // Background: cold north, warm south.
         double t = 6.5 + 17.0 * v;
         // The front: a sharp step along a meandering line.
-        const double front = 0.47 + 0.07 * std::sin(2.0 * kPi * 1.4 * u + 0.6) +
-                             0.025 * std::sin(2.0 * kPi * 4.1 * u + 1.9);
+        const double front =
+            0.47 + 0.07 * std::sin(2.0 * kPi * 1.4 * u + 0.6) + 0.025 * std::sin(2.0 * kPi * 4.1 * u + 1.9);
         t += 3.5 * std::tanh((v - front) / 0.012);
         // Eddies: a warm ring north of the front, cold rings south of it,
         // each with two spiral arms.
@@ -107,15 +107,14 @@ struct Scene {
     {
         int bits = 0;
         if (land(row, column)) {
-            const bool shore = (row > 0 && !land(row - 1, column)) ||
-                               (row + 1 < rows && !land(row + 1, column)) ||
-                               (column > 0 && !land(row, column - 1)) ||
-                               (column + 1 < columns && !land(row, column + 1));
+            const bool shore =
+                (row > 0 && !land(row - 1, column)) || (row + 1 < rows && !land(row + 1, column)) ||
+                (column > 0 && !land(row, column - 1)) || (column + 1 < columns && !land(row, column + 1));
             if (shore)
-                bits |= 1;   // plane 1: coast line
+                bits |= 1; // plane 1: coast line
         }
         if (row % 60 == 30 || column % 60 == 30)
-            bits |= 2;       // plane 2: grid
+            bits |= 2; // plane 2: grid
         return bits;
     }
 };
@@ -150,26 +149,26 @@ int main(int argc, char** argv)
         desc.value = [&scene](int r, int c) { return scene.value(r, c); };
         desc.nibble = [&scene](int r, int c) { return scene.nibble(r, c); };
         desc.fields = {
-            {"satellite_id", static_cast<std::int16_t>(0xD5D1)},  // hesk-14
-            {"satellite_type", 1},                                 // afternoon
-            {"data_set_type", 1},                                  // lac
-            {"projection_type", 1},                                // mercator
+            {"satellite_id", static_cast<std::int16_t>(0xD5D1)}, // hesk-14
+            {"satellite_type", 1},                               // afternoon
+            {"data_set_type", 1},                                // lac
+            {"projection_type", 1},                              // mercator
             {"start_latitude", 45 * 128},
             {"end_latitude", 30 * 128},
             {"start_longitude", -80 * 128},
             {"end_longitude", -60 * 128},
-            {"resolution", 147},                                   // 1.47 km
+            {"resolution", 147}, // 1.47 km
             {"composite_type", 0},
             {"calibration_type", 2},
-            {"channel_number", 6},                                 // mcsst
+            {"channel_number", 6}, // mcsst
             {"sun_normalization", 0},
             {"limb_correction", 1},
             {"nonlinearity_correction", 1},
             {"orbits_processed", 1},
             {"channels_produced", 1},
             {"percent_non_zero", 71},
-            {"orbit_type", 1},                                     // descending
-            {"orbit_time", 0},                                     // day
+            {"orbit_type", 1}, // descending
+            {"orbit_time", 0}, // day
             {"end_row", static_cast<std::int16_t>(scene.rows - 1)},
             {"end_column", static_cast<std::int16_t>(scene.columns - 1)},
             {"orbit_start_year", 2024},

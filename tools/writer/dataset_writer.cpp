@@ -15,9 +15,7 @@
 #include <stdexcept>
 #include <utility>
 
-#ifndef TDW_NO_COMPRESSED_AREA
 #include "compressed_area.h"
-#endif
 
 namespace tdw {
 
@@ -104,10 +102,14 @@ int pixel_size_of(std::int16_t data_id)
 std::int16_t default_channel(std::int16_t data_id)
 {
     switch (data_id) {
-    case kVisible: return 1;      // avhrr_ch1
-    case kAncillary: return 101;  // scan_angle
-    case kCloud: return 401;      // cloud
-    default: return 4;            // avhrr_ch4
+    case kVisible:
+        return 1; // avhrr_ch1
+    case kAncillary:
+        return 101; // scan_angle
+    case kCloud:
+        return 401; // cloud
+    default:
+        return 4; // avhrr_ch4
     }
 }
 
@@ -118,8 +120,8 @@ void put_be16(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint16_t wo
 }
 
 // The stored form of one sample of the data variable.
-void put_sample(std::vector<std::uint8_t>& bytes, std::size_t at, const DatasetDescription& desc,
-                int row, int column)
+void put_sample(std::vector<std::uint8_t>& bytes, std::size_t at, const DatasetDescription& desc, int row,
+                int column)
 {
     const int value = desc.value ? desc.value(row, column) : 0;
     if (desc.data_id == kCloud) {
@@ -187,8 +189,7 @@ std::vector<std::uint8_t> build_plain(const DatasetDescription& desc)
     std::vector<std::uint8_t> bytes(std::max(width * (rows + 1), header_end(words)), 0);
     for (std::size_t r = 0; r < rows; ++r)
         for (std::size_t c = 0; c < columns; ++c)
-            put_sample(bytes, width * (r + 1) + c * ps, desc, static_cast<int>(r),
-                       static_cast<int>(c));
+            put_sample(bytes, width * (r + 1) + c * ps, desc, static_cast<int>(r), static_cast<int>(c));
     // The defined header bytes win over data rows lying under them.
     std::fill_n(bytes.begin(), kDefinedBytes, std::uint8_t{0});
     for (const auto& [offset, value] : words)
@@ -206,17 +207,13 @@ std::vector<std::uint8_t> build_compressed(const DatasetDescription& desc)
     const std::size_t end = header_end(header_words(desc));
     if (end > static_cast<std::size_t>(kCompressedHeaderBytes))
         throw std::invalid_argument("header field beyond the 1024-byte header block");
-    const std::size_t carried = std::min<std::size_t>(
-        std::max(dimension_or_zero(desc.columns) * 2, end), kCompressedHeaderBytes);
+    const std::size_t carried =
+        std::min<std::size_t>(std::max(dimension_or_zero(desc.columns) * 2, end), kCompressedHeaderBytes);
 
     std::vector<std::uint8_t> bytes(kCompressedHeaderBytes, 0);
     std::copy_n(plain.begin(), carried, bytes.begin());
-#ifdef TDW_NO_COMPRESSED_AREA
-    throw std::logic_error("the compressed layout is not built into this writer");
-#else
     detail::append_compressed_stream(bytes, desc);
     return bytes;
-#endif
 }
 
 } // namespace
@@ -231,8 +228,8 @@ int field_offset(std::string_view name)
         const std::string_view digits = name.substr(reserved.size());
         int offset = -1;
         const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), offset);
-        if (ec == std::errc() && end == digits.data() + digits.size() && !digits.empty() &&
-            offset >= 0 && offset <= 1 << 24)
+        if (ec == std::errc() && end == digits.data() + digits.size() && !digits.empty() && offset >= 0 &&
+            offset <= 1 << 24)
             return offset;
     }
     throw std::invalid_argument("unknown header field: " + std::string(name));
@@ -267,8 +264,7 @@ void write_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out)
         throw std::runtime_error("cannot create " + path);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out)
         throw std::runtime_error("cannot write " + path);

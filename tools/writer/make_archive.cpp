@@ -41,13 +41,13 @@ constexpr satellite satellites[] = {{"hesk-14", static_cast<std::int16_t>(0xD5D1
 struct kind {
     const char* name;
     std::int16_t data_id;
-    std::int16_t channel;  // 0: the writer's default
+    std::int16_t channel; // 0: the writer's default
     bool compressed;
 };
 
 constexpr kind kinds[] = {
-    {"infrared", tdw::kInfrared, 0, false}, {"infrared", tdw::kInfrared, 0, true},
-    {"visible", tdw::kVisible, 0, true},    {"cloud", tdw::kCloud, 0, false},
+    {"infrared", tdw::kInfrared, 0, false},     {"infrared", tdw::kInfrared, 0, true},
+    {"visible", tdw::kVisible, 0, true},        {"cloud", tdw::kCloud, 0, false},
     {"scan time", tdw::kAncillary, 105, false},
 };
 
@@ -125,7 +125,7 @@ int main(int argc, char** argv)
             const kind& k = kinds[n % 5];
             const int year = dates[n % 8][0];
             const int day = dates[n % 8][1];
-            const damage d = intact     ? damage::none
+            const damage d = intact    ? damage::none
                              : n == 6  ? damage::cut_stream
                              : n == 15 ? damage::short_area
                              : n == 26 ? damage::cut_header
@@ -133,7 +133,7 @@ int main(int argc, char** argv)
                              : n == 44 ? damage::empty
                                        : damage::none;
             // One name with a blank, as archives have; one without ".tdf".
-            const char* pattern = n == 12 ? "%s/%d/%03d/pass %02d.tdf"
+            const char* pattern = n == 12   ? "%s/%d/%03d/pass %02d.tdf"
                                   : n == 50 ? "%s/%d/%03d/pass-%02d.dat"
                                             : "%s/%d/%03d/pass-%02d.tdf";
             char name[80];
@@ -146,7 +146,9 @@ int main(int argc, char** argv)
             const bool other = d == damage::not_a_dataset || d == damage::empty;
             std::printf("%s\t%s\t%s\t%s\t%s\n", (archive / name).c_str(), header ? sat.name : "-",
                         header ? k.name : "-", header ? std::to_string(year * 1000 + day).c_str() : "-",
-                        d == damage::none ? "intact" : other ? "other" : "damaged");
+                        d == damage::none ? "intact"
+                        : other           ? "other"
+                                          : "damaged");
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_archive: %s\n", e.what());

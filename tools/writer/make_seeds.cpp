@@ -151,11 +151,16 @@ std::vector<Seed> seeds()
 const char* kind_name(std::int16_t data_id)
 {
     switch (data_id) {
-    case tdw::kVisible: return "visible";
-    case tdw::kInfrared: return "infrared";
-    case tdw::kAncillary: return "ancillary";
-    case tdw::kCloud: return "cloud";
-    default: return "other";
+    case tdw::kVisible:
+        return "visible";
+    case tdw::kInfrared:
+        return "infrared";
+    case tdw::kAncillary:
+        return "ancillary";
+    case tdw::kCloud:
+        return "cloud";
+    default:
+        return "other";
     }
 }
 
@@ -191,15 +196,15 @@ std::vector<OperationBytes> operations()
         // values near the stored ones, a read, planes as bytes, a close and
         // an open, the block written back as it reads, a read
         {0, 0, 0, 0, 0x21, 2, 0, 0, 0, 0x21, 1, 19, 1, 1, 0x32, 3, 0, 0, 0, 0,
-         5, 0, 0, 0, 0xFF, 2, 1, 1, 1, 0x32, 4, 0, 0, 0, 0, 4, 0, 0, 0, 0},
+         5, 0, 0, 0, 0xFF, 2, 1, 1, 1, 0x32, 4, 0,  0, 0, 0,    4, 0, 0, 0, 0},
         // bad values, values halfway between raw counts, NaN, a close and
         // an open, a write over the last row
-        {0, 3, 1, 2, 0x11, 0, 9, 0, 5, 0x07, 0, 12, 2, 2, 0x00, 3, 0, 0, 0, 0,
-         0, 6, 255, 0, 0x01, 2, 0, 0, 0, 0xFF, 4, 0, 0, 0, 0, 4, 0, 0, 0, 0},
+        {0, 3, 1,   2, 0x11, 0, 9, 0, 5, 0x07, 0, 12, 2, 2, 0x00, 3, 0, 0, 0, 0,
+         0, 6, 255, 0, 0x01, 2, 0, 0, 0, 0xFF, 4, 0,  0, 0, 0,    4, 0, 0, 0, 0},
         // bytes of the data variable, plane bits of every value, a huge
         // value, a ramp
         {1, 18, 0, 0, 0x00, 1, 19, 0, 3, 0x0F, 0, 15, 1, 0, 0x10, 0, 21, 2, 4, 0x33,
-         0, 6, 0, 0, 0x77, 3, 0, 0, 0, 0, 2, 0, 0, 0, 0x77, 4, 0, 0, 0, 0},
+         0, 6,  0, 0, 0x77, 3, 0,  0, 0, 0,    2, 0,  0, 0, 0x77, 4, 0,  0, 0, 0},
     };
 }
 

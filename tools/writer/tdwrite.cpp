@@ -67,10 +67,14 @@ std::int16_t word(std::string_view text)
 
 std::int16_t kind_code(std::string_view text)
 {
-    if (text == "visible") return tdw::kVisible;
-    if (text == "infrared") return tdw::kInfrared;
-    if (text == "ancillary") return tdw::kAncillary;
-    if (text == "cloud") return tdw::kCloud;
+    if (text == "visible")
+        return tdw::kVisible;
+    if (text == "infrared")
+        return tdw::kInfrared;
+    if (text == "ancillary")
+        return tdw::kAncillary;
+    if (text == "cloud")
+        return tdw::kCloud;
     return word(text);
 }
 
@@ -90,8 +94,8 @@ std::vector<char> read_file(const std::string& path, std::size_t expected)
 template <typename Cell>
 std::function<int(int, int)> table(const std::string& path, int rows, int columns)
 {
-    const std::size_t cells = static_cast<std::size_t>(rows > 0 ? rows : 0) *
-                              static_cast<std::size_t>(columns > 0 ? columns : 0);
+    const std::size_t cells =
+        static_cast<std::size_t>(rows > 0 ? rows : 0) * static_cast<std::size_t>(columns > 0 ? columns : 0);
     const std::vector<char> bytes = read_file(path, cells * sizeof(Cell));
     std::vector<int> values(cells);
     for (std::size_t i = 0; i < cells; ++i) {
@@ -108,9 +112,10 @@ std::function<int(int, int)> table(const std::string& path, int rows, int column
 int run(int argc, char** argv)
 {
     if (argc < 2 || argv[1][0] == '-') {
-        std::fputs("usage: tdwrite OUTPUT [--kind K] [--rows N] [--columns N] [--compressed]\n"
-                   "               [--values FILE] [--nibbles FILE] [--truncate BYTES] [FIELD=VALUE ...]\n",
-                   stderr);
+        std::fputs(
+            "usage: tdwrite OUTPUT [--kind K] [--rows N] [--columns N] [--compressed]\n"
+            "               [--values FILE] [--nibbles FILE] [--truncate BYTES] [FIELD=VALUE ...]\n",
+            stderr);
         return 2;
     }
     const std::string output = argv[1];
@@ -141,7 +146,7 @@ int run(int argc, char** argv)
             truncate = parse_number(next(), 0, std::numeric_limits<long>::max());
         } else if (const auto eq = arg.find('='); eq != std::string_view::npos && !arg.starts_with('-')) {
             const std::string name(arg.substr(0, eq));
-            tdw::field_offset(name);   // throws for an unknown name
+            tdw::field_offset(name); // throws for an unknown name
             desc.fields[name] = word(arg.substr(eq + 1));
         } else {
             throw std::invalid_argument("unknown argument: " + std::string(arg));

@@ -24,7 +24,7 @@ struct DatasetDescription {
     std::int16_t data_id = kInfrared;
     std::int16_t rows = 4;
     std::int16_t columns = 4;
-    bool compressed = false;             // compression_type 2 ("1b") and the compressed layout
+    bool compressed = false; // compression_type 2 ("1b") and the compressed layout
     // Any header field by attribute name, or "rows"/"columns"/"reserved@N"
     // for the 16-bit word at byte offset N.  Applied after the defaults
     // below, so they can override anything (including rows, columns,
