@@ -589,7 +589,7 @@ TEST_F(Compressed, RecompressionRefusesHardLinksAndTakesLongNames)
     const Bytes rewritten = tdw::build_dataset(description_of(changed, true));
     EXPECT_EQ(tdtest::read_file(path), std::string(rewritten.begin(), rewritten.end()));
 
-    const std::string long_name = write(std::string(250, 'n') + ".tdf", file);
+    const std::string long_name = write(std::string(250, 'n').append(".tdf"), file);
     id = open_ok(long_name, TD_WRITE);
     ASSERT_EQ(rewrite_planes(id), TD_NOERR);
     EXPECT_EQ(td_close(id), TD_NOERR);

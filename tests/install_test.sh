@@ -5,13 +5,14 @@
 # the soname and that the shared library exports the td_ interface only.
 #
 # Usage: install_test.sh BUILD_DIR PROBE_SOURCE
-# Environment: CC (default cc), PROBE_FLAGS (extra compile and link flags,
+# Environment: CC (default cc), CXX (default c++), PROBE_FLAGS (extra compile and link flags,
 # the sanitizer flags of a sanitizer build).
 set -eu
 
 build=$1
 probe=$2
 cc=${CC:-cc}
+cxx=${CXX:-c++}
 flags=${PROBE_FLAGS:-}
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tdf-install.XXXXXX")
@@ -83,7 +84,7 @@ add_executable(probe_static "$probe")
 target_link_libraries(probe_static PRIVATE tidewell::tidewell_static)
 CMAKE
 cmake -S "$scratch/consumer" -B "$scratch/consumer/build" -DCMAKE_PREFIX_PATH="$prefix" \
-      -DCMAKE_C_COMPILER="$cc" -DCMAKE_C_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" \
+      -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_C_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" \
       >"$scratch/consumer.log" 2>&1 &&
     cmake --build "$scratch/consumer/build" >>"$scratch/consumer.log" 2>&1 ||
     { cat "$scratch/consumer.log" >&2; fail "find_package(tidewell) consumer does not build"; }
