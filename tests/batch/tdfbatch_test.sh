@@ -18,11 +18,13 @@ batch() { "$tdfbatch" --tdftogif "$tdftogif" "$@"; }
 # The archive, and the direct runs: the GIF each file gives with the
 # default options and with -i, or the status it fails with.
 "$make_archive" data spare > files.tsv || exit 1
-declare -A status state
-direct() {   # direct DIR [OPTIONS]: direct runs of every file into DIR
+declare -A status state converted
+direct() {   # direct DIR [OPTIONS]: direct runs of the files not yet run into DIR
     local dir=$1 path
     shift
     while IFS=$'\t' read -r path _ _ _ kind; do
+        [ -z "${converted[$dir/$path]:-}" ] || continue
+        converted[$dir/$path]=1
         mkdir -p "$dir/$(dirname "$(gif_of "$path")")"
         "$tdftogif" "$@" -o "$dir/$(gif_of "$path")" "$path" 2> /dev/null
         status[$path]=$?
@@ -101,6 +103,7 @@ check_outputs out plain
 repaired=$(awk -F'\t' '$5 == "damaged" { print $1; exit }' files.tsv)
 cp "spare/${repaired#data/}" "$repaired"
 awk -F'\t' -v OFS='\t' -v p="$repaired" '$1 == p { $5 = "intact" } 1' files.tsv > files.new && mv files.new files.tsv
+unset "converted[plain/$repaired]" "converted[inverted/$repaired]"
 direct plain; direct inverted -i
 victim=data/hesk-15/2024/001/pass-10.tdf
 cp "$victim" victim.tdf && head -c 300 victim.tdf > "$victim"
@@ -133,14 +136,14 @@ killed_run() {   # killed_run SIGNAL OPTIONS...
         cmp -s "out/$gif" "plain/$gif" || cmp -s "out/$gif" "inverted/$gif" || fail "killed run: $gif is neither"
     done < files.tsv
 }
+# The options go from the default to -i and back at each trial.
+options=(-i) direct_dir=inverted
 for trial in KILL TERM KILL INT; do
-    killed_run "$trial" -i
+    killed_run "$trial" "${options[@]}"
     [ "$trial" = KILL ] || [ -z "$(find out -name '*.tdfbatch-part')" ] || fail "SIG$trial left temporary files"
-    batch -q data out -- -i 2> /dev/null
-    check_outputs out inverted
-    killed_run KILL
-    batch -q data out 2> /dev/null
-    check_outputs out plain
+    batch -q data out -- "${options[@]}" 2> /dev/null
+    check_outputs out "$direct_dir"
+    if [ "$direct_dir" = inverted ]; then options=() direct_dir=plain; else options=(-i) direct_dir=inverted; fi
 done
 
 # 5. Shards: over 1, 3 and 7 of them every dataset is in exactly one, and a
