@@ -52,14 +52,16 @@ test: deps-test
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # Built with clang (as the fuzz harnesses are), which compiles the tests in
-# about half of gcc's time; gcc still builds make test's.
+# about half of gcc's time; gcc still builds make test's.  The recipes of the
+# documentation (label docs) run the commands the other tests run, and run
+# in make test only.
 test-sanitize: deps-test
 	@sh scripts/install-deps.sh clang libclang-rt-14-dev
 	cmake -S . -B $(SANITIZE_BUILD) -DTDF_SANITIZE=ON -DTDF_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=Debug \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ $(CONFIGURE_FLAGS)
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
+	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS) -LE docs
 
 # The library and the plugin instrumented; GDAL itself is not, so reports
 # from inside it are suppressed (tests/tsan.supp).
