@@ -45,6 +45,7 @@
 #include "run_command.h"
 #include "side_file.h"
 #include "stream.h"
+#include "sync_log.h"
 #include "tidewell.h"
 
 namespace {
@@ -591,6 +592,59 @@ TEST_F(Safety, ReadWriteOpenThatChangesNothingLeavesTheFileAlone)
         EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
         EXPECT_EQ(after.st_ctim.tv_sec, before.st_ctim.tv_sec);
         EXPECT_EQ(after.st_ctim.tv_nsec, before.st_ctim.tv_nsec);
+    }
+}
+
+// ------------------------------------------- flushed before they are named
+
+// Every writer flushes a new file before it takes the name and the folder
+// after, so that a crash leaves the old file or the whole new one: the
+// library's write-back and the converter's output, both of its ways.
+TEST_F(Safety, NewFilesAreFlushedBeforeTheirNamesAndTheFolderAfter)
+{
+    const auto write_back = [this](bool compressed) {
+        return [this, compressed](const std::string& path) {
+            tdw::DatasetDescription d = scene(1);
+            d.rows = 20;
+            d.compressed = compressed;
+            tdw::write_dataset(path, d);
+            tdtest::forget_syncs();
+            const int id = open_ok(path, TD_WRITE);
+            const std::vector<float> row(1000, 12.5f);
+            const std::uint32_t start[2]{3, 0}, count[2]{1, 1000};
+            return td_varput_float(id, 0, start, count, row.data()) == TD_NOERR && td_close(id) == TD_NOERR;
+        };
+    };
+    const auto output = [](bool anonymous, bool earlier) {
+        return [=](const std::string& path) {
+            if (earlier)
+                tdw::write_bytes(path, {'o', 'l', 'd'});
+            tdtest::forget_syncs();
+            tdf::output_file file;
+            std::FILE* stream = nullptr;
+            return file.prepare(path.c_str(), "", anonymous) == tdf::output_status::ok &&
+                   file.open_stream(stream) == tdf::output_status::ok && std::fputs("new", stream) >= 0 &&
+                   file.commit() == tdf::output_status::ok;
+        };
+    };
+    const struct {
+        const char* what;
+        std::function<bool(const std::string&)> write;
+    } cases[] = {
+        {"write-back, plain", write_back(false)},
+        {"write-back, compressed", write_back(true)},
+        {"output, named, over an earlier one", output(false, true)},
+        {"output, anonymous, new", output(true, false)},
+        {"output, anonymous, over an earlier one", output(true, true)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string folder = dir.file(std::to_string(&c - cases));
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+        ASSERT_TRUE(c.write(folder + "/f"));
+        const int file = tdtest::last_sync_of(folder + "/f");
+        EXPECT_GE(file, 0) << "the new file was not flushed";
+        EXPECT_GT(tdtest::last_sync_of(folder), file) << "the folder was not flushed after it";
     }
 }
 

@@ -7,9 +7,13 @@
 #include <fstream>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "archive_walk.h"
+#include "atomic_file.h"
 #include "manifest.h"
 #include "run_command.h"
+#include "sync_log.h"
 
 namespace {
 
@@ -149,6 +153,39 @@ TEST(TdfbatchManifest, ShardsReplaceOnlyTheirOwnRecords)
     for (const std::string& p : of_second)
         EXPECT_TRUE(back.count(p) == 1 && back.at(p).ok) << p;
     EXPECT_TRUE(tdtest::read_file(dir.file(".manifest.tdfbatch-part")).empty());
+}
+
+// The manifest, the page and the report replace their file whole, keeping
+// its mode; a quicklook made under a temporary name takes its place.  Each
+// is flushed before its rename, and the folder after (a quicklook's folder
+// at the next checkpoint).
+TEST(TdfbatchFiles, ReplacedWholeFlushedAndKeepingTheirMode)
+{
+    tdtest::TempDir dir;
+    const std::string path = dir.file("f");
+    const struct {
+        const char* way;
+        bool locked, committed;
+    } ways[] = {{"atomically", false, false}, {"under the lock", true, false}, {"committed", false, true}};
+    for (const auto& [way, locked, committed] : ways) {
+        SCOPED_TRACE(way);
+        std::ofstream(path) << "old";
+        ASSERT_EQ(chmod(path.c_str(), 0604), 0);
+        tdtest::forget_syncs();
+        if (committed) {
+            std::ofstream(dir.file(".f.part")) << "new";
+            ASSERT_EQ(tdb::commit_file(dir.file(".f.part"), path), 0);
+            EXPECT_FALSE(tdtest::file_exists(dir.file(".f.part")));
+        } else {
+            ASSERT_EQ(tdb::write_file_atomically(path, "new", locked), 0);
+            struct stat st {};
+            ASSERT_EQ(stat(path.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0604u);
+            EXPECT_GT(tdtest::last_sync_of(dir.path()), tdtest::last_sync_of(path));
+        }
+        EXPECT_EQ(tdtest::read_file(path), "new");
+        EXPECT_GE(tdtest::last_sync_of(path), 0);
+    }
 }
 
 TEST(TdfbatchNames, ShardHashAndQuicklookNames)
