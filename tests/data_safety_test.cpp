@@ -991,7 +991,8 @@ TEST_F(Commands, OutputsGetTheWholeImageAndKeepWhatTheyWere)
 
 // An output whose folder cannot take a new file, or which this user could
 // not write over, is refused at step 2 (before the colour map is looked
-// at), and left as it was.
+// at), and left as it was.  In a sticky folder the owner of the output or
+// of the folder passes that step.
 TEST_F(Commands, OutputsThatCannotBeReplacedAreRefusedAtOnce)
 {
     const auto user = other_user();
@@ -1007,25 +1008,27 @@ TEST_F(Commands, OutputsThatCannotBeReplacedAreRefusedAtOnce)
         mode_t folder_mode;
         bool earlier;
         mode_t file_mode;
-        bool others; // folder and output belong to another user
+        bool others_folder, others_output; // belong to another user
+        bool refused = true;
     } cases[] = {
-        {"folder not writable, no output yet", 0555, false, 0, false},
-        {"folder not writable, a writable output", 0555, true, 0666, false},
-        {"output not writable", 0755, true, 0444, false},
-        {"sticky folder, another user's output", 01777, true, 0666, true},
+        {"folder not writable, no output yet", 0555, false, 0, false, false},
+        {"folder not writable, a writable output", 0555, true, 0666, false, false},
+        {"output not writable", 0755, true, 0444, false, false},
+        {"sticky folder, another user's output", 01777, true, 0666, true, true},
+        {"sticky folder, own output", 01777, true, 0666, true, false, false},
+        {"own sticky folder, another user's output", 01777, true, 0666, false, true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.others && !user)
+        if ((c.others_folder || c.others_output) && !user)
             continue; // files cannot be given away
-        const uid_t owner = c.others ? 0 : me;
         const std::string folder = dir.file(std::string("f") + std::to_string(&c - cases));
         ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-        ASSERT_EQ(chown(folder.c_str(), owner, static_cast<gid_t>(-1)), 0);
+        ASSERT_EQ(chown(folder.c_str(), c.others_folder ? 0 : me, static_cast<gid_t>(-1)), 0);
         const std::string out = folder + "/q.gif";
         if (c.earlier) {
             tdw::write_bytes(out, {'o', 'l', 'd'});
-            ASSERT_EQ(chown(out.c_str(), owner, static_cast<gid_t>(-1)), 0);
+            ASSERT_EQ(chown(out.c_str(), c.others_output ? 0 : me, static_cast<gid_t>(-1)), 0);
             ASSERT_EQ(chmod(out.c_str(), c.file_mode), 0);
         }
         ASSERT_EQ(chmod(folder.c_str(), c.folder_mode), 0);
@@ -1034,7 +1037,9 @@ TEST_F(Commands, OutputsThatCannotBeReplacedAreRefusedAtOnce)
             if (user && !become(*user))
                 return "cannot become the other user";
             const auto r = tdtest::run_command(tdtest::tdftogif_path(), {"-m", "Prism", "-o", out, dataset});
-            if (r.exit_code != 252 || r.err != "tdftogif: " + out + ": can't create output file\n")
+            const std::string line = c.refused ? "tdftogif: " + out + ": can't create output file\n"
+                                               : "tdftogif: Prism: invalid color map\n";
+            if (r.exit_code != (c.refused ? 252 : 250) || r.err != line)
                 return "status " + std::to_string(r.exit_code) + ", " + r.err;
             return "";
         });
