@@ -95,6 +95,13 @@ want=$( (awk -F'\t' 'NR > 60 { print $1 }' files.tsv; tr ' ' '\n' <<< "${touched
 after=$(find out -name '*.gif' -printf '%i %T@ %p\n' | LC_ALL=C sort)
 [ "$(comm -23 <(echo "$before") <(echo "$after") | wc -l)" = 2 ] || fail "second run wrote more than the 2 touched again"
 check_outputs out plain
+# A dataset replaced by a copy (same size and times, another inode) and a
+# quicklook touched by hand are converted again, and nothing else.
+again="data/hesk-14/2023/364/pass-00.tdf data/hesk-15/2023/365/pass-01.tdf"
+cp -p data/hesk-14/2023/364/pass-00.tdf copy.tdf && mv copy.tdf data/hesk-14/2023/364/pass-00.tdf
+touch out/hesk-15/2023/365/pass-01.gif
+batch -q --report r2.json data out 2> /dev/null
+[ "$(with_status r2.json converted | tr '\n' ' ')" = "$again " ] || fail "converted [$(with_status r2.json converted)], not [$again]"
 
 # 3. A dataset damaged after its conversion keeps its quicklook, fails, and
 #    is tried again next time; a repaired one is converted.
