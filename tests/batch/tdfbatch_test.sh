@@ -174,9 +174,13 @@ while IFS=$'\t' read -r path _; do rm -f "$path"; done < more.tsv
 #    reduced quicklooks.
 REAL_TDFTOGIF=$tdftogif "$tdfbatch" -q --tdftogif "$stand_in" --timeout 1 --index --report r6.json \
     data stand-in 2> err.txt
-for line in 'pass-03.tdf: time limit of 1 s reached' 'pass-04.tdf: tdftogif killed by signal 11'; do
+for line in 'pass-03.tdf: time limit of 1 s reached' 'pass-04.tdf: tdftogif killed by signal 11' \
+    'pass-05.tdf: status 0: tdftogif ended with status 0 but wrote no image'; do
     grep -q "$line" err.txt || fail "stand-in: no line '$line'"
 done
+got=$(jq -r 'select(.path | test("pass-0[3457][.]")) | "\(.path | sub(".*/"; "")) \(.status) \(.exit) \(.signal)"' r6.json | LC_ALL=C sort)
+[ "$got" = $'pass-03.tdf failed null 9\npass-04.tdf failed null 11\npass-05.tdf failed 0 null\npass-07.tdf converted 0 null' ] ||
+    fail "stand-in: exit and signal in the report: $got"
 ! pgrep -f 'sleep 30.25' > /dev/null || fail "the hanging conversion's child survived"
 thumbs=$(find stand-in/.thumbs -name '*.gif' | wc -l)
 [ "$thumbs" = $(( $(with_status r6.json converted | wc -l) )) ] || fail "$thumbs reduced quicklooks"
