@@ -12,6 +12,7 @@
 #include "archive_walk.h"
 #include "atomic_file.h"
 #include "manifest.h"
+#include "progress.h"
 #include "run_command.h"
 #include "sync_log.h"
 
@@ -209,6 +210,16 @@ TEST(TdfbatchNames, ShardHashAndQuicklookNames)
     };
     for (const auto& n : names)
         EXPECT_EQ(tdb::quicklook_name(n.path), n.gif) << n.path;
+}
+
+// The time left on the progress line, to the second.
+TEST(TdfbatchProgress, TimeLeft)
+{
+    const std::pair<double, const char*> cases[] = {{0.4, "0s"},       {59.4, "59s"},
+                                                    {59.6, "1m00s"},   {3599.4, "59m59s"},
+                                                    {3599.6, "1h00m"}, {90061.0, "25h01m"}};
+    for (const auto& [seconds, text] : cases)
+        EXPECT_EQ(tdb::duration_text(seconds), text) << seconds;
 }
 
 } // namespace
