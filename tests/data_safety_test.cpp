@@ -362,7 +362,7 @@ int fill(const std::string& folder, bool with_files)
 
 TEST_F(Safety, FullFileSystemsLeaveTheDatasetWhole)
 {
-    enum class Full { space, inodes, temporary_copy };
+    enum class Full { space, inodes, temporary_copy, block_write };
     const struct {
         const char* what;
         Full full;
@@ -372,6 +372,7 @@ TEST_F(Safety, FullFileSystemsLeaveTheDatasetWhole)
         {"no space for the new file", Full::space, "size=2m", TD_EWRITEDATA},
         {"no free inode", Full::inodes, "size=4m,nr_inodes=16", TD_EUNCOMPFILE},
         {"no space for the temporary copy", Full::temporary_copy, "size=64k", TD_EWRITEDATA},
+        {"a block write cut short in the copy", Full::block_write, "size=4m", TD_EWRITEDATA},
     };
     std::vector<std::string> skipped;
     for (const auto& c : cases) {
@@ -409,6 +410,20 @@ TEST_F(Safety, FullFileSystemsLeaveTheDatasetWhole)
             }
             if (td_open(path.c_str(), TD_WRITE, &id) != TD_NOERR || write_all(id, new_image) != TD_NOERR)
                 return "open or write failed";
+            if (c.full == Full::block_write) {
+                // Rows 20 to 49 of the copy lie across the limit: the write
+                // fails part-way and takes back what it wrote.
+                const std::vector<float> other(30 * 1000, 20.0f);
+                const std::uint32_t start[2]{20, 0}, count[2]{30, 1000};
+                if (setrlimit(RLIMIT_FSIZE, &small) != 0)
+                    return "cannot limit the file size";
+                if (const int s = td_varput_float(id, 0, start, count, other.data()); s != c.status)
+                    return "the write gave " + std::to_string(s);
+                (void)setrlimit(RLIMIT_FSIZE, &unlimited);
+                if (td_close(id) != TD_NOERR)
+                    return "the close failed";
+                return tdtest::read_file(path) == new_bytes ? "" : "the failed write changed the dataset";
+            }
             const std::vector<std::string> before = entries(scratch);
             if (mounted ? fill(scratch, c.full == Full::inodes) < 1 : setrlimit(RLIMIT_FSIZE, &small) != 0)
                 return "cannot fill the file system";
