@@ -11,6 +11,7 @@
 
 #include "archive_walk.h"
 #include "atomic_file.h"
+#include "browse_page.h"
 #include "manifest.h"
 #include "progress.h"
 #include "run_command.h"
@@ -210,6 +211,20 @@ TEST(TdfbatchNames, ShardHashAndQuicklookNames)
     };
     for (const auto& n : names)
         EXPECT_EQ(tdb::quicklook_name(n.path), n.gif) << n.path;
+}
+
+// A path or message holding "</script>" stays inside the page's data: the
+// page has its two script elements only.
+TEST(TdfbatchPage, DataCannotEndItsScriptElement)
+{
+    const std::string path = "a</script><script>alert(1)</script>.tdf";
+    const std::string page = tdb::browse_page({{path, dataset(path, "</script>")}}, {"archive", "now"});
+    std::size_t ends = 0;
+    for (std::size_t at = page.find("</script>"); at != std::string::npos;
+         at = page.find("</script>", at + 1))
+        ++ends;
+    EXPECT_EQ(ends, 2u);
+    EXPECT_NE(page.find("[\"a\\u003c/script>\\u003cscript>alert(1)\\u003c/script>.tdf\""), std::string::npos);
 }
 
 // The time left on the progress line, to the second.
