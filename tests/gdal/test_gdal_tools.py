@@ -138,8 +138,11 @@ def test_gdalinfo_json(fixtures, name):
     assert metadata["IMAGERY"] == {"ACQUISITIONDATETIME": described["orbit_start"], "SATELLITEID": "hesk-14"}
 
     if len(described["variables"]) > 1:
-        assert metadata["SUBDATASETS"]["SUBDATASET_1_NAME"] == data_name(path)
-        assert metadata["SUBDATASETS"]["SUBDATASET_2_NAME"] == f'TIDEWELL:"{path}":graphics'
+        dims = f"[{ROWS}x{COLUMNS}] "
+        assert metadata["SUBDATASETS"] == {
+            "SUBDATASET_1_NAME": data_name(path), "SUBDATASET_1_DESC": dims + variable + " (32-bit floating-point)",
+            "SUBDATASET_2_NAME": f'TIDEWELL:"{path}":graphics',
+            "SUBDATASET_2_DESC": dims + "graphics planes 1-4 as bits 0-3 (8-bit unsigned integer)"}
     else:
         assert "SUBDATASETS" not in metadata
 
