@@ -204,6 +204,13 @@ for name in p.tdf .p.tdf .hidden/p.tdf; do cp data/hesk-14/2023/364/pass-00.tdf 
 batch -q inside inside/gif 2> /dev/null && batch -q inside inside/gif 2> err.txt
 grep -Eqx 'tdfbatch: 0 converted, 1 skipped, 0 failed, [0-9.]+ s' err.txt &&
     [ "$(find inside/gif -name '*.gif' | wc -l)" = 1 ] || fail "inside: $(cat err.txt)"
+# A report that cannot be written fails even a run with nothing to do; a
+# journal line that leads out of the output folder is passed over.
+printf '../p.gif\n' > inside/gif/.tdfbatch/journal-0-of-1
+touch inside/.p.gif.tdfbatch-part
+batch -q --report no/such/r.json inside inside/gif 2> err.txt
+[ $? = 1 ] && grep -q '^tdfbatch: no/such/r.json: cannot write the report' err.txt || fail "report not written: $(cat err.txt)"
+[ -e inside/.p.gif.tdfbatch-part ] || fail "a journal line outside the output folder was followed"
 
 # 8. Only one run per shard at a time; the progress line only on a terminal.
 REAL_TDFTOGIF=$tdftogif "$tdfbatch" -q --tdftogif "$stand_in" --timeout 20 --force data stand-in 2> /dev/null &
