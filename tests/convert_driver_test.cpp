@@ -231,6 +231,11 @@ TEST_F(ConvertDriver, WriteErrorsAreNotSuccess)
     r = run({"-o", "/dev/full", ir});
     EXPECT_EQ(r.exit_code, 252);
     EXPECT_EQ(r.err, "tdftogif: /dev/full: can't write output file\n");
+    for (const char* text : {"--help", "--version"}) {
+        r = run({text}, to_full);
+        EXPECT_EQ(r.exit_code, 252) << text;
+        EXPECT_EQ(r.err, "tdftogif: standard output: can't write output file\n") << text;
+    }
 }
 
 TEST_F(ConvertDriver, StandardOutputCarriesTheGifAndNothingElse)

@@ -45,6 +45,7 @@
 #include "run_command.h"
 #include "side_file.h"
 #include "stream.h"
+#include "sync_log.h"
 #include "tidewell.h"
 
 namespace {
@@ -361,7 +362,7 @@ int fill(const std::string& folder, bool with_files)
 
 TEST_F(Safety, FullFileSystemsLeaveTheDatasetWhole)
 {
-    enum class Full { space, inodes, temporary_copy };
+    enum class Full { space, inodes, temporary_copy, block_write };
     const struct {
         const char* what;
         Full full;
@@ -371,6 +372,7 @@ TEST_F(Safety, FullFileSystemsLeaveTheDatasetWhole)
         {"no space for the new file", Full::space, "size=2m", TD_EWRITEDATA},
         {"no free inode", Full::inodes, "size=4m,nr_inodes=16", TD_EUNCOMPFILE},
         {"no space for the temporary copy", Full::temporary_copy, "size=64k", TD_EWRITEDATA},
+        {"a block write cut short in the copy", Full::block_write, "size=4m", TD_EWRITEDATA},
     };
     std::vector<std::string> skipped;
     for (const auto& c : cases) {
@@ -408,6 +410,20 @@ TEST_F(Safety, FullFileSystemsLeaveTheDatasetWhole)
             }
             if (td_open(path.c_str(), TD_WRITE, &id) != TD_NOERR || write_all(id, new_image) != TD_NOERR)
                 return "open or write failed";
+            if (c.full == Full::block_write) {
+                // Rows 20 to 49 of the copy lie across the limit: the write
+                // fails part-way and takes back what it wrote.
+                const std::vector<float> other(30 * 1000, 20.0f);
+                const std::uint32_t start[2]{20, 0}, count[2]{30, 1000};
+                if (setrlimit(RLIMIT_FSIZE, &small) != 0)
+                    return "cannot limit the file size";
+                if (const int s = td_varput_float(id, 0, start, count, other.data()); s != c.status)
+                    return "the write gave " + std::to_string(s);
+                (void)setrlimit(RLIMIT_FSIZE, &unlimited);
+                if (td_close(id) != TD_NOERR)
+                    return "the close failed";
+                return tdtest::read_file(path) == new_bytes ? "" : "the failed write changed the dataset";
+            }
             const std::vector<std::string> before = entries(scratch);
             if (mounted ? fill(scratch, c.full == Full::inodes) < 1 : setrlimit(RLIMIT_FSIZE, &small) != 0)
                 return "cannot fill the file system";
@@ -591,6 +607,59 @@ TEST_F(Safety, ReadWriteOpenThatChangesNothingLeavesTheFileAlone)
         EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
         EXPECT_EQ(after.st_ctim.tv_sec, before.st_ctim.tv_sec);
         EXPECT_EQ(after.st_ctim.tv_nsec, before.st_ctim.tv_nsec);
+    }
+}
+
+// ------------------------------------------- flushed before they are named
+
+// Every writer flushes a new file before it takes the name and the folder
+// after, so that a crash leaves the old file or the whole new one: the
+// library's write-back and the converter's output, both of its ways.
+TEST_F(Safety, NewFilesAreFlushedBeforeTheirNamesAndTheFolderAfter)
+{
+    const auto write_back = [this](bool compressed) {
+        return [this, compressed](const std::string& path) {
+            tdw::DatasetDescription d = scene(1);
+            d.rows = 20;
+            d.compressed = compressed;
+            tdw::write_dataset(path, d);
+            tdtest::forget_syncs();
+            const int id = open_ok(path, TD_WRITE);
+            const std::vector<float> row(1000, 12.5f);
+            const std::uint32_t start[2]{3, 0}, count[2]{1, 1000};
+            return td_varput_float(id, 0, start, count, row.data()) == TD_NOERR && td_close(id) == TD_NOERR;
+        };
+    };
+    const auto output = [](bool anonymous, bool earlier) {
+        return [=](const std::string& path) {
+            if (earlier)
+                tdw::write_bytes(path, {'o', 'l', 'd'});
+            tdtest::forget_syncs();
+            tdf::output_file file;
+            std::FILE* stream = nullptr;
+            return file.prepare(path.c_str(), "", anonymous) == tdf::output_status::ok &&
+                   file.open_stream(stream) == tdf::output_status::ok && std::fputs("new", stream) >= 0 &&
+                   file.commit() == tdf::output_status::ok;
+        };
+    };
+    const struct {
+        const char* what;
+        std::function<bool(const std::string&)> write;
+    } cases[] = {
+        {"write-back, plain", write_back(false)},
+        {"write-back, compressed", write_back(true)},
+        {"output, named, over an earlier one", output(false, true)},
+        {"output, anonymous, new", output(true, false)},
+        {"output, anonymous, over an earlier one", output(true, true)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string folder = dir.file(std::to_string(&c - cases));
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+        ASSERT_TRUE(c.write(folder + "/f"));
+        const int file = tdtest::last_sync_of(folder + "/f");
+        EXPECT_GE(file, 0) << "the new file was not flushed";
+        EXPECT_GT(tdtest::last_sync_of(folder), file) << "the folder was not flushed after it";
     }
 }
 
@@ -937,7 +1006,8 @@ TEST_F(Commands, OutputsGetTheWholeImageAndKeepWhatTheyWere)
 
 // An output whose folder cannot take a new file, or which this user could
 // not write over, is refused at step 2 (before the colour map is looked
-// at), and left as it was.
+// at), and left as it was.  In a sticky folder the owner of the output or
+// of the folder passes that step.
 TEST_F(Commands, OutputsThatCannotBeReplacedAreRefusedAtOnce)
 {
     const auto user = other_user();
@@ -953,25 +1023,27 @@ TEST_F(Commands, OutputsThatCannotBeReplacedAreRefusedAtOnce)
         mode_t folder_mode;
         bool earlier;
         mode_t file_mode;
-        bool others; // folder and output belong to another user
+        bool others_folder, others_output; // belong to another user
+        bool refused = true;
     } cases[] = {
-        {"folder not writable, no output yet", 0555, false, 0, false},
-        {"folder not writable, a writable output", 0555, true, 0666, false},
-        {"output not writable", 0755, true, 0444, false},
-        {"sticky folder, another user's output", 01777, true, 0666, true},
+        {"folder not writable, no output yet", 0555, false, 0, false, false},
+        {"folder not writable, a writable output", 0555, true, 0666, false, false},
+        {"output not writable", 0755, true, 0444, false, false},
+        {"sticky folder, another user's output", 01777, true, 0666, true, true},
+        {"sticky folder, own output", 01777, true, 0666, true, false, false},
+        {"own sticky folder, another user's output", 01777, true, 0666, false, true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.others && !user)
+        if ((c.others_folder || c.others_output) && !user)
             continue; // files cannot be given away
-        const uid_t owner = c.others ? 0 : me;
         const std::string folder = dir.file(std::string("f") + std::to_string(&c - cases));
         ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-        ASSERT_EQ(chown(folder.c_str(), owner, static_cast<gid_t>(-1)), 0);
+        ASSERT_EQ(chown(folder.c_str(), c.others_folder ? 0 : me, static_cast<gid_t>(-1)), 0);
         const std::string out = folder + "/q.gif";
         if (c.earlier) {
             tdw::write_bytes(out, {'o', 'l', 'd'});
-            ASSERT_EQ(chown(out.c_str(), owner, static_cast<gid_t>(-1)), 0);
+            ASSERT_EQ(chown(out.c_str(), c.others_output ? 0 : me, static_cast<gid_t>(-1)), 0);
             ASSERT_EQ(chmod(out.c_str(), c.file_mode), 0);
         }
         ASSERT_EQ(chmod(folder.c_str(), c.folder_mode), 0);
@@ -980,7 +1052,9 @@ TEST_F(Commands, OutputsThatCannotBeReplacedAreRefusedAtOnce)
             if (user && !become(*user))
                 return "cannot become the other user";
             const auto r = tdtest::run_command(tdtest::tdftogif_path(), {"-m", "Prism", "-o", out, dataset});
-            if (r.exit_code != 252 || r.err != "tdftogif: " + out + ": can't create output file\n")
+            const std::string line = c.refused ? "tdftogif: " + out + ": can't create output file\n"
+                                               : "tdftogif: Prism: invalid color map\n";
+            if (r.exit_code != (c.refused ? 252 : 250) || r.err != line)
                 return "status " + std::to_string(r.exit_code) + ", " + r.err;
             return "";
         });

@@ -1,6 +1,7 @@
 // Datasets opened on caller callbacks (td_open_callbacks) against the same
 // bytes opened by path: every answer, value and status the same, for whole
-// sources and for sources that end early, read short or fail.
+// sources and for sources that end early, read short, fail or claim more
+// bytes than asked.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,6 +23,7 @@ enum class Source {
     shorter,    // the data is only `cut` bytes long, and says so
     short_read, // the size is the whole length, but reads end at `cut`
     failing,    // the size is the whole length, and reads from `cut` on fail
+    overlong,   // as failing, the reads claiming a byte more than asked
     dribble,    // the whole data, at most 7 bytes a call
 };
 
@@ -41,7 +43,7 @@ std::int64_t read_memory(void* user, std::int64_t offset, void* buffer, std::siz
     const auto at = static_cast<std::size_t>(offset);
     std::size_t end = m.kind == Source::dribble ? m.bytes.size() : m.cut;
     if (at >= end)
-        return m.kind == Source::failing ? -1 : 0;
+        return m.kind == Source::failing ? -1 : m.kind == Source::overlong ? std::int64_t(length) + 1 : 0;
     std::size_t n = std::min(length, end - at);
     if (m.kind == Source::dribble)
         n = std::min<std::size_t>(n, 7);
@@ -189,7 +191,7 @@ TEST_F(Callbacks, AnswerAsAFileOfTheSameBytes)
             const Bytes head(c.bytes.begin(), c.bytes.begin() + static_cast<std::ptrdiff_t>(cut));
             const std::vector<std::string> expected = by_path(head);
             for (const Source kind :
-                 {Source::shorter, Source::short_read, Source::failing, Source::dribble}) {
+                 {Source::shorter, Source::short_read, Source::failing, Source::overlong, Source::dribble}) {
                 if (kind == Source::dribble && cut != n)
                     continue;
                 SCOPED_TRACE(std::string(c.what) + ", cut at " + std::to_string(cut) + " of " +

@@ -148,6 +148,9 @@ TEST(ParseOptions, AcceptedCommandLinesSetTheirFields)
         {"-c with leading zeros",
          {"-c", "0000000000007", "in"},
          [](const auto& o) { return o.colours == 7; }},
+        {"of --fit and --reduce the last counts",
+         {"--fit", "100", "--reduce=3", "in"},
+         [](const auto& o) { return o.reduce == 3 && o.fit == 0; }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title);

@@ -142,17 +142,24 @@ TEST_F(Pool, ChangedFileIsNotOpenedAgain)
 TEST_F(Pool, HandleClosedWhileInUseClosesAtTheLastRelease)
 {
     int handle = -1, id = -1, again = -1;
-    ASSERT_EQ(td_pool_open(dataset("d.tdf", 3).c_str(), &handle), TD_NOERR);
-    ASSERT_EQ(td_pool_acquire(handle, &id), TD_NOERR);
-    ASSERT_EQ(td_pool_acquire(handle, &again), TD_NOERR);
-    EXPECT_EQ(again, id);
-    EXPECT_EQ(td_pool_close(handle), TD_NOERR);
-    EXPECT_EQ(td_pool_acquire(handle, &again), TD_EBADID) << "closing: no new acquisitions";
-    EXPECT_EQ(td_pool_release(handle), TD_NOERR);
-    int kind = -1;
-    EXPECT_EQ(td_kindinq(id, &kind, nullptr), TD_NOERR) << "still in use by the other acquisition";
-    EXPECT_EQ(td_pool_release(handle), TD_NOERR);
-    EXPECT_EQ(td_kindinq(id, &kind, nullptr), TD_EBADID);
+    for (const int users : {1, 2}) {
+        SCOPED_TRACE(std::to_string(users) + " users");
+        ASSERT_EQ(td_pool_open(dataset("d.tdf", 3).c_str(), &handle), TD_NOERR);
+        EXPECT_EQ(td_pool_release(handle), TD_EBADID) << "not acquired";
+        ASSERT_EQ(td_pool_acquire(handle, &id), TD_NOERR);
+        if (users == 2) {
+            ASSERT_EQ(td_pool_acquire(handle, &again), TD_NOERR);
+            EXPECT_EQ(again, id);
+        }
+        EXPECT_EQ(td_pool_close(handle), TD_NOERR);
+        EXPECT_EQ(td_pool_acquire(handle, &again), TD_EBADID) << "closing: no new acquisitions";
+        int kind = -1;
+        for (int user = 0; user < users; ++user) {
+            EXPECT_EQ(td_kindinq(id, &kind, nullptr), TD_NOERR) << "still in use";
+            EXPECT_EQ(td_pool_release(handle), TD_NOERR);
+        }
+        EXPECT_EQ(td_kindinq(id, &kind, nullptr), TD_EBADID);
+    }
     for (const int bad : {handle, -1, 12345}) {
         EXPECT_EQ(td_pool_acquire(bad, &id), TD_EBADID);
         EXPECT_EQ(td_pool_release(bad), TD_EBADID);

@@ -85,7 +85,8 @@ TEST_F(ReducedQuicklook, EachPixelIsTheMeanAndThePlanesOfItsBlock)
         {{"--reduce", "2"}, 2, bad},
         {{"--reduce=3", "--under", "0,0,255"}, 3, under_entry},
         {{"--reduce", "7", "--under", "lowest"}, 7, 2},
-        {{"--fit", "47"}, 3, bad}, // 139 / 47 rounded up
+        {{"--reduce", "4", "--under", "lowest"}, 4, 2}, // cold blocks without the cross of plane 2
+        {{"--fit", "47"}, 3, bad},                      // 139 / 47 rounded up
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("N " + std::to_string(c.factor) + " " + c.args.front());

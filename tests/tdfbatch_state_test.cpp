@@ -7,9 +7,15 @@
 #include <fstream>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "archive_walk.h"
+#include "atomic_file.h"
+#include "browse_page.h"
 #include "manifest.h"
+#include "progress.h"
 #include "run_command.h"
+#include "sync_log.h"
 
 namespace {
 
@@ -151,6 +157,39 @@ TEST(TdfbatchManifest, ShardsReplaceOnlyTheirOwnRecords)
     EXPECT_TRUE(tdtest::read_file(dir.file(".manifest.tdfbatch-part")).empty());
 }
 
+// The manifest, the page and the report replace their file whole, keeping
+// its mode; a quicklook made under a temporary name takes its place.  Each
+// is flushed before its rename, and the folder after (a quicklook's folder
+// at the next checkpoint).
+TEST(TdfbatchFiles, ReplacedWholeFlushedAndKeepingTheirMode)
+{
+    tdtest::TempDir dir;
+    const std::string path = dir.file("f");
+    const struct {
+        const char* way;
+        bool locked, committed;
+    } ways[] = {{"atomically", false, false}, {"under the lock", true, false}, {"committed", false, true}};
+    for (const auto& [way, locked, committed] : ways) {
+        SCOPED_TRACE(way);
+        std::ofstream(path) << "old";
+        ASSERT_EQ(chmod(path.c_str(), 0604), 0);
+        tdtest::forget_syncs();
+        if (committed) {
+            std::ofstream(dir.file(".f.part")) << "new";
+            ASSERT_EQ(tdb::commit_file(dir.file(".f.part"), path), 0);
+            EXPECT_FALSE(tdtest::file_exists(dir.file(".f.part")));
+        } else {
+            ASSERT_EQ(tdb::write_file_atomically(path, "new", locked), 0);
+            struct stat st {};
+            ASSERT_EQ(stat(path.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0604u);
+            EXPECT_GT(tdtest::last_sync_of(dir.path()), tdtest::last_sync_of(path));
+        }
+        EXPECT_EQ(tdtest::read_file(path), "new");
+        EXPECT_GE(tdtest::last_sync_of(path), 0);
+    }
+}
+
 TEST(TdfbatchNames, ShardHashAndQuicklookNames)
 {
     // FNV-1a 64 test vectors: the shard rule must not change between versions.
@@ -172,6 +211,30 @@ TEST(TdfbatchNames, ShardHashAndQuicklookNames)
     };
     for (const auto& n : names)
         EXPECT_EQ(tdb::quicklook_name(n.path), n.gif) << n.path;
+}
+
+// A path or message holding "</script>" stays inside the page's data: the
+// page has its two script elements only.
+TEST(TdfbatchPage, DataCannotEndItsScriptElement)
+{
+    const std::string path = "a</script><script>alert(1)</script>.tdf";
+    const std::string page = tdb::browse_page({{path, dataset(path, "</script>")}}, {"archive", "now"});
+    std::size_t ends = 0;
+    for (std::size_t at = page.find("</script>"); at != std::string::npos;
+         at = page.find("</script>", at + 1))
+        ++ends;
+    EXPECT_EQ(ends, 2u);
+    EXPECT_NE(page.find("[\"a\\u003c/script>\\u003cscript>alert(1)\\u003c/script>.tdf\""), std::string::npos);
+}
+
+// The time left on the progress line, to the second.
+TEST(TdfbatchProgress, TimeLeft)
+{
+    const std::pair<double, const char*> cases[] = {{0.4, "0s"},       {59.4, "59s"},
+                                                    {59.6, "1m00s"},   {3599.4, "59m59s"},
+                                                    {3599.6, "1h00m"}, {90061.0, "25h01m"}};
+    for (const auto& [seconds, text] : cases)
+        EXPECT_EQ(tdb::duration_text(seconds), text) << seconds;
 }
 
 } // namespace

@@ -111,6 +111,10 @@ def test_http_reads_are_lazy(place, server, storage):
         expected = np.where(refs[storage][0][590:600] == -999, np.nan, refs[storage][0][590:600])
         np.testing.assert_array_equal(rows, expected)
         assert fetched() <= (size if storage == "compressed" else 0) + 3 * (1 << 20)
+    # The caller's options come before the package's: small blocks fetch little.
+    server.forget()
+    with tidewell.open(url, storage_options={"block_size": 4096}):
+        assert fetched() <= 64 * 1024
 
 
 def test_open_mfdataset_over_urls(place, server):
@@ -149,6 +153,27 @@ def test_dask_distributed_workers_open_the_url_again(place, server):
                             chunks={"rows": 200}) as x:
         values = client.compute(x["avhrr_ch4"].data).result(timeout=LIMIT)
     assert same_bits(values, refs["compressed"][0])
+
+
+class Overlong(ReadOnly):
+    """A file object whose read gives a byte more than asked."""
+
+    def __init__(self, data):
+        super().__init__(data)
+        self.read = lambda n=-1: self._f.read(n) + b"?"
+
+
+def test_file_objects_stay_the_callers(place):
+    """A caller's file object is left open when its dataset closes; one that
+    reads more than asked fails with what it did, never past the buffer."""
+    directory, refs = place
+    data = (directory / "plain.tdf").read_bytes()
+    f = io.BytesIO(data)
+    with tidewell.open(f) as ds:
+        assert same_bits(ds.read(rows=slice(0, 2)), refs["plain"][0][:2])
+    assert not f.closed
+    with pytest.raises(tidewell.TidewellError, match="read gave 2 bytes for 1"):
+        tidewell.open(Overlong(data))
 
 
 def test_refusals(place, server):

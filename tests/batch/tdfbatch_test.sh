@@ -97,6 +97,13 @@ want=$( (awk -F'\t' 'NR > 60 { print $1 }' files.tsv; tr ' ' '\n' <<< "${touched
 after=$(find out -name '*.gif' -printf '%i %T@ %p\n' | LC_ALL=C sort)
 [ "$(comm -23 <(echo "$before") <(echo "$after") | wc -l)" = 2 ] || fail "second run wrote more than the 2 touched again"
 check_outputs out plain
+# A dataset replaced by a copy (same size and times, another inode) and a
+# quicklook touched by hand are converted again, and nothing else.
+again="data/hesk-14/2023/364/pass-00.tdf data/hesk-15/2023/365/pass-01.tdf"
+cp -p data/hesk-14/2023/364/pass-00.tdf copy.tdf && mv copy.tdf data/hesk-14/2023/364/pass-00.tdf
+touch out/hesk-15/2023/365/pass-01.gif
+batch -q --report r2.json data out 2> /dev/null
+[ "$(with_status r2.json converted | tr '\n' ' ')" = "$again " ] || fail "converted [$(with_status r2.json converted)], not [$again]"
 
 # 3. A dataset damaged after its conversion keeps its quicklook, fails, and
 #    is tried again next time; a repaired one is converted.
@@ -170,9 +177,13 @@ while IFS=$'\t' read -r path _; do rm -f "$path"; done < more.tsv
 #    reduced quicklooks.
 REAL_TDFTOGIF=$tdftogif "$tdfbatch" -q --tdftogif "$stand_in" --timeout 1 --index --report r6.json \
     data stand-in 2> err.txt
-for line in 'pass-03.tdf: time limit of 1 s reached' 'pass-04.tdf: tdftogif killed by signal 11'; do
+for line in 'pass-03.tdf: time limit of 1 s reached' 'pass-04.tdf: tdftogif killed by signal 11' \
+    'pass-05.tdf: status 0: tdftogif ended with status 0 but wrote no image'; do
     grep -q "$line" err.txt || fail "stand-in: no line '$line'"
 done
+got=$(jq -r 'select(.path | test("pass-0[3457][.]")) | "\(.path | sub(".*/"; "")) \(.status) \(.exit) \(.signal)"' r6.json | LC_ALL=C sort)
+[ "$got" = $'pass-03.tdf failed null 9\npass-04.tdf failed null 11\npass-05.tdf failed 0 null\npass-07.tdf converted 0 null' ] ||
+    fail "stand-in: exit and signal in the report: $got"
 ! pgrep -f 'sleep 30.25' > /dev/null || fail "the hanging conversion's child survived"
 thumbs=$(find stand-in/.thumbs -name '*.gif' | wc -l)
 [ "$thumbs" = $(( $(with_status r6.json converted | wc -l) )) ] || fail "$thumbs reduced quicklooks"
@@ -196,6 +207,13 @@ for name in p.tdf .p.tdf .hidden/p.tdf; do cp data/hesk-14/2023/364/pass-00.tdf 
 batch -q inside inside/gif 2> /dev/null && batch -q inside inside/gif 2> err.txt
 grep -Eqx 'tdfbatch: 0 converted, 1 skipped, 0 failed, [0-9.]+ s' err.txt &&
     [ "$(find inside/gif -name '*.gif' | wc -l)" = 1 ] || fail "inside: $(cat err.txt)"
+# A report that cannot be written fails even a run with nothing to do; a
+# journal line that leads out of the output folder is passed over.
+printf '../p.gif\n' > inside/gif/.tdfbatch/journal-0-of-1
+touch inside/.p.gif.tdfbatch-part
+batch -q --report no/such/r.json inside inside/gif 2> err.txt
+[ $? = 1 ] && grep -q '^tdfbatch: no/such/r.json: cannot write the report' err.txt || fail "report not written: $(cat err.txt)"
+[ -e inside/.p.gif.tdfbatch-part ] || fail "a journal line outside the output folder was followed"
 
 # 8. Only one run per shard at a time; the progress line only on a terminal.
 REAL_TDFTOGIF=$tdftogif "$tdfbatch" -q --tdftogif "$stand_in" --timeout 20 --force data stand-in 2> /dev/null &

@@ -400,16 +400,19 @@ TEST_F(DriverTest, ChangedFileIsNotReadAsTheOldOne)
         const char* name;
         const char* pool_limit;
         bool in_place;
+        bool compressed = false;
     };
     const Case cases[] = {
         {"written in place, kept open", "16", true},
         {"written in place, closed by the pool", "1", true},
         {"replaced, closed by the pool", "1", false},
+        {"compressed, written in place, closed by the pool", "1", true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         tdw::DatasetDescription desc;
-        desc.data_id = tdw::kCloud;
+        desc.data_id = c.compressed ? tdw::kInfrared : tdw::kCloud;
+        desc.compressed = c.compressed;
         desc.rows = 6;
         desc.columns = 70;
         desc.value = [](int r, int col) { return r + col; };
@@ -418,8 +421,9 @@ TEST_F(DriverTest, ChangedFileIsNotReadAsTheOldOne)
         const timespec past[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
         ASSERT_EQ(utimensat(AT_FDCWD, first.c_str(), past, 0), 0);
         CPLSetConfigOption("TIDEWELL_MAX_OPEN_DATASETS", c.pool_limit);
-        const Dataset a(first);
-        const Dataset b(second);
+        // An infrared dataset is a container: its data is a subdataset.
+        const Dataset a(c.compressed ? subdataset(first, "avhrr_ch4") : first);
+        const Dataset b(c.compressed ? subdataset(second, "avhrr_ch4") : second);
         std::vector<float> values;
         ASSERT_EQ(read_window(a, GDT_Float32, 0, 0, 70, 6, values), CE_None);
         ASSERT_EQ(read_window(b, GDT_Float32, 0, 0, 70, 6, values), CE_None);
@@ -438,7 +442,8 @@ TEST_F(DriverTest, ChangedFileIsNotReadAsTheOldOne)
         EXPECT_EQ(read_window(a, GDT_Float32, 0, 3, 70, 2, values), CE_Failure);
         EXPECT_EQ(std::string(CPLGetLastErrorMsg()),
                   first +
-                      ": cloud rows 3 to 4: error manipulating uncompressed file "
+                      (c.compressed ? ": avhrr_ch4 rows 3 to 4: error manipulating compressed file "
+                                    : ": cloud rows 3 to 4: error manipulating uncompressed file ") +
                       "(dataset changed on disk since it was opened)");
     }
 }

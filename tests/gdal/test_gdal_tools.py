@@ -138,8 +138,11 @@ def test_gdalinfo_json(fixtures, name):
     assert metadata["IMAGERY"] == {"ACQUISITIONDATETIME": described["orbit_start"], "SATELLITEID": "hesk-14"}
 
     if len(described["variables"]) > 1:
-        assert metadata["SUBDATASETS"]["SUBDATASET_1_NAME"] == data_name(path)
-        assert metadata["SUBDATASETS"]["SUBDATASET_2_NAME"] == f'TIDEWELL:"{path}":graphics'
+        dims = f"[{ROWS}x{COLUMNS}] "
+        assert metadata["SUBDATASETS"] == {
+            "SUBDATASET_1_NAME": data_name(path), "SUBDATASET_1_DESC": dims + variable + " (32-bit floating-point)",
+            "SUBDATASET_2_NAME": f'TIDEWELL:"{path}":graphics',
+            "SUBDATASET_2_DESC": dims + "graphics planes 1-4 as bits 0-3 (8-bit unsigned integer)"}
     else:
         assert "SUBDATASETS" not in metadata
 
@@ -301,15 +304,19 @@ def test_rasterize_burns_a_line_into_plane_1_and_tdftogif_draws_it(fixtures, tmp
 def test_the_data_band_writes_the_nearest_stored_values(fixtures, tmp_path):
     """The data band of a dataset opened for update writes through
     td_varput_float: each value becomes the nearest stored one, and the
-    missing value stays missing."""
+    missing value stays missing.  Until the close, reads see the values
+    written; the container, which has no band, is not opened for update."""
     name = "infrared-compressed-linear"
     path = tmp_path / f"{name}.tdf"
     path.write_bytes((fixtures / f"{name}.tdf").read_bytes())
     data = library_data(fixtures, name).copy()
     values = np.array([[20.02, -999.0, -3.2, 36.92]], dtype=np.float32)
     band = f'TIDEWELL:"{path}":{tdfinfo(path)["variables"][0]["name"]}'
+    with pytest.raises(RuntimeError, match="open a subdataset for update"):
+        gdal.Open(str(path), gdal.GA_Update)
     dataset = gdal.Open(band, gdal.GA_Update)
     dataset.GetRasterBand(1).WriteArray(values, 3, 2)
+    np.testing.assert_array_equal(dataset.GetRasterBand(1).ReadAsArray()[2:3, 3:7], values)
     dataset = None
     data[2, 3:7] = [20.000006, -999.0, -3.2499926, 36.950005]
     np.testing.assert_array_equal(band_array(band), data)
