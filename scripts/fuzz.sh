@@ -49,9 +49,19 @@ work="$build/fuzz"
 # input as its argument) gives the full report.
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:allocator_may_return_null=1:malloc_context_size=0:quarantine_size_mb=64${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
-tmp="$work/tmp"
+# The harnesses' scratch files (the datasets they write, the converter's
+# output) go to a memory file system when one has room: the library and the
+# converter flush what they write to the disk, and on a disk the flushes
+# take most of a run (three to four times fewer executions a second).
+tmp="$PWD/$work/tmp"
+shm_free=$(df -Pk /dev/shm 2>/dev/null | awk 'NR == 2 { print $4 }')
+if [ -d /dev/shm ] && [ -w /dev/shm ] && [ "${shm_free:-0}" -ge 1048576 ]; then
+    tmp=$(mktemp -d /dev/shm/tdfuzz.XXXXXX)
+    trap 'rm -rf "$tmp"' EXIT
+    trap 'rm -rf "$tmp"; exit 130' INT TERM
+fi
 mkdir -p "$tmp"
-export TMPDIR="$PWD/$tmp"
+export TMPDIR="$tmp"
 
 failed=""
 summary=""
