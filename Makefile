@@ -17,6 +17,8 @@ FUZZ_BUILD     ?= build-fuzz
 COVERAGE_BUILD ?= build-coverage
 FUZZ_TIME      ?= 300
 JOBS           ?= $(shell nproc 2>/dev/null || echo 2)
+# JOBS: files compiled at once; TEST_JOBS: tests run at once (ctest -j).
+TEST_JOBS      ?= $(JOBS)
 CMAKE_FLAGS    ?=
 PREFIX         ?= /usr/local
 GDAL           ?= ON
@@ -49,7 +51,7 @@ demo: build
 test: deps-test
 	cmake -S . -B $(BUILD) -DTDF_BUILD_TESTS=ON $(CONFIGURE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure -j $(TEST_JOBS)
 
 # Built with clang (as the fuzz harnesses are), which compiles the tests in
 # about half of gcc's time; gcc still builds make test's.  The recipes of the
@@ -61,7 +63,7 @@ test-sanitize: deps-test
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ $(CONFIGURE_FLAGS)
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS) -LE docs
+	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(TEST_JOBS) -LE docs
 
 # The library and the plugin instrumented; GDAL itself is not, so reports
 # from inside it are suppressed (tests/tsan.supp).
@@ -69,7 +71,7 @@ test-tsan: deps-test
 	cmake -S . -B $(TSAN_BUILD) -DTDF_TSAN=ON -DTDF_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CONFIGURE_FLAGS)
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target dataset_tests gdal_driver_tests
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
-	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L 'library|plugin'
+	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(TEST_JOBS) -L 'library|plugin'
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
