@@ -53,7 +53,10 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN
 # output) go to a memory file system when one has room: the library and the
 # converter flush what they write to the disk, and on a disk the flushes
 # take most of a run (three to four times fewer executions a second).
-tmp="$PWD/$work/tmp"
+case $work in
+/*) tmp="$work/tmp" ;;
+*) tmp="$PWD/$work/tmp" ;;
+esac
 shm_free=$(df -Pk /dev/shm 2>/dev/null | awk 'NR == 2 { print $4 }')
 if [ -d /dev/shm ] && [ -w /dev/shm ] && [ "${shm_free:-0}" -ge 1048576 ]; then
     tmp=$(mktemp -d /dev/shm/tdfuzz.XXXXXX)
